@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Vocalith needs to build, run and test.
+# Safe to run again: only missing packages are fetched.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  cmake ninja-build g++ ccache pkg-config
+  # UI and core
+  qt6-base-dev qt6-svg-dev libgl-dev
+  # keyring
+  libsecret-1-dev gnome-keyring dbus dbus-bin
+  # audio and recognition
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsndfile1-dev
+  libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
+  # tests and benchmarks: real recordings, encoders and reference tools
+  ffmpeg pocketsphinx pocketsphinx-testdata curl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

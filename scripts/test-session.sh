@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs a command the way the tests expect the desktop to be: a private D-Bus
+# session with an unlocked GNOME Keyring, the offscreen Qt platform, and a
+# throw-away home so nothing touches the user's own settings, caches or keys.
+set -euo pipefail
+
+if [ -z "${VOCALITH_TEST_SESSION:-}" ]; then
+    scratch=$(mktemp -d -t vocalith-test.XXXXXX)
+    trap 'rm -rf "$scratch"' EXIT
+    mkdir -p "$scratch"/{home,config,cache,data,runtime}
+    chmod 700 "$scratch/runtime"
+    export HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache" \
+        XDG_DATA_HOME="$scratch/data" XDG_RUNTIME_DIR="$scratch/runtime" \
+        QT_QPA_PLATFORM=offscreen VOCALITH_TEST_SESSION=1
+    unset DISPLAY WAYLAND_DISPLAY
+    dbus-run-session -- "$0" "$@"
+    exit $?
+fi
+
+# Inside the session: a keyring whose login collection is created and unlocked.
+printf 'vocalith-test' | gnome-keyring-daemon --unlock --components=secrets >/dev/null
+exec "$@"

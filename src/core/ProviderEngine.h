@@ -1,0 +1,23 @@
+#pragma once
+
+#include "core/TranscriptionEvent.h"
+#include "core/TranscriptionLanguage.h"
+#include "providers/CustomProvider.h"
+
+#include <QString>
+
+namespace vocalith {
+
+// Transcription by upload to a user's provider, as the controller sees it.
+class ProviderEngine {
+public:
+    virtual ~ProviderEngine() = default;
+
+    // Returns once the request is on its way or an early failure was reported;
+    // early events come on the calling thread, later ones from the network.
+    virtual void transcribe(const QString& audioFilePath, const CustomProvider& provider,
+                            const QString& apiKey, TranscriptionLanguage language,
+                            TranscriptionEventHandler onEvent) = 0;
+};
+
+} // namespace vocalith

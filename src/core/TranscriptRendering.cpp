@@ -1,0 +1,93 @@
+#include "TranscriptRendering.h"
+
+#include <QStringList>
+#include <QTextBoundaryFinder>
+
+#include <cmath>
+
+namespace vocalith {
+
+namespace {
+
+constexpr double maxPause = 0.4;
+constexpr qsizetype maxCueCharacters = 80;
+constexpr double maxCueDuration = 6.0;
+
+// User-perceived characters, so accents and emoji count once.
+qsizetype graphemeCount(const QString& text) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
+}
+
+QList<TranscriptSegment> groupIntoCues(const QList<TranscriptSegment>& segments) {
+    QList<TranscriptSegment> cues;
+    if (segments.isEmpty())
+        return cues;
+
+    QStringList pending;
+    double pendingStart = segments.first().startTime;
+    double previousEnd = segments.first().startTime;
+    const auto closePending = [&] {
+        cues.append({pending.join(QLatin1Char(' ')), pendingStart, previousEnd});
+        pending.clear();
+    };
+
+    for (const TranscriptSegment& segment : segments) {
+        if (!pending.isEmpty()) {
+            const bool pause = segment.startTime - previousEnd > maxPause;
+            const bool tooLong =
+                !pause && graphemeCount(pending.join(QLatin1Char(' ')) + QLatin1Char(' ') +
+                                        segment.text) > maxCueCharacters;
+            const bool tooSlow =
+                !pause && !tooLong && segment.endTime - pendingStart > maxCueDuration;
+            if (pause || tooLong || tooSlow)
+                closePending();
+        }
+        if (pending.isEmpty())
+            pendingStart = segment.startTime;
+        pending.append(segment.text);
+        previousEnd = segment.endTime;
+    }
+    closePending();
+    return cues;
+}
+
+} // namespace
+
+QString plainTextRendering(const QList<TranscriptSegment>& segments) {
+    QStringList texts;
+    texts.reserve(segments.size());
+    for (const TranscriptSegment& segment : segments)
+        texts.append(segment.text);
+    return texts.join(QLatin1Char(' '));
+}
+
+QString srtRendering(const QList<TranscriptSegment>& segments) {
+    QString srt;
+    const QList<TranscriptSegment> cues = groupIntoCues(segments);
+    for (qsizetype i = 0; i < cues.size(); ++i) {
+        const TranscriptSegment& cue = cues[i];
+        srt += QString::number(i + 1) + QLatin1Char('\n') + srtTimestamp(cue.startTime) +
+               QLatin1String(" --> ") + srtTimestamp(cue.endTime) + QLatin1Char('\n') + cue.text +
+               QLatin1String("\n\n");
+    }
+    return srt;
+}
+
+QString srtTimestamp(double seconds) {
+    // Engines never deliver such times, but a player must still accept the file:
+    // anything negative, not a number or beyond a 64-bit second count shows as zero.
+    if (!std::isfinite(seconds) || seconds < 0.0 || seconds >= 9.2e18)
+        seconds = 0.0;
+    const qint64 whole = static_cast<qint64>(seconds);
+    const qint64 hours = whole / 3600;
+    const qint64 minutes = (whole % 3600) / 60;
+    const qint64 secs = whole % 60;
+    const qint64 millis = static_cast<qint64>((seconds - std::floor(seconds)) * 1000.0);
+    return QString::asprintf("%02lld:%02lld:%02lld,%03lld", hours, minutes, secs, millis);
+}
+
+} // namespace vocalith

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "core/TranscriptSegment.h"
+
+#include <QList>
+#include <QString>
+
+namespace vocalith {
+
+// The segment texts joined by one space, untrimmed.
+QString plainTextRendering(const QList<TranscriptSegment>& segments);
+
+// Subtitles: consecutive segments regrouped into cues (split at a pause over
+// 0.4 s, a text over 80 characters or a span over 6 s), numbered from 1.
+QString srtRendering(const QList<TranscriptSegment>& segments);
+
+// "HH:MM:SS,mmm" with the milliseconds truncated.
+QString srtTimestamp(double seconds);
+
+} // namespace vocalith

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "providers/CustomProvider.h"
+
+#include <QObject>
+
+#include <memory>
+
+class QSettings;
+
+namespace vocalith {
+
+class KeyStore;
+
+// The user's providers, kept in the settings as one JSON value, with each API key
+// in the key store. Emits providersAboutToChange() before and providersChanged()
+// after every change of the list.
+class ProviderStore final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ProviderStore)
+
+public:
+    static QString defaultsKey();
+
+    // Without settings the user's own Vocalith settings are used. Loads at once.
+    explicit ProviderStore(KeyStore& keys, std::unique_ptr<QSettings> settings = {},
+                           QObject* parent = nullptr);
+    ~ProviderStore() override;
+
+    const QList<CustomProvider>& providers() const { return m_providers; }
+
+    void load();
+    void save();
+    void addProvider(const QString& name, const QString& baseURL, const QString& model,
+                     const QString& apiKey);
+    void updateProvider(const CustomProvider& provider, const std::optional<QString>& apiKey);
+    void deleteProvider(const CustomProvider& provider);
+
+Q_SIGNALS:
+    void providersAboutToChange();
+    void providersChanged();
+
+private:
+    void setProviders(QList<CustomProvider> providers);
+    void keepUnreadableValue();
+
+    KeyStore& m_keys;
+    std::unique_ptr<QSettings> m_settings;
+    QList<CustomProvider> m_providers;
+    // A stored value that could not be read; copied aside before it is overwritten.
+    std::optional<QByteArray> m_unreadableValue;
+};
+
+} // namespace vocalith

@@ -1,0 +1,165 @@
+#include "TranscriptionViewModel.h"
+
+#include "core/FileDialogs.h"
+#include "core/OnDeviceEngine.h"
+#include "core/ProviderEngine.h"
+#include "core/QueuedEventHandler.h"
+#include "core/TranscriptRendering.h"
+#include "providers/KeyStore.h"
+#include "providers/ProviderStore.h"
+
+#include <QFileInfo>
+
+namespace vocalith {
+
+TranscriptionViewModel::TranscriptionViewModel(Services services, QObject* parent)
+    : QObject(parent)
+    , m_providerStore(std::move(services.providerStore))
+    , m_onDeviceService(std::move(services.onDeviceService))
+    , m_externalService(std::move(services.externalService))
+    , m_keyStore(*services.keyStore)
+    , m_dialogs(*services.dialogs) {
+    Q_ASSERT(m_providerStore && m_onDeviceService && m_externalService);
+    connect(m_providerStore.get(), &ProviderStore::providersChanged, this,
+            &TranscriptionViewModel::availableEnginesChanged);
+}
+
+TranscriptionViewModel::~TranscriptionViewModel() = default;
+
+template <typename T>
+void TranscriptionViewModel::assign(T& field, const T& value,
+                                    void (TranscriptionViewModel::*changed)()) {
+    if (field == value)
+        return;
+    field = value;
+    Q_EMIT(this->*changed)();
+}
+
+void TranscriptionViewModel::setAudioFileURL(const QUrl& url) {
+    assign(m_audioFileURL, url, &TranscriptionViewModel::audioFileURLChanged);
+}
+
+void TranscriptionViewModel::setFileSize(qint64 size) {
+    assign(m_fileSize, size, &TranscriptionViewModel::fileSizeChanged);
+}
+
+void TranscriptionViewModel::setSelectedLanguage(TranscriptionLanguage language) {
+    assign(m_selectedLanguage, language, &TranscriptionViewModel::selectedLanguageChanged);
+}
+
+void TranscriptionViewModel::setShowSaveDialog(bool show) {
+    assign(m_showSaveDialog, show, &TranscriptionViewModel::showSaveDialogChanged);
+}
+
+void TranscriptionViewModel::setErrorMessage(const std::optional<QString>& message) {
+    assign(m_errorMessage, message, &TranscriptionViewModel::errorMessageChanged);
+}
+
+void TranscriptionViewModel::setShowSuccessBanner(bool show) {
+    assign(m_showSuccessBanner, show, &TranscriptionViewModel::showSuccessBannerChanged);
+}
+
+void TranscriptionViewModel::setSelectedEngine(const TranscriptionEngine& engine) {
+    assign(m_selectedEngine, engine, &TranscriptionViewModel::selectedEngineChanged);
+}
+
+void TranscriptionViewModel::setShowProviderManager(bool show) {
+    assign(m_showProviderManager, show, &TranscriptionViewModel::showProviderManagerChanged);
+}
+
+void TranscriptionViewModel::setIsTranscribing(bool value) {
+    assign(m_isTranscribing, value, &TranscriptionViewModel::isTranscribingChanged);
+}
+
+void TranscriptionViewModel::setProgress(double value) {
+    assign(m_progress, value, &TranscriptionViewModel::progressChanged);
+}
+
+void TranscriptionViewModel::setStatusMessage(const QString& value) {
+    assign(m_statusMessage, value, &TranscriptionViewModel::statusMessageChanged);
+}
+
+void TranscriptionViewModel::setTranscribedText(const QString& value) {
+    assign(m_transcribedText, value, &TranscriptionViewModel::transcribedTextChanged);
+}
+
+QList<TranscriptionEngine> TranscriptionViewModel::availableEngines() const {
+    QList<TranscriptionEngine> engines{TranscriptionEngine::onDevice()};
+    for (const CustomProvider& provider : m_providerStore->providers())
+        engines.append(TranscriptionEngine::custom(provider));
+    return engines;
+}
+
+void TranscriptionViewModel::openFilePanel() {
+    const std::optional<QUrl> url = m_dialogs.chooseFileToOpen(
+        QStringLiteral("Select an MP3 file to transcribe"), {QStringLiteral("MP3 Audio (*.mp3)")});
+    if (url && !url->isEmpty())
+        loadFile(*url);
+}
+
+void TranscriptionViewModel::loadFile(const QUrl& url) {
+    setAudioFileURL(url);
+    const QFileInfo info(url.toLocalFile());
+    setFileSize(info.exists() ? info.size() : 0);
+    resetResults();
+}
+
+void TranscriptionViewModel::resetResults() {
+    setTranscribedText({});
+    m_segments.clear();
+    setProgress(0.0);
+    setStatusMessage({});
+    setErrorMessage(std::nullopt);
+    setShowSuccessBanner(false);
+}
+
+void TranscriptionViewModel::startTranscription() {
+    if (m_audioFileURL.isEmpty() || m_isTranscribing)
+        return;
+    setIsTranscribing(true);
+    resetResults();
+    setStatusMessage(QStringLiteral("Preparing audio..."));
+
+    const QString path = m_audioFileURL.toLocalFile();
+    TranscriptionEventHandler onEvent =
+        queuedEventHandler(this, &TranscriptionViewModel::handleEvent);
+
+    const std::optional<CustomProvider>& provider = m_selectedEngine.provider();
+    if (!provider) {
+        m_onDeviceService->transcribe(path, m_selectedLanguage, std::move(onEvent));
+        return;
+    }
+    const std::optional<QString> key = m_keyStore.loadKey(provider->idText());
+    if (!key || key->isEmpty()) {
+        setIsTranscribing(false);
+        setErrorMessage(QStringLiteral("No API key found for ") + provider->name +
+                        QStringLiteral(". Edit the provider and add your API key."));
+        setStatusMessage(QStringLiteral("Transcription failed"));
+        return;
+    }
+    m_externalService->transcribe(path, *provider, *key, m_selectedLanguage, std::move(onEvent));
+}
+
+void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {
+    if (const auto* progress = std::get_if<TranscriptionEvent::Progress>(&event.value)) {
+        setProgress(progress->fraction);
+        setStatusMessage(progress->message);
+    } else if (const auto* success = std::get_if<TranscriptionEvent::Success>(&event.value)) {
+        m_segments = success->segments;
+        setTranscribedText(plainTextRendering(m_segments));
+        setProgress(1.0);
+        setStatusMessage(QStringLiteral("Transcription complete"));
+        setIsTranscribing(false);
+        setShowSuccessBanner(true);
+        setShowSaveDialog(true);
+    } else if (const auto* failure = std::get_if<TranscriptionEvent::Failure>(&event.value)) {
+        setTranscribedText({});
+        m_segments.clear();
+        setProgress(0.0);
+        setErrorMessage(failure->error.description);
+        setStatusMessage(QStringLiteral("Transcription failed"));
+        setIsTranscribing(false);
+    }
+}
+
+} // namespace vocalith

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "core/TranscriptSegment.h"
+#include "core/TranscriptionEvent.h"
+#include "core/TranscriptionLanguage.h"
+#include "providers/TranscriptionEngine.h"
+
+#include <QObject>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+namespace vocalith {
+
+class FileDialogs;
+class KeyStore;
+class OnDeviceEngine;
+class ProviderEngine;
+class ProviderStore;
+
+// The state of the Transcribe tab: chosen file, choices, progress and result. It
+// starts jobs on one of the two engines and applies their events on the main thread.
+class TranscriptionViewModel final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TranscriptionViewModel)
+
+    Q_PROPERTY(QUrl audioFileURL READ audioFileURL WRITE setAudioFileURL NOTIFY audioFileURLChanged)
+    Q_PROPERTY(qint64 fileSize READ fileSize WRITE setFileSize NOTIFY fileSizeChanged)
+    Q_PROPERTY(bool isTranscribing READ isTranscribing NOTIFY isTranscribingChanged)
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
+    Q_PROPERTY(QString transcribedText READ transcribedText NOTIFY transcribedTextChanged)
+    Q_PROPERTY(vocalith::TranscriptionLanguage selectedLanguage READ selectedLanguage WRITE
+                   setSelectedLanguage NOTIFY selectedLanguageChanged)
+    Q_PROPERTY(bool showSaveDialog READ showSaveDialog WRITE setShowSaveDialog NOTIFY
+                   showSaveDialogChanged)
+    Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage WRITE setErrorMessage NOTIFY
+                   errorMessageChanged)
+    Q_PROPERTY(bool showSuccessBanner READ showSuccessBanner WRITE setShowSuccessBanner NOTIFY
+                   showSuccessBannerChanged)
+    Q_PROPERTY(vocalith::TranscriptionEngine selectedEngine READ selectedEngine WRITE
+                   setSelectedEngine NOTIFY selectedEngineChanged)
+    Q_PROPERTY(bool showProviderManager READ showProviderManager WRITE setShowProviderManager NOTIFY
+                   showProviderManagerChanged)
+
+public:
+    struct Services {
+        std::unique_ptr<ProviderStore> providerStore;
+        std::unique_ptr<OnDeviceEngine> onDeviceService;
+        std::unique_ptr<ProviderEngine> externalService;
+        KeyStore* keyStore = nullptr;
+        FileDialogs* dialogs = nullptr;
+    };
+
+    explicit TranscriptionViewModel(Services services, QObject* parent = nullptr);
+    ~TranscriptionViewModel() override;
+
+    QUrl audioFileURL() const { return m_audioFileURL; }
+    qint64 fileSize() const { return m_fileSize; }
+    bool isTranscribing() const { return m_isTranscribing; }
+    double progress() const { return m_progress; }
+    QString statusMessage() const { return m_statusMessage; }
+    QString transcribedText() const { return m_transcribedText; }
+    TranscriptionLanguage selectedLanguage() const { return m_selectedLanguage; }
+    bool showSaveDialog() const { return m_showSaveDialog; }
+    std::optional<QString> errorMessage() const { return m_errorMessage; }
+    bool showSuccessBanner() const { return m_showSuccessBanner; }
+    TranscriptionEngine selectedEngine() const { return m_selectedEngine; }
+    bool showProviderManager() const { return m_showProviderManager; }
+
+    // Set by the views: pickers, the file card's clear button, the error box, sheets.
+    void setAudioFileURL(const QUrl& url);
+    void setFileSize(qint64 size);
+    void setSelectedLanguage(TranscriptionLanguage language);
+    void setShowSaveDialog(bool show);
+    void setErrorMessage(const std::optional<QString>& message);
+    void setShowSuccessBanner(bool show);
+    void setSelectedEngine(const TranscriptionEngine& engine);
+    void setShowProviderManager(bool show);
+
+    // The segments of the last successful job: what saving renders.
+    const QList<TranscriptSegment>& segments() const { return m_segments; }
+    ProviderStore& providerStore() const { return *m_providerStore; }
+    // The on-device engine first, then one engine per provider in store order.
+    QList<TranscriptionEngine> availableEngines() const;
+
+    void openFilePanel();
+    void loadFile(const QUrl& url);
+    void resetResults();
+    void startTranscription();
+
+Q_SIGNALS:
+    void audioFileURLChanged();
+    void fileSizeChanged();
+    void isTranscribingChanged();
+    void progressChanged();
+    void statusMessageChanged();
+    void transcribedTextChanged();
+    void selectedLanguageChanged();
+    void showSaveDialogChanged();
+    void errorMessageChanged();
+    void showSuccessBannerChanged();
+    void selectedEngineChanged();
+    void showProviderManagerChanged();
+    // The provider list changed, and with it availableEngines().
+    void availableEnginesChanged();
+
+private:
+    template <typename T>
+    void assign(T& field, const T& value, void (TranscriptionViewModel::*changed)());
+
+    void handleEvent(const TranscriptionEvent& event);
+    void setIsTranscribing(bool value);
+    void setProgress(double value);
+    void setStatusMessage(const QString& value);
+    void setTranscribedText(const QString& value);
+
+    std::unique_ptr<ProviderStore> m_providerStore;
+    std::unique_ptr<OnDeviceEngine> m_onDeviceService;
+    std::unique_ptr<ProviderEngine> m_externalService;
+    KeyStore& m_keyStore;
+    FileDialogs& m_dialogs;
+
+    QUrl m_audioFileURL;
+    qint64 m_fileSize = 0;
+    bool m_isTranscribing = false;
+    double m_progress = 0.0;
+    QString m_statusMessage;
+    QString m_transcribedText;
+    TranscriptionLanguage m_selectedLanguage = TranscriptionLanguage::autoDetect;
+    bool m_showSaveDialog = false;
+    std::optional<QString> m_errorMessage;
+    bool m_showSuccessBanner = false;
+    TranscriptionEngine m_selectedEngine = TranscriptionEngine::onDevice();
+    bool m_showProviderManager = false;
+    QList<TranscriptSegment> m_segments;
+};
+
+} // namespace vocalith

@@ -1,0 +1,130 @@
+#include "core/TranscriptRendering.h"
+
+#include <QTest>
+
+#include <limits>
+
+using namespace vocalith;
+
+using Segments = QList<TranscriptSegment>;
+
+namespace {
+
+// The cue texts of an SRT rendering, in order.
+QStringList cueTexts(const QString& srt) {
+    QStringList texts;
+    const QStringList blocks = srt.split(u"\n\n"_qs, Qt::SkipEmptyParts);
+    for (const QString& block : blocks)
+        texts.append(block.section(QLatin1Char('\n'), 2));
+    return texts;
+}
+
+Segments words(const QStringList& texts, double start, double step, double length) {
+    Segments segments;
+    for (const QString& text : texts) {
+        segments.append({text, start, start + length});
+        start += step;
+    }
+    return segments;
+}
+
+} // namespace
+
+class TestTranscriptRendering : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void plainText() {
+        QCOMPARE(plainTextRendering({}), QString());
+        QCOMPARE(plainTextRendering({{u" a "_qs, 0, 1}}), u" a "_qs);
+        // An empty middle text still takes its place.
+        QCOMPARE(plainTextRendering({{u"one"_qs, 0, 1}, {QString(), 1, 2}, {u"three"_qs, 2, 3}}),
+                 u"one  three"_qs);
+    }
+
+    void srtDocument() {
+        QCOMPARE(srtRendering({}), QString());
+        QCOMPARE(srtRendering(
+                     {{u"Hello"_qs, 0.0, 0.5}, {u"world"_qs, 0.6, 1.0}, {u"Next"_qs, 2.0, 2.4}}),
+                 u"1\n00:00:00,000 --> 00:00:01,000\nHello world\n\n"
+                 u"2\n00:00:02,000 --> 00:00:02,399\nNext\n\n"_qs);
+        QCOMPARE(srtRendering({{u"Solo"_qs, 1.5, 2.5}}),
+                 u"1\n00:00:01,500 --> 00:00:02,500\nSolo\n\n"_qs);
+    }
+
+    void pauseLimit() {
+        // A pause of exactly 0.4 s stays in the cue; a longer one starts a new cue.
+        QCOMPARE(cueTexts(srtRendering({{u"a"_qs, 0.0, 0.5}, {u"b"_qs, 0.9, 1.0}})),
+                 QStringList{u"a b"_qs});
+        QCOMPARE(cueTexts(srtRendering({{u"a"_qs, 0.0, 0.5}, {u"b"_qs, 0.91, 1.0}})),
+                 (QStringList{u"a"_qs, u"b"_qs}));
+        // Out-of-order times give a negative pause, which never splits.
+        QCOMPARE(cueTexts(srtRendering({{u"a"_qs, 5.0, 5.5}, {u"b"_qs, 1.0, 5.6}})),
+                 QStringList{u"a b"_qs});
+    }
+
+    void lengthLimitCountsGraphemes() {
+        // "é" written as e + combining accent, and a family emoji, each count as one
+        // character although they take several UTF-16 units.
+        const QString accented = u"e\u0301"_qs;
+        const QString family = u"👨‍👩‍👧"_qs;
+
+        const auto pendingOf = [&](int count) { return QString(accented).repeated(count); };
+        // 78 + space + 1 = 80 stays; 79 + space + 1 = 81 splits.
+        QCOMPARE(cueTexts(srtRendering({{pendingOf(78), 0, 0.1}, {family, 0.1, 0.2}})).size(), 1);
+        QCOMPARE(cueTexts(srtRendering({{pendingOf(79), 0, 0.1}, {family, 0.1, 0.2}})),
+                 (QStringList{pendingOf(79), family}));
+
+        // A single over-long segment is never split.
+        const QString long120 = QString(120, QLatin1Char('x'));
+        QCOMPARE(cueTexts(srtRendering({{long120, 0, 1}, {u"y"_qs, 1, 1.1}})),
+                 (QStringList{long120, u"y"_qs}));
+    }
+
+    void durationLimit() {
+        // Words every 0.5 s lasting 0.4 s: the word ending at 6.0 s stays, the one
+        // ending at 6.4 s opens a new cue, which starts at its own start time.
+        const Segments segments =
+            words({u"w0"_qs, u"w1"_qs, u"w2"_qs, u"w3"_qs, u"w4"_qs, u"w5"_qs, u"w6"_qs, u"w7"_qs,
+                   u"w8"_qs, u"w9"_qs, u"w10"_qs, u"w11"_qs, u"w12"_qs, u"w13"_qs},
+                  0.0, 0.5, 0.4);
+        Segments exactly = segments.mid(0, 12);
+        exactly.last().endTime = 6.0;
+        QCOMPARE(cueTexts(srtRendering(exactly)).size(), 1);
+
+        const QString srt = srtRendering(segments);
+        QCOMPARE(cueTexts(srt).size(), 2);
+        QVERIFY(srt.startsWith(u"1\n00:00:00,000 --> 00:00:05,900\n"_qs));
+        QVERIFY(srt.contains(u"2\n00:00:06,000 --> 00:00:06,900\nw12 w13\n"_qs));
+
+        // A single segment longer than 6 s is a cue of its own, unsplit.
+        QCOMPARE(cueTexts(srtRendering({{u"long"_qs, 0, 9}, {u"x"_qs, 9, 9.1}})),
+                 (QStringList{u"long"_qs, u"x"_qs}));
+    }
+
+    void timestamps_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << 0.0 << u"00:00:00,000"_qs;
+        QTest::newRow("half") << 0.5 << u"00:00:00,500"_qs;
+        QTest::newRow("2.345") << 2.345 << u"00:00:02,345"_qs;
+        QTest::newRow("2.4 truncates") << 2.4 << u"00:00:02,399"_qs;
+        QTest::newRow("1.001 truncates") << 1.001 << u"00:00:01,000"_qs;
+        QTest::newRow("before the hour") << 3599.9995 << u"00:59:59,999"_qs;
+        QTest::newRow("hour") << 3600.0 << u"01:00:00,000"_qs;
+        QTest::newRow("100 hours") << 360000.0 << u"100:00:00,000"_qs;
+        // Times no engine delivers still give a line a subtitle player accepts.
+        QTest::newRow("negative") << -1.5 << u"00:00:00,000"_qs;
+        QTest::newRow("nan") << std::numeric_limits<double>::quiet_NaN() << u"00:00:00,000"_qs;
+        QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << u"00:00:00,000"_qs;
+        QTest::newRow("huge") << 1e300 << u"00:00:00,000"_qs;
+    }
+    void timestamps() {
+        QFETCH(double, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(srtTimestamp(seconds), text);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTranscriptRendering)
+#include "tst_transcriptrendering.moc"

@@ -1,0 +1,160 @@
+#include "providers/KeychainHelper.h"
+#include "providers/ProviderStore.h"
+#include "support/TestDoubles.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vocalith;
+using test::settingsIn;
+
+namespace {
+
+QByteArray storedValue(const QTemporaryDir& dir,
+                       const QString& key = ProviderStore::defaultsKey()) {
+    return settingsIn(dir)->value(key).toByteArray();
+}
+
+void writeStoredValue(const QTemporaryDir& dir, const QByteArray& value) {
+    settingsIn(dir)->setValue(ProviderStore::defaultsKey(), value);
+}
+
+} // namespace
+
+// Settings in a temporary file; keys in the real keyring the test script starts.
+class TestProviderStore : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void firstStartIsEmpty() {
+        QTemporaryDir dir;
+        ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
+        QVERIFY(store.providers().isEmpty());
+        QVERIFY(!settingsIn(dir)->contains(ProviderStore::defaultsKey()));
+    }
+
+    void restartKeepsProvidersInOrder() {
+        QTemporaryDir dir;
+        QList<CustomProvider> added;
+        {
+            ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
+            store.addProvider(u"Groq"_qs, u"https://api.groq.com/openai/v1"_qs,
+                              u"whisper-large-v3"_qs, u"gsk_1"_qs);
+            store.addProvider(u"OpenAI"_qs, u"https://api.openai.com/v1"_qs, u"whisper-1"_qs,
+                              u"sk-2"_qs);
+            store.addProvider(u"Groq"_qs, u"https://api.groq.com/openai/v1"_qs,
+                              u"whisper-large-v3"_qs, QString());
+            added = store.providers();
+        }
+        QCOMPARE(added.size(), 3);
+        QVERIFY(added[0].id != added[2].id); // same fields, two records
+        QCOMPARE(storedValue(dir), CustomProvider::encodeList(added));
+        QVERIFY(!storedValue(dir).contains("gsk_1"));
+
+        ProviderStore reopened(KeychainHelper::shared(), settingsIn(dir));
+        QCOMPARE(reopened.providers(), added);
+        QCOMPARE(KeychainHelper::shared().loadKey(added[0].idText()), u"gsk_1"_qs);
+        QCOMPARE(KeychainHelper::shared().loadKey(added[2].idText()), QString(u""_qs));
+        for (const CustomProvider& provider : added)
+            reopened.deleteProvider(provider);
+        QVERIFY(reopened.providers().isEmpty());
+        QCOMPARE(storedValue(dir), QByteArray("[]"));
+        QCOMPARE(KeychainHelper::shared().loadKey(added[0].idText()), std::nullopt);
+    }
+
+    void updateKeepsOrReplacesKey() {
+        QTemporaryDir dir;
+        ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
+        store.addProvider(u"A"_qs, u"u"_qs, u"m"_qs, u"first"_qs);
+        CustomProvider edited = store.providers().first();
+        const QString account = edited.idText();
+        edited.name = u"A renamed"_qs;
+
+        store.updateProvider(edited, std::nullopt);
+        QCOMPARE(store.providers(), QList{edited});
+        QCOMPARE(KeychainHelper::shared().loadKey(account), u"first"_qs);
+        store.updateProvider(edited, QString());
+        QCOMPARE(KeychainHelper::shared().loadKey(account), u"first"_qs);
+        store.updateProvider(edited, u"second"_qs);
+        QCOMPARE(KeychainHelper::shared().loadKey(account), u"second"_qs);
+        QCOMPARE(storedValue(dir), CustomProvider::encodeList({edited}));
+
+        // An id that is not in the list: nothing changes, nothing is announced.
+        QSignalSpy aboutToChange(&store, &ProviderStore::providersAboutToChange);
+        const CustomProvider stranger = CustomProvider::create(u"S"_qs, u"u"_qs, u"m"_qs);
+        store.updateProvider(stranger, u"stranger-key"_qs);
+        QCOMPARE(aboutToChange.count(), 0);
+        QCOMPARE(store.providers(), QList{edited});
+        QCOMPARE(KeychainHelper::shared().loadKey(stranger.idText()), std::nullopt);
+        store.deleteProvider(edited);
+    }
+
+    void duplicateIdsAndStrangers() {
+        QTemporaryDir dir;
+        const CustomProvider a{QUuid::createUuid(), u"first"_qs, u"u"_qs, u"m"_qs};
+        const CustomProvider b{a.id, u"second"_qs, u"u"_qs, u"m"_qs};
+        const CustomProvider c = CustomProvider::create(u"third"_qs, u"u"_qs, u"m"_qs);
+        writeStoredValue(dir, CustomProvider::encodeList({a, b, c}));
+
+        ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
+        CustomProvider renamed = a;
+        renamed.name = u"renamed"_qs;
+        store.updateProvider(renamed, std::nullopt);
+        QCOMPARE(store.providers(), (QList{renamed, b, c}));
+
+        QSignalSpy aboutToChange(&store, &ProviderStore::providersAboutToChange);
+        store.deleteProvider(a);
+        QCOMPARE(store.providers(), QList{c});
+
+        // Deleting a record that is not there still drops its key and rewrites the list.
+        const CustomProvider stranger = CustomProvider::create(u"S"_qs, u"u"_qs, u"m"_qs);
+        KeychainHelper::shared().saveKey(u"orphan"_qs, stranger.idText());
+        writeStoredValue(dir, "stale");
+        store.deleteProvider(stranger);
+        QCOMPARE(KeychainHelper::shared().loadKey(stranger.idText()), std::nullopt);
+        QCOMPARE(storedValue(dir), CustomProvider::encodeList({c}));
+        QCOMPARE(aboutToChange.count(), 2);
+    }
+
+    void changesAreAnnouncedBeforeTheyHappen() {
+        QTemporaryDir dir;
+        ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
+        QList<qsizetype> sizesSeenBefore;
+        connect(&store, &ProviderStore::providersAboutToChange, this,
+                [&] { sizesSeenBefore.append(store.providers().size()); });
+        QSignalSpy changed(&store, &ProviderStore::providersChanged);
+
+        store.addProvider(u"A"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
+        store.deleteProvider(store.providers().first());
+        QCOMPARE(sizesSeenBefore, (QList<qsizetype>{0, 1}));
+        QCOMPARE(changed.count(), 2);
+    }
+
+    void unreadableValueIsKeptAside() {
+        QTemporaryDir dir;
+        const QByteArray broken =
+            R"([{"id":"0F8FAD5B-D9CB-469F-A165-70867728950E","name":"Mine","baseURL":"u"}])";
+        writeStoredValue(dir, broken);
+
+        ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
+        QVERIFY(store.providers().isEmpty());
+        // Loading alone leaves the stored value as it was.
+        QCOMPARE(storedValue(dir), broken);
+
+        store.addProvider(u"New"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
+        QCOMPARE(storedValue(dir), CustomProvider::encodeList(store.providers()));
+        const QString backupKey = ProviderStore::defaultsKey() + u".unreadable"_qs;
+        QCOMPARE(storedValue(dir, backupKey), broken);
+
+        // A later, different breakage goes beside the first copy, not over it.
+        writeStoredValue(dir, "{truncated");
+        ProviderStore again(KeychainHelper::shared(), settingsIn(dir));
+        again.deleteProvider(store.providers().first());
+        QCOMPARE(storedValue(dir, backupKey), broken);
+        QCOMPARE(storedValue(dir, backupKey + u".2"_qs), QByteArray("{truncated"));
+        QCOMPARE(storedValue(dir), QByteArray("[]"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProviderStore)
+#include "tst_providerstore.moc"

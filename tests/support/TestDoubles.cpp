@@ -1,0 +1,42 @@
+#include "TestDoubles.h"
+
+#include <thread>
+
+namespace vocalith::test {
+
+std::optional<QUrl> ScriptedFileDialogs::chooseFileToOpen(const QString& message,
+                                                          const QStringList& nameFilters) {
+    openMessages.append(message);
+    openFilters.append(nameFilters);
+    return openAnswers.isEmpty() ? std::nullopt : openAnswers.takeFirst();
+}
+
+void RecordedJob::emitFromWorkerThread(const QList<TranscriptionEvent>& events) const {
+    std::thread worker([this, events] {
+        for (const TranscriptionEvent& event : events)
+            onEvent(event);
+    });
+    worker.join();
+}
+
+void RecordingOnDeviceEngine::transcribe(const QString& audioFilePath,
+                                         TranscriptionLanguage language,
+                                         TranscriptionEventHandler onEvent) {
+    jobs.append({audioFilePath, language, std::nullopt, {}, std::move(onEvent)});
+}
+
+void RecordingProviderEngine::transcribe(const QString& audioFilePath,
+                                         const CustomProvider& provider, const QString& apiKey,
+                                         TranscriptionLanguage language,
+                                         TranscriptionEventHandler onEvent) {
+    onEvent(TranscriptionEvent::progress(0.05, QStringLiteral("Preparing upload to ") +
+                                                   provider.name + QStringLiteral("...")));
+    jobs.append({audioFilePath, language, provider, apiKey, std::move(onEvent)});
+}
+
+std::unique_ptr<QSettings> settingsIn(const QTemporaryDir& dir) {
+    return std::make_unique<QSettings>(dir.filePath(QStringLiteral("Vocalith.conf")),
+                                       QSettings::IniFormat);
+}
+
+} // namespace vocalith::test

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/FileDialogs.h"
+#include "core/OnDeviceEngine.h"
+#include "core/ProviderEngine.h"
+
+#include <QList>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace vocalith::test {
+
+// Answers open dialogs from a script and remembers what was asked.
+class ScriptedFileDialogs final : public FileDialogs {
+public:
+    std::optional<QUrl> chooseFileToOpen(const QString& message,
+                                         const QStringList& nameFilters) override;
+
+    QList<std::optional<QUrl>> openAnswers;
+    QStringList openMessages;
+    QList<QStringList> openFilters;
+};
+
+// Records each job; the test then plays the engine's events from a worker thread.
+struct RecordedJob {
+    QString audioFilePath;
+    TranscriptionLanguage language = TranscriptionLanguage::autoDetect;
+    std::optional<CustomProvider> provider;
+    QString apiKey;
+    TranscriptionEventHandler onEvent;
+
+    // Calls the handler with each event, in order, from a thread of its own.
+    void emitFromWorkerThread(const QList<TranscriptionEvent>& events) const;
+};
+
+class RecordingOnDeviceEngine final : public OnDeviceEngine {
+public:
+    void transcribe(const QString& audioFilePath, TranscriptionLanguage language,
+                    TranscriptionEventHandler onEvent) override;
+    QList<RecordedJob> jobs;
+};
+
+// Like the real provider engine, it reports its first progress event on the
+// calling thread before returning.
+class RecordingProviderEngine final : public ProviderEngine {
+public:
+    void transcribe(const QString& audioFilePath, const CustomProvider& provider,
+                    const QString& apiKey, TranscriptionLanguage language,
+                    TranscriptionEventHandler onEvent) override;
+    QList<RecordedJob> jobs;
+};
+
+// A settings file of its own in a temporary directory.
+std::unique_ptr<QSettings> settingsIn(const QTemporaryDir& dir);
+
+} // namespace vocalith::test
