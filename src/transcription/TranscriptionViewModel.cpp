@@ -1,12 +1,12 @@
 #include "TranscriptionViewModel.h"
 
 #include "core/FileDialogs.h"
-#include "core/OnDeviceEngine.h"
-#include "core/ProviderEngine.h"
 #include "core/QueuedEventHandler.h"
 #include "core/TranscriptRendering.h"
 #include "providers/KeyStore.h"
 #include "providers/ProviderStore.h"
+#include "transcription/OnDeviceEngine.h"
+#include "transcription/ProviderEngine.h"
 
 #include <QFileInfo>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/FileDialogs.h"
-#include "core/OnDeviceEngine.h"
-#include "core/ProviderEngine.h"
+#include "transcription/OnDeviceEngine.h"
+#include "transcription/ProviderEngine.h"
 
 #include <QList>
 #include <QSettings>

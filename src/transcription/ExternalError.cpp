@@ -1,0 +1,76 @@
+#include "ExternalError.h"
+
+#include "providers/ProviderPresets.h"
+
+namespace vocalith {
+
+ExternalError::ExternalError(Case kind, int statusCode, const QString& text)
+    : m_case(kind)
+    , m_statusCode(statusCode)
+    , m_text(text) {
+}
+
+ExternalError ExternalError::network(const QString& message) {
+    return {Case::network, 0, message};
+}
+
+ExternalError ExternalError::apiError(int statusCode, const QString& responseText) {
+    return {Case::apiError, statusCode, responseText};
+}
+
+ExternalError ExternalError::parseError(const QString& message) {
+    return {Case::parseError, 0, message};
+}
+
+ExternalError ExternalError::invalidURL() {
+    return {Case::invalidURL};
+}
+
+ExternalError ExternalError::cannotReadFile() {
+    return {Case::cannotReadFile};
+}
+
+ExternalError ExternalError::emptyResponse() {
+    return {Case::emptyResponse};
+}
+
+ExternalError ExternalError::noSegments() {
+    return {Case::noSegments};
+}
+
+ExternalError ExternalError::unusableApiKey() {
+    return {Case::unusableApiKey};
+}
+
+QString ExternalError::errorDescription() const {
+    switch (m_case) {
+    case Case::network:
+        return QStringLiteral("Network error: ") + m_text;
+    case Case::apiError:
+        return QStringLiteral("API error (HTTP ") + QString::number(m_statusCode) +
+               QStringLiteral("): ") + m_text;
+    case Case::parseError:
+        return QStringLiteral("Failed to parse the provider response: ") + m_text;
+    case Case::invalidURL:
+        return QStringLiteral("Invalid provider base URL. Please check the URL format (e.g. ") +
+               ProviderPreset::groqWhisper().baseURL + QStringLiteral(").");
+    case Case::cannotReadFile:
+        return QStringLiteral("Could not read the audio file.");
+    case Case::emptyResponse:
+        return QStringLiteral("The provider returned an empty response.");
+    case Case::noSegments:
+        return QStringLiteral(
+            "The provider returned no transcription. The audio may contain no speech.");
+    case Case::unusableApiKey:
+        return QStringLiteral("The API key contains a line break or another control character. "
+                              "Edit the provider and enter the key again.");
+    }
+    Q_UNREACHABLE();
+    return {};
+}
+
+EngineError ExternalError::toEngineError() const {
+    return {QStringLiteral("ExternalError"), static_cast<int>(m_case), errorDescription()};
+}
+
+} // namespace vocalith

@@ -1,0 +1,71 @@
+#include "VerboseResponse.h"
+
+#include "core/TextTrimming.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace vocalith {
+
+std::optional<VerboseResponse> VerboseResponse::decode(const QByteArray& body, QString& error) {
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        error = QStringLiteral("The data is not valid JSON (") + parseError.errorString() +
+                QStringLiteral(" at offset ") + QString::number(parseError.offset) +
+                QStringLiteral(").");
+        return std::nullopt;
+    }
+    if (!document.isObject()) {
+        error = QStringLiteral("Expected a JSON object.");
+        return std::nullopt;
+    }
+    const QJsonObject object = document.object();
+    VerboseResponse response;
+
+    const QJsonValue text = object.value(QLatin1String("text"));
+    if (text.isString()) {
+        response.text = text.toString();
+    } else if (!text.isUndefined() && !text.isNull()) {
+        error = QStringLiteral("\"text\" is not a string.");
+        return std::nullopt;
+    }
+
+    const QJsonValue segments = object.value(QLatin1String("segments"));
+    if (segments.isArray()) {
+        QList<Segment> decoded;
+        const QJsonArray array = segments.toArray();
+        for (qsizetype i = 0; i < array.size(); ++i) {
+            const QJsonObject element = array.at(i).toObject();
+            const QJsonValue start = element.value(QLatin1String("start"));
+            const QJsonValue end = element.value(QLatin1String("end"));
+            const QJsonValue segmentText = element.value(QLatin1String("text"));
+            if (!array.at(i).isObject() || !start.isDouble() || !end.isDouble() ||
+                !segmentText.isString()) {
+                error = QStringLiteral("Segment ") + QString::number(i + 1) +
+                        QStringLiteral(" needs a numeric \"start\" and \"end\" and a \"text\".");
+                return std::nullopt;
+            }
+            decoded.append({start.toDouble(), end.toDouble(), segmentText.toString()});
+        }
+        response.segments = decoded;
+    } else if (!segments.isUndefined() && !segments.isNull()) {
+        error = QStringLiteral("\"segments\" is not an array.");
+        return std::nullopt;
+    }
+    return response;
+}
+
+QList<TranscriptSegment> VerboseResponse::transcriptSegments() const {
+    QList<TranscriptSegment> result;
+    if (segments && !segments->isEmpty()) {
+        for (const Segment& segment : *segments)
+            result.append({trimmedWhiteSpace(segment.text), segment.start, segment.end});
+    } else if (text && !text->isEmpty()) {
+        result.append({*text, 0.0, 0.0});
+    }
+    return result;
+}
+
+} // namespace vocalith

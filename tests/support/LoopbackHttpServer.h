@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+
+#include <functional>
+#include <optional>
+
+class QTcpSocket;
+
+namespace vocalith::test {
+
+// A small HTTP/1.1 server on 127.0.0.1 and a free port, for tests and benchmarks.
+// It records every request and answers from a queue of scripted responses.
+class LoopbackHttpServer final : public QObject {
+    Q_OBJECT
+
+public:
+    struct Request {
+        QByteArray method;
+        QByteArray target; // path and query, as sent
+        QList<std::pair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        qint64 bodySize = 0; // also counted when bodies are not kept
+
+        // The first header of that name, compared without case; empty if missing.
+        QByteArray header(QByteArrayView name) const;
+    };
+
+    enum class Delivery {
+        whole,           // status, headers and body at once
+        inPieces,        // the body in several writes, a few milliseconds apart
+        hangUpMidAnswer, // headers and half the body, then the connection is closed
+        neverAnswer,     // the request is read and the connection left open
+    };
+
+    struct Response {
+        Response() = default;
+        Response(int status, const QByteArray& body, Delivery delivery = Delivery::whole)
+            : status(status)
+            , body(body)
+            , delivery(delivery) {}
+        Response& withHeader(const QByteArray& name, const QByteArray& value) {
+            extraHeaders.append({name, value});
+            return *this;
+        }
+
+        int status = 200;
+        QByteArray body;
+        QByteArray contentType = "application/json";
+        Delivery delivery = Delivery::whole;
+        QList<std::pair<QByteArray, QByteArray>> extraHeaders;
+    };
+    using Responder = std::function<Response(const Request&)>;
+
+    explicit LoopbackHttpServer(QObject* parent = nullptr);
+    ~LoopbackHttpServer() override;
+
+    // "http://127.0.0.1:<port>", no trailing slash.
+    QString baseUrl() const;
+    quint16 port() const { return m_server.serverPort(); }
+
+    // Answers the next requests in order; when the queue is empty the responder
+    // decides (by default 200 with "{}").
+    void enqueue(const Response& response);
+    void setResponder(Responder responder);
+    // Large uploads: count body bytes without keeping them.
+    void setKeepBodies(bool keep) { m_keepBodies = keep; }
+
+    const QList<Request>& requests() const { return m_requests; }
+
+    // A port on which nothing listens, for refused connections.
+    static quint16 unusedPort();
+
+Q_SIGNALS:
+    void requestReceived();
+
+private:
+    struct Connection {
+        QByteArray buffer;
+        std::optional<Request> pending; // headers read, body still coming
+        qint64 bodyRemaining = 0;
+    };
+
+    void onNewConnection();
+    void onReadyRead(QTcpSocket* socket);
+    bool parseHeaders(Connection& connection);
+    void respond(QTcpSocket* socket, const Request& request);
+
+    QTcpServer m_server;
+    QHash<QTcpSocket*, Connection> m_connections;
+    QList<Request> m_requests;
+    QList<Response> m_queue;
+    Responder m_responder;
+    bool m_keepBodies = true;
+};
+
+} // namespace vocalith::test

@@ -1,0 +1,309 @@
+#include "providers/KeychainHelper.h"
+#include "providers/ProviderHttp.h"
+#include "providers/ProviderStore.h"
+#include "support/LoopbackHttpServer.h"
+#include "support/TestDoubles.h"
+#include "transcription/ExternalTranscriptionService.h"
+#include "transcription/TranscriptionViewModel.h"
+
+#include <QDir>
+#include <QTest>
+
+using namespace vocalith;
+using namespace vocalith::test;
+using Server = LoopbackHttpServer;
+
+namespace {
+
+const QByteArray audioBytes = QByteArray("ID3\x03\x00", 5) + QByteArray(3000, '\xfb') + "\r\n--";
+
+struct Job {
+    QList<TranscriptionEvent> events;
+
+    TranscriptionEventHandler handler() {
+        return [this](const TranscriptionEvent& event) { events.append(event); };
+    }
+    bool finished() const { return !events.isEmpty() && events.last().isFinal(); }
+    QString failure() const {
+        const auto* failure = std::get_if<TranscriptionEvent::Failure>(&events.last().value);
+        return failure ? failure->error.description : QString();
+    }
+    QList<double> fractions() const {
+        QList<double> fractions;
+        for (const TranscriptionEvent& event : events) {
+            if (const auto* progress = std::get_if<TranscriptionEvent::Progress>(&event.value))
+                fractions.append(progress->fraction);
+        }
+        return fractions;
+    }
+};
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    file.write(bytes);
+    return file.fileName();
+}
+
+CustomProvider providerAt(const QString& baseURL) {
+    return CustomProvider::create(u"Groq"_qs, baseURL, u"whisper-large-v3"_qs);
+}
+
+// Runs one job to its final event.
+Job run(ExternalTranscriptionService& service, const QString& path, const CustomProvider& provider,
+        TranscriptionLanguage language = TranscriptionLanguage::autoDetect,
+        const QString& key = u"sk-test"_qs) {
+    Job job;
+    service.transcribe(path, provider, key, language, job.handler());
+    if (!QTest::qWaitFor([&] { return job.finished(); }, 20'000))
+        qWarning("job did not finish");
+    return job;
+}
+
+QByteArray textField(const QByteArray& boundary, const QByteArray& name, const QByteArray& value) {
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
+           value + "\r\n";
+}
+
+} // namespace
+
+class TestExternalTranscriptionService : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void requestIsByteExact_data() {
+        QTest::addColumn<TranscriptionLanguage>("language");
+        QTest::addColumn<QByteArray>("languageField");
+        QTest::newRow("automatic") << TranscriptionLanguage::autoDetect << QByteArray();
+        QTest::newRow("english") << TranscriptionLanguage::english << QByteArray("en");
+        QTest::newRow("cantonese") << TranscriptionLanguage::chineseCantonese << QByteArray("zh");
+    }
+    void requestIsByteExact() {
+        QFETCH(TranscriptionLanguage, language);
+        QFETCH(QByteArray, languageField);
+        Server server;
+        server.enqueue(
+            {200, R"({"text":"a b","segments":[{"id":0,"start":0.0,"end":1.25,"text":" Hello "},)"
+                  R"({"start":1.25,"end":2.5,"text":"\tworld\n"}]})"});
+        const QString path = writeFile(m_dir, u"My talk – Zoë 日本.mp3"_qs, audioBytes);
+        ExternalTranscriptionService service;
+        const QString key = u" sk-key ü "_qs;
+
+        const Job job = run(service, path, providerAt(server.baseUrl() + u"/v1"_qs), language, key);
+
+        QCOMPARE(server.requests().size(), 1);
+        const Server::Request& request = server.requests().first();
+        QCOMPARE(request.method, QByteArray("POST"));
+        QCOMPARE(request.target, QByteArray("/v1/audio/transcriptions"));
+        QCOMPARE(request.header("Authorization"), "Bearer " + key.toUtf8());
+        const QByteArray contentType = request.header("Content-Type");
+        QVERIFY(contentType.startsWith("multipart/form-data; boundary=Boundary-"));
+        const QByteArray boundary = contentType.mid(contentType.indexOf('=') + 1);
+        QCOMPARE(boundary.size(), 45);
+        QCOMPARE(boundary, boundary.toUpper().replace("BOUNDARY-", "Boundary-"));
+
+        QByteArray expected = textField(boundary, "model", "whisper-large-v3") +
+                              textField(boundary, "response_format", "verbose_json");
+        if (!languageField.isEmpty())
+            expected += textField(boundary, "language", languageField);
+        expected +=
+            "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+            u"My talk – Zoë 日本.mp3"_qs.toUtf8() + "\"\r\nContent-Type: audio/mpeg\r\n\r\n" +
+            audioBytes + "\r\n--" + boundary + "--\r\n";
+        QCOMPARE(request.body, expected);
+
+        const QList<TranscriptionEvent> expectedEvents{
+            TranscriptionEvent::progress(0.05, u"Preparing upload to Groq..."_qs),
+            TranscriptionEvent::progress(0.2, u"Uploading & transcribing via Groq..."_qs),
+            TranscriptionEvent::progress(0.9, u"Parsing transcription..."_qs),
+            TranscriptionEvent::progress(1.0, u"Complete"_qs),
+            TranscriptionEvent::success({{u"Hello"_qs, 0.0, 1.25}, {u"world\n"_qs, 1.25, 2.5}})};
+        QCOMPARE(job.events, expectedEvents);
+    }
+
+    void endpointRule() {
+        using ProviderHttp::endpoint;
+        const QString path = u"/audio/transcriptions"_qs;
+        QCOMPARE(endpoint(u"  https://api.example.com/v1/ \n"_qs, path),
+                 QUrl(u"https://api.example.com/v1/audio/transcriptions"_qs));
+        QCOMPARE(endpoint(u"https://api.example.com/v1"_qs, path),
+                 QUrl(u"https://api.example.com/v1/audio/transcriptions"_qs));
+        QCOMPARE(endpoint(u"https://api.example.com/v1//"_qs, path)->path(),
+                 u"/v1//audio/transcriptions"_qs);
+        for (const QString& bad :
+             {u""_qs, u"   "_qs, u"api.example.com/v1"_qs, u"ftp://example.com"_qs, u"https:"_qs,
+              u"http://exa mple.com/v1"_qs}) {
+            QVERIFY2(!endpoint(bad, path), qPrintable(bad));
+        }
+
+        Server server;
+        server.enqueue({200, R"({"text":"x"})"});
+        ExternalTranscriptionService service;
+        const QString file = writeFile(m_dir, u"a.mp3"_qs, audioBytes);
+        run(service, file, providerAt(server.baseUrl() + u"/v1//"_qs));
+        QCOMPARE(server.requests().first().target, QByteArray("/v1//audio/transcriptions"));
+    }
+
+    void fileNameCannotBreakTheHeader() {
+        Server server;
+        const QString path = writeFile(m_dir, u"a\"b\r\nX-Injected: 1.mp3"_qs, audioBytes);
+        ExternalTranscriptionService service;
+        run(service, path, providerAt(server.baseUrl()));
+        QVERIFY(server.requests().first().body.contains(
+            "; filename=\"a%22b%0D%0AX-Injected: 1.mp3\"\r\nContent-Type: audio/mpeg\r\n"));
+    }
+
+    void earlyFailuresSendNothing() {
+        Server server;
+        ExternalTranscriptionService service;
+        const QString file = writeFile(m_dir, u"early.mp3"_qs, audioBytes);
+        const QString gone = writeFile(m_dir, u"gone.mp3"_qs, audioBytes);
+        QFile::remove(gone);
+
+        const auto check = [&](const Job& job, const QString& description) {
+            QCOMPARE(job.events.size(), 2);
+            QCOMPARE(job.fractions(), QList<double>{0.05});
+            QCOMPARE(job.failure(), description);
+        };
+        // Early failures are reported before transcribe returns.
+        Job invalid;
+        service.transcribe(file, providerAt(u"not a url"_qs), u"k"_qs,
+                           TranscriptionLanguage::autoDetect, invalid.handler());
+        check(invalid, u"Invalid provider base URL. Please check the URL format (e.g. "
+                       u"https://api.groq.com/openai/v1)."_qs);
+
+        check(run(service, gone, providerAt(server.baseUrl())),
+              u"Could not read the audio file."_qs);
+        check(run(service, m_dir.path(), providerAt(server.baseUrl())),
+              u"Could not read the audio file."_qs);
+        for (const QString& key : {u"sk-a\r\nX-Evil: 1"_qs, u"sk-a\n"_qs, u"sk\0a"_qs}) {
+            check(run(service, file, providerAt(server.baseUrl()), TranscriptionLanguage::english,
+                      key),
+                  u"The API key contains a line break or another control character. Edit the "
+                  u"provider and enter the key again."_qs);
+        }
+        QTest::qWait(50);
+        QVERIFY(server.requests().isEmpty());
+    }
+
+    void answers_data() {
+        QTest::addColumn<Server::Response>("response");
+        QTest::addColumn<QString>("outcome"); // failure text, or the transcript
+        QTest::addColumn<QList<double>>("fractions");
+        const QList<double> rejected{0.05, 0.2};
+        const QList<double> unparsed{0.05, 0.2, 0.9};
+        const QList<double> complete{0.05, 0.2, 0.9, 1.0};
+
+        QTest::newRow("401")
+            << Server::Response{401, R"({"error":{"message":"Invalid API Key"}})"}
+            << u"API error (HTTP 401): {\"error\":{\"message\":\"Invalid API Key\"}}"_qs
+            << rejected;
+        QTest::newRow("500 not utf-8") << Server::Response{500, "\xff\xfe\xfd oops"}
+                                       << u"API error (HTTP 500): Unknown error"_qs << rejected;
+        QTest::newRow("301")
+            << Server::Response(301, "moved").withHeader("Location", "http://127.0.0.1:1/elsewhere")
+            << u"API error (HTTP 301): moved"_qs << rejected;
+        QTest::newRow("empty body") << Server::Response{200, ""}
+                                    << u"Failed to parse the provider response: "_qs << unparsed;
+        QTest::newRow("not json") << Server::Response{200, "<html>busy</html>"}
+                                  << u"Failed to parse the provider response: "_qs << unparsed;
+        QTest::newRow("segment without end")
+            << Server::Response{200, R"({"segments":[{"start":0,"text":"hi"}]})"}
+            << u"Failed to parse the provider response: "_qs << unparsed;
+        QTest::newRow("nothing transcribed")
+            << Server::Response{200, R"({"text":"","segments":[]})"}
+            << u"The provider returned no transcription. The audio may contain no speech."_qs
+            << unparsed;
+        QTest::newRow("only text") << Server::Response{200, R"({"text":" Whole text "})"}
+                                   << u" Whole text "_qs << complete;
+        QTest::newRow("in pieces")
+            << Server::Response{200, R"({"segments":[{"start":0.5,"end":1,"text":" piece"}]})",
+                                Server::Delivery::inPieces}
+            << u"piece"_qs << complete;
+        QTest::newRow("hang up mid-answer")
+            << Server::Response{200, R"({"segments":[{"start":0.5,"end":1,"text":"never whole"}]})",
+                                Server::Delivery::hangUpMidAnswer}
+            << u"Network error: "_qs << rejected;
+    }
+    void answers() {
+        QFETCH(Server::Response, response);
+        QFETCH(QString, outcome);
+        QFETCH(QList<double>, fractions);
+        Server server;
+        server.enqueue(response);
+        ExternalTranscriptionService service;
+        const Job job = run(service, writeFile(m_dir, u"answer.mp3"_qs, audioBytes),
+                            providerAt(server.baseUrl()));
+
+        QCOMPARE(job.fractions(), fractions);
+        QCOMPARE(server.requests().size(), 1);
+        if (const auto* success =
+                std::get_if<TranscriptionEvent::Success>(&job.events.last().value)) {
+            QCOMPARE(plainText(success->segments), outcome);
+        } else {
+            QVERIFY2(job.failure().startsWith(outcome), qPrintable(job.failure()));
+            QVERIFY(job.failure().size() > u"Network error: "_qs.size());
+        }
+    }
+
+    void transportFailures() {
+        const QString file = writeFile(m_dir, u"t.mp3"_qs, audioBytes);
+        {
+            ExternalTranscriptionService service;
+            const QString refused =
+                u"http://127.0.0.1:"_qs + QString::number(Server::unusedPort()) + u"/v1"_qs;
+            const Job job = run(service, file, providerAt(refused));
+            QCOMPARE(job.failure(), u"Network error: Connection refused"_qs);
+            QCOMPARE(job.fractions(), (QList<double>{0.05, 0.2}));
+        }
+        {
+            Server server;
+            server.enqueue({200, {}, Server::Delivery::neverAnswer});
+            ExternalTranscriptionService service(nullptr, std::chrono::milliseconds(300));
+            const Job job = run(service, file, providerAt(server.baseUrl()));
+            QCOMPARE(job.failure(), u"Network error: The request timed out."_qs);
+            QCOMPARE(job.fractions(), (QList<double>{0.05, 0.2}));
+        }
+    }
+
+    void throughTheController() {
+        Server server;
+        server.enqueue({200, R"({"segments":[{"start":0,"end":1,"text":" Hello"},)"
+                             R"({"start":1,"end":2,"text":" again"}]})"});
+        QTemporaryDir settings;
+        ScriptedFileDialogs dialogs;
+        TranscriptionViewModel vm(
+            {std::make_unique<ProviderStore>(KeychainHelper::shared(), settingsIn(settings)),
+             std::make_unique<RecordingOnDeviceEngine>(),
+             std::make_unique<ExternalTranscriptionService>(), &KeychainHelper::shared(),
+             &dialogs});
+        vm.providerStore().addProvider(u"Loopback"_qs, server.baseUrl(), u"whisper-1"_qs,
+                                       u"sk-loop"_qs);
+        const CustomProvider provider = vm.providerStore().providers().first();
+        vm.setSelectedEngine(TranscriptionEngine::custom(provider));
+        vm.loadFile(QUrl::fromLocalFile(writeFile(m_dir, u"c.mp3"_qs, audioBytes)));
+
+        vm.startTranscription();
+        QTRY_VERIFY(!vm.isTranscribing());
+        QCOMPARE(vm.transcribedText(), u"Hello again"_qs);
+        QCOMPARE(vm.statusMessage(), u"Transcription complete"_qs);
+        QVERIFY(vm.showSuccessBanner());
+        QVERIFY(vm.showSaveDialog());
+        QCOMPARE(server.requests().first().header("Authorization"), QByteArray("Bearer sk-loop"));
+        vm.providerStore().deleteProvider(provider);
+    }
+
+private:
+    static QString plainText(const QList<TranscriptSegment>& segments) {
+        QStringList texts;
+        for (const TranscriptSegment& segment : segments)
+            texts.append(segment.text);
+        return texts.join(u' ');
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExternalTranscriptionService)
+#include "tst_externaltranscriptionservice.moc"
