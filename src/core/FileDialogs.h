@@ -4,9 +4,31 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace vocalith {
+
+// A save dialog on screen. It does not block: the window stays live while it is
+// open, and its owner may rename the proposed file meanwhile.
+class SaveDialog {
+public:
+    virtual ~SaveDialog() = default;
+    virtual void setProposedName(const QString& fileName) = 0;
+};
+
+struct SaveDialogRequest {
+    QString message;
+    QString proposedName;
+    // The items of the format choice, e.g. "Plain Text (.txt)"; the first is selected.
+    QStringList formats;
+};
+
+struct SaveDialogChoice {
+    QString path;
+    int formatIndex = 0;
+};
 
 // The file dialogs controllers need, kept behind an interface so controllers stay
 // free of widgets and tests can answer them.
@@ -18,6 +40,16 @@ public:
     // nameFilters use QFileDialog's form, e.g. "MP3 Audio (*.mp3)".
     virtual std::optional<QUrl> chooseFileToOpen(const QString& message,
                                                  const QStringList& nameFilters) = 0;
+
+    // Opens a save dialog and returns at once. formatChanged is called with the
+    // index of each format the user picks; finished once, with the choice or with
+    // nothing when the user cancels.
+    virtual std::shared_ptr<SaveDialog>
+    beginSave(const SaveDialogRequest& request, std::function<void(int)> formatChanged,
+              std::function<void(const std::optional<SaveDialogChoice>&)> finished) = 0;
+
+    // Asks whether an existing file the user did not pick by name may be replaced.
+    virtual bool confirmReplace(const QString& path) = 0;
 };
 
 } // namespace vocalith

@@ -8,9 +8,40 @@
 #include "transcription/OnDeviceEngine.h"
 #include "transcription/ProviderEngine.h"
 
+#include <QDir>
+#include <QPointer>
 #include <QFileInfo>
+#include <QSaveFile>
+
+#include <array>
 
 namespace vocalith {
+
+namespace {
+
+struct SaveFormat {
+    const char* title;
+    const char* extension;
+};
+constexpr std::array<SaveFormat, 2> saveFormats{{
+    {"Plain Text (.txt)", "txt"},
+    {"Subtitles (.srt)", "srt"},
+}};
+constexpr int srtFormat = 1;
+
+// The chosen path with its last extension replaced when it is not the format's.
+QString pathWithExtension(const QString& path, const QString& extension)
+{
+    const QFileInfo info(path);
+    if (info.suffix().toLower() == extension)
+        return path;
+    QString name = info.fileName();
+    if (!info.suffix().isEmpty())
+        name.chop(info.suffix().size() + 1);
+    return QDir(info.path()).filePath(name + QLatin1Char('.') + extension);
+}
+
+} // namespace
 
 TranscriptionViewModel::TranscriptionViewModel(Services services, QObject* parent)
     : QObject(parent)
@@ -160,6 +191,64 @@ void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {
         setStatusMessage(QStringLiteral("Transcription failed"));
         setIsTranscribing(false);
     }
+}
+
+void TranscriptionViewModel::saveTranscription()
+{
+    if (m_transcribedText.isEmpty())
+        return;
+    const QString baseName = m_audioFileURL.isEmpty()
+                                 ? QStringLiteral("transcription")
+                                 : QFileInfo(m_audioFileURL.toLocalFile()).completeBaseName();
+    SaveDialogRequest request;
+    request.message = QStringLiteral("Save transcription — choose .txt or .srt format");
+    request.proposedName = baseName + QStringLiteral(".txt");
+    for (const SaveFormat& format : saveFormats)
+        request.formats.append(QString::fromLatin1(format.title));
+
+    const QPointer<TranscriptionViewModel> guard(this);
+    m_activeSavePanel = m_dialogs.beginSave(
+        request,
+        [guard](int index) {
+            if (guard)
+                guard->formatChanged(index);
+        },
+        [guard](const std::optional<SaveDialogChoice>& choice) {
+            if (guard)
+                guard->finishSave(choice);
+        });
+    m_activeBaseName = baseName;
+}
+
+void TranscriptionViewModel::formatChanged(int formatIndex)
+{
+    if (!m_activeSavePanel)
+        return;
+    const char* extension = saveFormats[formatIndex == srtFormat ? srtFormat : 0].extension;
+    m_activeSavePanel->setProposedName(m_activeBaseName + QLatin1Char('.') +
+                                       QLatin1String(extension));
+}
+
+void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& choice)
+{
+    m_activeSavePanel.reset();
+    if (!choice || choice->path.isEmpty())
+        return;
+
+    // An "srt" typed by the user wins over the format choice.
+    const bool srt = QFileInfo(choice->path).suffix().toLower() == QLatin1String("srt") ||
+                     choice->formatIndex == srtFormat;
+    const QString content = srt ? srtRendering(m_segments) : plainTextRendering(m_segments);
+    const QString target =
+        pathWithExtension(choice->path, QLatin1String(saveFormats[srt ? srtFormat : 0].extension));
+
+    // The dialog asked about the name the user typed, not about the repaired one.
+    if (target != choice->path && QFileInfo::exists(target) && !m_dialogs.confirmReplace(target))
+        return;
+
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content.toUtf8()) < 0 || !file.commit())
+        setErrorMessage(QStringLiteral("Failed to save: ") + file.errorString());
 }
 
 } // namespace vocalith

@@ -14,6 +14,8 @@
 namespace vocalith {
 
 class FileDialogs;
+class SaveDialog;
+struct SaveDialogChoice;
 class KeyStore;
 class OnDeviceEngine;
 class ProviderEngine;
@@ -90,6 +92,11 @@ public:
     void resetResults();
     void startTranscription();
 
+    // Offers to save the last result as plain text or SRT; does nothing without one.
+    void saveTranscription();
+    // The save dialog's format choice changed: rename the proposed file to match.
+    void formatChanged(int formatIndex);
+
 Q_SIGNALS:
     void audioFileURLChanged();
     void fileSizeChanged();
@@ -111,6 +118,7 @@ private:
     void assign(T& field, const T& value, void (TranscriptionViewModel::*changed)());
 
     void handleEvent(const TranscriptionEvent& event);
+    void finishSave(const std::optional<SaveDialogChoice>& choice);
     void setIsTranscribing(bool value);
     void setProgress(double value);
     void setStatusMessage(const QString& value);
@@ -135,6 +143,8 @@ private:
     TranscriptionEngine m_selectedEngine = TranscriptionEngine::onDevice();
     bool m_showProviderManager = false;
     QList<TranscriptSegment> m_segments;
+    std::shared_ptr<SaveDialog> m_activeSavePanel;
+    QString m_activeBaseName = QStringLiteral("transcription");
 };
 
 } // namespace vocalith

@@ -11,6 +11,21 @@ std::optional<QUrl> ScriptedFileDialogs::chooseFileToOpen(const QString& message
     return openAnswers.isEmpty() ? std::nullopt : openAnswers.takeFirst();
 }
 
+std::shared_ptr<SaveDialog> ScriptedFileDialogs::beginSave(
+    const SaveDialogRequest& request, std::function<void(int)> formatChanged,
+    std::function<void(const std::optional<SaveDialogChoice>&)> finished)
+{
+    auto dialog = std::make_shared<RecordingSaveDialog>();
+    saveDialogs.append({request, dialog, std::move(formatChanged), std::move(finished)});
+    return dialog;
+}
+
+bool ScriptedFileDialogs::confirmReplace(const QString& path)
+{
+    replaceQuestions.append(path);
+    return !replaceAnswers.isEmpty() && replaceAnswers.takeFirst();
+}
+
 void RecordedJob::emitFromWorkerThread(const QList<TranscriptionEvent>& events) const {
     std::thread worker([this, events] {
         for (const TranscriptionEvent& event : events)

@@ -12,15 +12,37 @@
 
 namespace vocalith::test {
 
-// Answers open dialogs from a script and remembers what was asked.
+// A save dialog that only remembers the names it was given.
+class RecordingSaveDialog final : public SaveDialog {
+public:
+    void setProposedName(const QString& fileName) override { proposedNames.append(fileName); }
+    QStringList proposedNames;
+};
+
+// Answers dialogs from a script and remembers what was asked. Save dialogs stay
+// "open" until the test calls their finished callback.
 class ScriptedFileDialogs final : public FileDialogs {
 public:
+    struct OpenSaveDialog {
+        SaveDialogRequest request;
+        std::shared_ptr<RecordingSaveDialog> dialog;
+        std::function<void(int)> formatChanged;
+        std::function<void(const std::optional<SaveDialogChoice>&)> finished;
+    };
+
     std::optional<QUrl> chooseFileToOpen(const QString& message,
                                          const QStringList& nameFilters) override;
+    std::shared_ptr<SaveDialog>
+    beginSave(const SaveDialogRequest& request, std::function<void(int)> formatChanged,
+              std::function<void(const std::optional<SaveDialogChoice>&)> finished) override;
+    bool confirmReplace(const QString& path) override;
 
     QList<std::optional<QUrl>> openAnswers;
     QStringList openMessages;
     QList<QStringList> openFilters;
+    QList<OpenSaveDialog> saveDialogs;
+    QList<bool> replaceAnswers; // false once exhausted
+    QStringList replaceQuestions;
 };
 
 // Records each job; the test then plays the engine's events from a worker thread.

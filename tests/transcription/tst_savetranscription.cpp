@@ -1,0 +1,185 @@
+#include "core/TranscriptRendering.h"
+#include "providers/KeychainHelper.h"
+#include "providers/ProviderStore.h"
+#include "support/TestDoubles.h"
+#include "transcription/TranscriptionViewModel.h"
+
+#include <QTest>
+
+using namespace vocalith;
+using namespace vocalith::test;
+
+namespace {
+
+const QList<TranscriptSegment> words{
+    {u"Grüße"_qs, 0.0, 0.5}, {u"aus"_qs, 0.6, 1.0}, {u"Köln"_qs, 2.0, 2.4}};
+
+// A controller holding a finished transcription of "<dir>/Interview 3.mp3".
+struct Fixture {
+    QTemporaryDir dir;
+    ScriptedFileDialogs dialogs;
+    RecordingOnDeviceEngine* engine = nullptr;
+    std::unique_ptr<TranscriptionViewModel> vm;
+
+    Fixture() {
+        auto onDevice = std::make_unique<RecordingOnDeviceEngine>();
+        engine = onDevice.get();
+        vm = std::make_unique<TranscriptionViewModel>(TranscriptionViewModel::Services{
+            std::make_unique<ProviderStore>(KeychainHelper::shared(), settingsIn(dir)),
+            std::move(onDevice), std::make_unique<RecordingProviderEngine>(),
+            &KeychainHelper::shared(), &dialogs});
+        vm->loadFile(QUrl::fromLocalFile(dir.filePath(u"Interview 3.mp3"_qs)));
+        vm->startTranscription();
+        engine->jobs.last().emitFromWorkerThread({TranscriptionEvent::success(words)});
+        if (!QTest::qWaitFor([&] { return !vm->isTranscribing(); }))
+            qFatal("the transcription did not finish");
+    }
+
+    ScriptedFileDialogs::OpenSaveDialog& openDialog() {
+        vm->saveTranscription();
+        return dialogs.saveDialogs.last();
+    }
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+};
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestSaveTranscription : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void dialogProposesNameAndFormats() {
+        Fixture f;
+        auto& dialog = f.openDialog();
+        QCOMPARE(dialog.request.message, u"Save transcription — choose .txt or .srt format"_qs);
+        QCOMPARE(dialog.request.proposedName, u"Interview 3.txt"_qs);
+        QCOMPARE(dialog.request.formats,
+                 (QStringList{u"Plain Text (.txt)"_qs, u"Subtitles (.srt)"_qs}));
+
+        dialog.formatChanged(1);
+        dialog.formatChanged(0);
+        QCOMPARE(dialog.dialog->proposedNames,
+                 (QStringList{u"Interview 3.srt"_qs, u"Interview 3.txt"_qs}));
+
+        // Once it is closed, its format choice renames nothing any more.
+        dialog.finished(std::nullopt);
+        dialog.formatChanged(1);
+        QCOMPARE(dialog.dialog->proposedNames.size(), 2);
+
+        // Without an audio file the name falls back to "transcription".
+        f.vm->setAudioFileURL({});
+        QCOMPARE(f.openDialog().request.proposedName, u"transcription.txt"_qs);
+    }
+
+    void nothingToSave() {
+        Fixture f;
+        f.vm->resetResults();
+        f.vm->saveTranscription();
+        QVERIFY(f.dialogs.saveDialogs.isEmpty());
+    }
+
+    void formatAndName_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("formatIndex");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<bool>("srt");
+        QTest::newRow("typed srt wins over text choice") << u"x.srt"_qs << 0 << u"x.srt"_qs << true;
+        QTest::newRow("txt typed, srt chosen") << u"x.txt"_qs << 1 << u"x.srt"_qs << true;
+        QTest::newRow("no extension, text") << u"x"_qs << 0 << u"x.txt"_qs << false;
+        QTest::newRow("several dots") << u"a.b.c"_qs << 1 << u"a.b.srt"_qs << true;
+        QTest::newRow("upper-case kept") << u"Notes.TXT"_qs << 0 << u"Notes.TXT"_qs << false;
+        QTest::newRow("upper-case srt") << u"Film.SRT"_qs << 0 << u"Film.SRT"_qs << true;
+    }
+    void formatAndName() {
+        QFETCH(QString, typed);
+        QFETCH(int, formatIndex);
+        QFETCH(QString, written);
+        QFETCH(bool, srt);
+        Fixture f;
+        f.openDialog().finished(SaveDialogChoice{f.path(typed), formatIndex});
+
+        const QString expected = srt ? srtRendering(words) : plainTextRendering(words);
+        QCOMPARE(contents(f.path(written)), expected.toUtf8());
+        if (written != typed)
+            QVERIFY(!QFile::exists(f.path(typed)));
+        QVERIFY(f.dialogs.replaceQuestions.isEmpty());
+        QCOMPARE(f.vm->errorMessage(), std::nullopt);
+    }
+
+    void contentComesFromSegments() {
+        Fixture f;
+        f.openDialog().finished(SaveDialogChoice{f.path(u"t.txt"_qs), 0});
+        QCOMPARE(contents(f.path(u"t.txt"_qs)), QByteArray("Grüße aus Köln"));
+        QCOMPARE(contents(f.path(u"t.srt"_qs)), QByteArray("<missing>"));
+        f.openDialog().finished(SaveDialogChoice{f.path(u"t.srt"_qs), 1});
+        QCOMPARE(contents(f.path(u"t.srt"_qs)),
+                 QByteArray("1\n00:00:00,000 --> 00:00:01,000\nGrüße aus\n\n"
+                            "2\n00:00:02,000 --> 00:00:02,399\nKöln\n\n"));
+    }
+
+    void repairedNameAsksBeforeReplacing() {
+        Fixture f;
+        QFile existing(f.path(u"notes.srt"_qs));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write("keep me");
+        existing.close();
+
+        f.dialogs.replaceAnswers = {false};
+        f.openDialog().finished(SaveDialogChoice{f.path(u"notes.txt"_qs), 1});
+        QCOMPARE(f.dialogs.replaceQuestions, QStringList{f.path(u"notes.srt"_qs)});
+        QCOMPARE(contents(f.path(u"notes.srt"_qs)), QByteArray("keep me"));
+        QVERIFY(!QFile::exists(f.path(u"notes.txt"_qs)));
+
+        f.dialogs.replaceAnswers = {true};
+        f.openDialog().finished(SaveDialogChoice{f.path(u"notes.txt"_qs), 1});
+        QCOMPARE(contents(f.path(u"notes.srt"_qs)), srtRendering(words).toUtf8());
+
+        // A name the user picked as it is was already confirmed by the dialog itself.
+        f.openDialog().finished(SaveDialogChoice{f.path(u"notes.srt"_qs), 1});
+        QCOMPARE(f.dialogs.replaceQuestions.size(), 2);
+    }
+
+    void writeFailureIsReported() {
+        Fixture f;
+        f.openDialog().finished(SaveDialogChoice{f.path(u"missing-folder/x.txt"_qs), 0});
+        const QString error = f.vm->errorMessage().value_or(QString());
+        QVERIFY2(error.startsWith(u"Failed to save: "_qs), qPrintable(error));
+        QVERIFY(error.size() > u"Failed to save: "_qs.size());
+        QCOMPARE(f.vm->transcribedText(), u"Grüße aus Köln"_qs);
+    }
+
+    void secondDialogTakesOver() {
+        Fixture f;
+        auto first = f.openDialog();
+        f.vm->setAudioFileURL(QUrl::fromLocalFile(f.path(u"Other.mp3"_qs)));
+        auto second = f.openDialog();
+        QCOMPARE(second.request.proposedName, u"Other.txt"_qs);
+
+        // The format choice renames the dialog opened last, until either closes.
+        first.formatChanged(1);
+        QCOMPARE(second.dialog->proposedNames, QStringList{u"Other.srt"_qs});
+        first.finished(std::nullopt);
+        second.formatChanged(0);
+        QCOMPARE(second.dialog->proposedNames.size(), 1);
+        second.finished(SaveDialogChoice{f.path(u"late.txt"_qs), 0});
+        QVERIFY(QFile::exists(f.path(u"late.txt"_qs)));
+    }
+
+    void closingAfterControllerIsGone() {
+        auto f = std::make_unique<Fixture>();
+        const auto finished = f->openDialog().finished;
+        const QString target = f->path(u"after.txt"_qs);
+        f->vm.reset();
+        finished(SaveDialogChoice{target, 0});
+        QVERIFY(!QFile::exists(target));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSaveTranscription)
+#include "tst_savetranscription.moc"
