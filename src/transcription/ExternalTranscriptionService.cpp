@@ -36,12 +36,28 @@ void appendField(QByteArray& body, const QByteArray& boundary, QByteArrayView na
     body.append(value.toUtf8()).append(crlf);
 }
 
-bool readWholeFile(const QString& path, QByteArray& contents) {
+// Reads the whole file straight into its place between head and tail, so the
+// audio is copied once, not read and then copied again into the body.
+std::optional<QByteArray> bodyAroundFile(const QString& path, const QByteArray& head,
+                                         const QByteArray& tail) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    contents = file.readAll();
-    return file.error() == QFileDevice::NoError;
+    if (!file.open(QIODevice::ReadOnly) || file.isSequential())
+        return std::nullopt;
+    const qint64 size = file.size();
+    QByteArray body(head.size() + size + tail.size(), Qt::Uninitialized);
+    std::copy(head.cbegin(), head.cend(), body.begin());
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 n = file.read(body.data() + head.size() + done, size - done);
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break; // the file shrank meanwhile: send what it holds now
+        done += n;
+    }
+    body.resize(head.size() + done + tail.size());
+    std::copy(tail.cbegin(), tail.cend(), body.begin() + head.size() + done);
+    return body;
 }
 
 } // namespace
@@ -66,15 +82,15 @@ void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
     if (!ProviderHttp::isUsableApiKey(apiKey))
         return reportFailure(onEvent, ExternalError::unusableApiKey());
 
-    QByteArray audio;
-    if (!readWholeFile(audioFilePath, audio))
-        return reportFailure(onEvent, ExternalError::cannotReadFile());
-
     const QByteArray boundary =
         "Boundary-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
-    QByteArray body = multipartBody(boundary, provider.model, languageCode(language),
-                                    QFileInfo(audioFilePath).fileName(), audio);
-    audio = QByteArray(); // the body holds the only copy from here on
+    const std::optional<QByteArray> body =
+        bodyAroundFile(audioFilePath,
+                       multipartHead(boundary, provider.model, languageCode(language),
+                                     QFileInfo(audioFilePath).fileName()),
+                       multipartTail(boundary));
+    if (!body)
+        return reportFailure(onEvent, ExternalError::cannotReadFile());
 
     const QNetworkRequest request =
         ProviderHttp::request(*url, apiKey, "multipart/form-data; boundary=" + boundary, m_timeout);
@@ -82,34 +98,34 @@ void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
     onEvent(TranscriptionEvent::progress(0.2, QStringLiteral("Uploading & transcribing via ") +
                                                   provider.name + QStringLiteral("...")));
 
-    QNetworkReply* reply = m_network.post(request, body);
+    QNetworkReply* reply = m_network.post(request, *body);
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, onEvent] {
         handleAnswer(ProviderHttp::readAnswer(*reply), onEvent);
         reply->deleteLater();
     });
 }
 
-QByteArray ExternalTranscriptionService::multipartBody(const QByteArray& boundary,
+QByteArray ExternalTranscriptionService::multipartHead(const QByteArray& boundary,
                                                        const QString& model,
                                                        const std::optional<QString>& languageCode,
-                                                       const QString& fileName,
-                                                       const QByteArray& audio) {
-    QByteArray body;
-    body.reserve(audio.size() + 1024 + model.size() * 4 + fileName.size() * 12);
-    appendField(body, boundary, "model", model);
-    appendField(body, boundary, "response_format", QStringLiteral("verbose_json"));
+                                                       const QString& fileName) {
+    QByteArray head;
+    appendField(head, boundary, "model", model);
+    appendField(head, boundary, "response_format", QStringLiteral("verbose_json"));
     if (languageCode)
-        appendField(body, boundary, "language", *languageCode);
+        appendField(head, boundary, "language", *languageCode);
 
-    body.append("--").append(boundary).append(crlf);
-    body.append("Content-Disposition: form-data; name=\"file\"; filename=\"")
+    head.append("--").append(boundary).append(crlf);
+    head.append("Content-Disposition: form-data; name=\"file\"; filename=\"")
         .append(headerSafeFileName(fileName))
         .append("\"")
         .append(crlf);
-    body.append("Content-Type: audio/mpeg").append(crlf).append(crlf);
-    body.append(audio).append(crlf);
-    body.append("--").append(boundary).append("--").append(crlf);
-    return body;
+    head.append("Content-Type: audio/mpeg").append(crlf).append(crlf);
+    return head;
+}
+
+QByteArray ExternalTranscriptionService::multipartTail(const QByteArray& boundary) {
+    return crlf.toByteArray() + "--" + boundary + "--" + crlf.toByteArray();
 }
 
 void ExternalTranscriptionService::handleAnswer(const ProviderHttp::Answer& answer,

@@ -28,10 +28,11 @@ public:
                     const QString& apiKey, TranscriptionLanguage language,
                     TranscriptionEventHandler onEvent) override;
 
-    // The multipart body, byte for byte as it is sent.
-    static QByteArray multipartBody(const QByteArray& boundary, const QString& model,
+    // The multipart body is head, the file's bytes, tail.
+    static QByteArray multipartHead(const QByteArray& boundary, const QString& model,
                                     const std::optional<QString>& languageCode,
-                                    const QString& fileName, const QByteArray& audio);
+                                    const QString& fileName);
+    static QByteArray multipartTail(const QByteArray& boundary);
 
 private:
     static void handleAnswer(const ProviderHttp::Answer& answer,

@@ -9,8 +9,8 @@
 #include "transcription/ProviderEngine.h"
 
 #include <QDir>
-#include <QPointer>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSaveFile>
 
 #include <array>
@@ -30,8 +30,7 @@ constexpr std::array<SaveFormat, 2> saveFormats{{
 constexpr int srtFormat = 1;
 
 // The chosen path with its last extension replaced when it is not the format's.
-QString pathWithExtension(const QString& path, const QString& extension)
-{
+QString pathWithExtension(const QString& path, const QString& extension) {
     const QFileInfo info(path);
     if (info.suffix().toLower() == extension)
         return path;
@@ -193,8 +192,7 @@ void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {
     }
 }
 
-void TranscriptionViewModel::saveTranscription()
-{
+void TranscriptionViewModel::saveTranscription() {
     if (m_transcribedText.isEmpty())
         return;
     const QString baseName = m_audioFileURL.isEmpty()
@@ -220,8 +218,7 @@ void TranscriptionViewModel::saveTranscription()
     m_activeBaseName = baseName;
 }
 
-void TranscriptionViewModel::formatChanged(int formatIndex)
-{
+void TranscriptionViewModel::formatChanged(int formatIndex) {
     if (!m_activeSavePanel)
         return;
     const char* extension = saveFormats[formatIndex == srtFormat ? srtFormat : 0].extension;
@@ -229,8 +226,7 @@ void TranscriptionViewModel::formatChanged(int formatIndex)
                                        QLatin1String(extension));
 }
 
-void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& choice)
-{
+void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& choice) {
     m_activeSavePanel.reset();
     if (!choice || choice->path.isEmpty())
         return;

@@ -1,0 +1,129 @@
+// Uploads a 200 MB file through the provider engine and through curl to the same
+// loopback server, and reports the time ratio and the engine's peak memory.
+#include "BenchSupport.h"
+#include "support/LoopbackHttpServer.h"
+#include "transcription/ExternalTranscriptionService.h"
+
+#include <QCoreApplication>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace vocalith;
+
+namespace {
+
+constexpr qint64 fileSize = 200'000'000;
+constexpr int rounds = 3;
+
+// Child mode: one upload in a fresh process, printing seconds and peak memory.
+int uploadOnce(const QString& path, const QString& baseUrl) {
+    ExternalTranscriptionService service;
+    const CustomProvider provider =
+        CustomProvider::create(QStringLiteral("Bench"), baseUrl, QStringLiteral("whisper-1"));
+    bool ok = false;
+    bool done = false;
+    const auto start = std::chrono::steady_clock::now();
+    service.transcribe(path, provider, QStringLiteral("sk-bench"), TranscriptionLanguage::english,
+                       [&](const TranscriptionEvent& event) {
+                           if (!event.isFinal())
+                               return;
+                           ok = std::holds_alternative<TranscriptionEvent::Success>(event.value);
+                           done = true;
+                           QCoreApplication::quit();
+                       });
+    if (!done)
+        QCoreApplication::exec();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    std::printf("%.6f %lld\n", elapsed.count(), static_cast<long long>(bench::peakResidentBytes()));
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == QLatin1String("--upload-once"))
+        return uploadOnce(args[2], args[3]);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("upload.mp3"));
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return 1;
+        QByteArray block(1 << 20, Qt::Uninitialized);
+        for (qint64 written = 0; written < fileSize; written += block.size()) {
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()),
+                                                  block.size() / 4);
+            file.write(block.constData(), std::min<qint64>(block.size(), fileSize - written));
+        }
+    }
+
+    // The server gets a thread of its own so that reading never waits on the client.
+    QThread serverThread;
+    serverThread.start();
+    QObject context;
+    context.moveToThread(&serverThread);
+    test::LoopbackHttpServer* server = nullptr;
+    QMetaObject::invokeMethod(
+        &context,
+        [&] {
+            server = new test::LoopbackHttpServer;
+            server->setKeepBodies(false);
+            server->setResponder([](const test::LoopbackHttpServer::Request&) {
+                return test::LoopbackHttpServer::Response(200, R"({"text":"ok"})");
+            });
+        },
+        Qt::BlockingQueuedConnection);
+    const QString baseUrl = server->baseUrl() + QStringLiteral("/v1");
+
+    double bestEngine = 1e9;
+    double bestCurl = 1e9;
+    qint64 peak = 0;
+    for (int round = 0; round < rounds; ++round) {
+        QByteArray output;
+        if (bench::timeCommand(args[0], {QStringLiteral("--upload-once"), path, baseUrl}, &output) <
+            0) {
+            std::fprintf(stderr, "engine upload failed\n");
+            return 1;
+        }
+        const QList<QByteArray> fields = output.trimmed().split(' ');
+        bestEngine = std::min(bestEngine, fields.value(0).toDouble());
+        peak = std::max(peak, fields.value(1).toLongLong());
+
+        const double curl = bench::timeCommand(
+            QStringLiteral("curl"),
+            {QStringLiteral("-sS"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+             QStringLiteral("-H"), QStringLiteral("Expect:"), QStringLiteral("-H"),
+             QStringLiteral("Authorization: Bearer sk-bench"), QStringLiteral("-F"),
+             QStringLiteral("model=whisper-1"), QStringLiteral("-F"),
+             QStringLiteral("response_format=verbose_json"), QStringLiteral("-F"),
+             QStringLiteral("language=en"), QStringLiteral("-F"),
+             QStringLiteral("file=@") + path + QStringLiteral(";type=audio/mpeg"),
+             baseUrl + QStringLiteral("/audio/transcriptions")});
+        if (curl < 0) {
+            std::fprintf(stderr, "curl upload failed\n");
+            return 1;
+        }
+        bestCurl = std::min(bestCurl, curl);
+    }
+
+    QMetaObject::invokeMethod(
+        &context, [&] { delete server; }, Qt::BlockingQueuedConnection);
+    serverThread.quit();
+    serverThread.wait();
+
+    std::printf("engine upload: %.3f s, curl -F: %.3f s (best of %d)\n", bestEngine, bestCurl,
+                rounds);
+    std::printf("engine peak resident memory: %.1f MB for a %.1f MB file\n", peak / 1e6,
+                fileSize / 1e6);
+    std::printf("upload_time_ratio: %.2f (target <= 1.3)\n", bestEngine / bestCurl);
+    std::printf("upload_peak_memory_ratio: %.2f (target <= 2.5)\n",
+                static_cast<double>(peak) / fileSize);
+    return 0;
+}
