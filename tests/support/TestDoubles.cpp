@@ -13,15 +13,13 @@ std::optional<QUrl> ScriptedFileDialogs::chooseFileToOpen(const QString& message
 
 std::shared_ptr<SaveDialog> ScriptedFileDialogs::beginSave(
     const SaveDialogRequest& request, std::function<void(int)> formatChanged,
-    std::function<void(const std::optional<SaveDialogChoice>&)> finished)
-{
+    std::function<void(const std::optional<SaveDialogChoice>&)> finished) {
     auto dialog = std::make_shared<RecordingSaveDialog>();
     saveDialogs.append({request, dialog, std::move(formatChanged), std::move(finished)});
     return dialog;
 }
 
-bool ScriptedFileDialogs::confirmReplace(const QString& path)
-{
+bool ScriptedFileDialogs::confirmReplace(const QString& path) {
     replaceQuestions.append(path);
     return !replaceAnswers.isEmpty() && replaceAnswers.takeFirst();
 }

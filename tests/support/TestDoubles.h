@@ -74,6 +74,11 @@ public:
     QList<RecordedJob> jobs;
 };
 
+// JSON written with single quotes, for readable literals in tests.
+inline QByteArray json(const char* text) {
+    return QByteArray(text).replace('\'', '"');
+}
+
 // A settings file of its own in a temporary directory.
 std::unique_ptr<QSettings> settingsIn(const QTemporaryDir& dir);
 

@@ -1,0 +1,241 @@
+#include "TranslationService.h"
+
+#include "core/TextTrimming.h"
+#include "providers/ProviderHttp.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QRegularExpression>
+
+namespace vocalith {
+
+struct TranslationService::SrtJob {
+    QList<QStringList> batches;
+    qsizetype blockCount = 0;
+    QString systemPrompt;
+    CustomProvider provider;
+    QString apiKey;
+    QStringList translated;
+    TranslationEventHandler onEvent;
+};
+
+namespace {
+
+const QString blockSeparator = QStringLiteral("\n\n");
+
+void reportFailure(const TranslationEventHandler& onEvent, const TranslationError& error) {
+    onEvent(TranslationEvent::failure(error.toEngineError()));
+}
+
+} // namespace
+
+TranslationService::TranslationService(QNetworkAccessManager* network,
+                                       std::chrono::milliseconds timeout, QObject* parent)
+    : QObject(parent)
+    , m_network(network ? *network : ProviderHttp::sharedNetworkAccessManager())
+    , m_timeout(timeout) {
+}
+
+TranslationService::InputFormat TranslationService::detectFormat(const QString& path) {
+    return QFileInfo(path).suffix().toLower() == QLatin1String("srt") ? InputFormat::srt
+                                                                      : InputFormat::plainText;
+}
+
+QStringList TranslationService::splitSRTBlocks(const QString& text) {
+    static const QRegularExpression blankLines(QStringLiteral("\n{2,}"));
+    QString normalised = text;
+    normalised.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    normalised.replace(blankLines, blockSeparator);
+
+    QStringList blocks;
+    for (const QString& piece : normalised.split(blockSeparator)) {
+        const QString block = trimmedWhiteSpaceAndLineBreaks(piece);
+        if (!block.isEmpty())
+            blocks.append(block);
+    }
+    return blocks;
+}
+
+QList<QStringList> TranslationService::makeBatches(const QStringList& blocks) const {
+    QList<QStringList> batches;
+    for (qsizetype start = 0; start < blocks.size(); start += srtChunkSize)
+        batches.append(blocks.mid(start, srtChunkSize));
+    return batches;
+}
+
+QString TranslationService::srtSystemPrompt(const QString& languageName) {
+    return QStringLiteral("You are a professional subtitle translator. Translate ONLY the dialogue "
+                          "lines into ") +
+           languageName +
+           QStringLiteral(". Keep every index number and every timestamp line (format: "
+                          "00:00:01,000 --> 00:00:04,000) exactly as-is — do not alter, reformat, "
+                          "or omit them. Do not add explanations, comments, or extra blank lines. "
+                          "Return only the translated SRT blocks.");
+}
+
+QString TranslationService::plainTextSystemPrompt(const QString& languageName) {
+    return QStringLiteral("You are a professional translator. Translate the text below into ") +
+           languageName +
+           QStringLiteral(". Return only the translated text with no explanation, notes, or extra "
+                          "formatting.");
+}
+
+void TranslationService::sendChatCompletion(const QString& systemPrompt, const QString& userContent,
+                                            const CustomProvider& provider, const QString& apiKey,
+                                            ChatCompletion completion) {
+    const std::optional<QUrl> url =
+        ProviderHttp::endpoint(provider.baseURL, QStringLiteral("/chat/completions"));
+    if (!url)
+        return completion(TranslationError::invalidURL());
+    if (!ProviderHttp::isUsableApiKey(apiKey))
+        return completion(TranslationError::unusableApiKey());
+    // Text with broken UTF-16 would be silently altered on the way to UTF-8.
+    if (!systemPrompt.isValidUtf16() || !userContent.isValidUtf16() ||
+        !provider.model.isValidUtf16())
+        return completion(TranslationError::encodingFailed());
+
+    const QJsonObject body{
+        {QStringLiteral("model"), provider.model},
+        {QStringLiteral("messages"),
+         QJsonArray{QJsonObject{{QStringLiteral("role"), QStringLiteral("system")},
+                                {QStringLiteral("content"), systemPrompt}},
+                    QJsonObject{{QStringLiteral("role"), QStringLiteral("user")},
+                                {QStringLiteral("content"), userContent}}}},
+        {QStringLiteral("temperature"), 0.3},
+    };
+    const QNetworkRequest request =
+        ProviderHttp::request(*url, apiKey, "application/json", m_timeout);
+    QNetworkReply* reply =
+        m_network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, completion] {
+        reply->deleteLater();
+        const ProviderHttp::Answer answer = ProviderHttp::readAnswer(*reply);
+        if (answer.transportError)
+            return completion(TranslationError::network(*answer.transportError));
+        if (!answer.isSuccessStatus())
+            return completion(
+                TranslationError::apiError(answer.status, ProviderHttp::bodyText(answer.body)));
+        QString error;
+        const std::optional<QString> content = parseChatResponse(answer.body, error);
+        if (!content)
+            return completion(TranslationError::parseError(error));
+        completion(*content);
+    });
+}
+
+std::optional<QString> TranslationService::parseChatResponse(const QByteArray& body,
+                                                             QString& error) {
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        error = QStringLiteral("The data is not valid JSON (") + parseError.errorString() +
+                QStringLiteral(" at offset ") + QString::number(parseError.offset) +
+                QStringLiteral(").");
+        return std::nullopt;
+    }
+    const QJsonValue choices = document.object().value(QLatin1String("choices"));
+    if (!document.isObject() || !choices.isArray()) {
+        error = QStringLiteral("Expected an object with a \"choices\" array.");
+        return std::nullopt;
+    }
+    const QJsonArray array = choices.toArray();
+    QStringList contents;
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        const QJsonValue content = array.at(i)
+                                       .toObject()
+                                       .value(QLatin1String("message"))
+                                       .toObject()
+                                       .value(QLatin1String("content"));
+        if (!content.isString()) {
+            error = QStringLiteral("Choice ") + QString::number(i + 1) +
+                    QStringLiteral(" has no \"message\" with a \"content\" string.");
+            return std::nullopt;
+        }
+        contents.append(content.toString());
+    }
+    if (contents.isEmpty()) {
+        error = TranslationError::emptyResponse().errorDescription();
+        return std::nullopt;
+    }
+    return trimmedWhiteSpaceAndLineBreaks(contents.first());
+}
+
+QString TranslationService::stripCodeFence(const QString& text) {
+    static const QRegularExpression openingFence(QStringLiteral("^```[^\\n]*\\n"));
+    QString result = text;
+    result.remove(openingFence);
+    if (result.endsWith(QLatin1String("```"))) {
+        result.chop(3);
+        result = trimmedWhiteSpaceAndLineBreaks(result);
+    }
+    return result;
+}
+
+void TranslationService::translateSRT(const QString& text, const QString& targetLanguage,
+                                      const CustomProvider& provider, const QString& apiKey,
+                                      TranslationEventHandler onEvent) {
+    const QStringList blocks = splitSRTBlocks(text);
+    if (blocks.isEmpty())
+        return reportFailure(onEvent, TranslationError::emptyInput());
+
+    auto job = std::make_shared<SrtJob>();
+    job->batches = makeBatches(blocks);
+    job->blockCount = blocks.size();
+    job->systemPrompt = srtSystemPrompt(targetLanguage);
+    job->provider = provider;
+    job->apiKey = apiKey;
+    job->onEvent = std::move(onEvent);
+    job->onEvent(TranslationEvent::progress(
+        0.05, QStringLiteral("Translating ") + QString::number(job->blockCount) +
+                  QStringLiteral(" subtitle blocks in ") + QString::number(job->batches.size()) +
+                  QStringLiteral(" batch(es)...")));
+    runBatch(job, 0);
+}
+
+void TranslationService::runBatch(const std::shared_ptr<SrtJob>& job, qsizetype index) {
+    const qsizetype batchCount = job->batches.size();
+    if (index >= batchCount) {
+        job->onEvent(TranslationEvent::progress(1.0, QStringLiteral("Complete")));
+        job->onEvent(TranslationEvent::success(job->translated.join(blockSeparator)));
+        return;
+    }
+    qsizetype done = 0;
+    for (qsizetype i = 0; i < index; ++i)
+        done += job->batches[i].size();
+    job->onEvent(TranslationEvent::progress(
+        0.05 + 0.9 * static_cast<double>(done) / static_cast<double>(job->blockCount),
+        QStringLiteral("Translating Batch ") + QString::number(index + 1) + QLatin1Char('/') +
+            QString::number(batchCount) + QStringLiteral("...")));
+
+    const QPointer<TranslationService> self(this);
+    sendChatCompletion(job->systemPrompt, job->batches[index].join(blockSeparator), job->provider,
+                       job->apiKey, [self, job, index](const ChatResult& result) {
+                           if (!self)
+                               return;
+                           if (const auto* error = std::get_if<TranslationError>(&result))
+                               return reportFailure(job->onEvent, *error);
+                           job->translated.append(stripCodeFence(std::get<QString>(result)));
+                           self->runBatch(job, index + 1);
+                       });
+}
+
+void TranslationService::translatePlainText(const QString& text, const QString& targetLanguage,
+                                            const CustomProvider& provider, const QString& apiKey,
+                                            TranslationEventHandler onEvent) {
+    onEvent(TranslationEvent::progress(0.05, QStringLiteral("Preparing request to ") +
+                                                 provider.name + QStringLiteral("...")));
+    sendChatCompletion(plainTextSystemPrompt(targetLanguage), text, provider, apiKey,
+                       [onEvent](const ChatResult& result) {
+                           if (const auto* error = std::get_if<TranslationError>(&result))
+                               return reportFailure(onEvent, *error);
+                           onEvent(TranslationEvent::progress(1.0, QStringLiteral("Complete")));
+                           onEvent(TranslationEvent::success(std::get<QString>(result)));
+                       });
+}
+
+} // namespace vocalith

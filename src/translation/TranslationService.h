@@ -1,0 +1,73 @@
+#pragma once
+
+#include "providers/CustomProvider.h"
+#include "translation/TranslationError.h"
+#include "translation/TranslationEvent.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <variant>
+
+class QNetworkAccessManager;
+
+namespace vocalith {
+
+// Translates plain text in one chat-completion request, and subtitles in
+// sequential batches of srtChunkSize blocks. Keeps no state of its own per job;
+// a job whose service is gone ends silently.
+class TranslationService final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TranslationService)
+
+public:
+    enum class InputFormat { plainText, srt };
+
+    static constexpr std::chrono::milliseconds defaultTimeout{120'000};
+    const int srtChunkSize = 15;
+
+    explicit TranslationService(QNetworkAccessManager* network = nullptr,
+                                std::chrono::milliseconds timeout = defaultTimeout,
+                                QObject* parent = nullptr);
+
+    // srt for a ".srt" extension in any case, plain text for everything else.
+    static InputFormat detectFormat(const QString& path);
+    // Blocks are separated by runs of empty lines; each is trimmed, empty ones dropped.
+    static QStringList splitSRTBlocks(const QString& text);
+    QList<QStringList> makeBatches(const QStringList& blocks) const;
+
+    static QString srtSystemPrompt(const QString& languageName);
+    static QString plainTextSystemPrompt(const QString& languageName);
+
+    using ChatResult = std::variant<QString, TranslationError>;
+    using ChatCompletion = std::function<void(const ChatResult&)>;
+    // One exchange with "/chat/completions"; completion is called exactly once, before
+    // this returns when nothing could be sent.
+    void sendChatCompletion(const QString& systemPrompt, const QString& userContent,
+                            const CustomProvider& provider, const QString& apiKey,
+                            ChatCompletion completion);
+    // The first choice's content, trimmed; absent with a reason when the body is not
+    // a chat-completion answer or has no choice.
+    static std::optional<QString> parseChatResponse(const QByteArray& body, QString& error);
+    // Drops a Markdown fence line at the start and a closing fence at the end.
+    static QString stripCodeFence(const QString& text);
+
+    void translateSRT(const QString& text, const QString& targetLanguage,
+                      const CustomProvider& provider, const QString& apiKey,
+                      TranslationEventHandler onEvent);
+    void translatePlainText(const QString& text, const QString& targetLanguage,
+                            const CustomProvider& provider, const QString& apiKey,
+                            TranslationEventHandler onEvent);
+
+private:
+    struct SrtJob;
+    void runBatch(const std::shared_ptr<SrtJob>& job, qsizetype index);
+
+    QNetworkAccessManager& m_network;
+    std::chrono::milliseconds m_timeout;
+};
+
+} // namespace vocalith

@@ -1,0 +1,208 @@
+#include "TranslationViewModel.h"
+
+#include "core/FileDialogs.h"
+#include "core/QueuedEventHandler.h"
+#include "core/TextTrimming.h"
+#include "providers/KeyStore.h"
+#include "providers/ProviderStore.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace vocalith {
+
+TranslationViewModel::TranslationViewModel(KeyStore& keyStore, FileDialogs& dialogs,
+                                           std::unique_ptr<TranslationService> service,
+                                           QObject* parent)
+    : QObject(parent)
+    , m_keyStore(keyStore)
+    , m_dialogs(dialogs)
+    , m_service(service ? std::move(service) : std::make_unique<TranslationService>()) {
+}
+
+TranslationViewModel::~TranslationViewModel() = default;
+
+template <typename T>
+void TranslationViewModel::assign(T& field, const T& value,
+                                  void (TranslationViewModel::*changed)()) {
+    if (field == value)
+        return;
+    field = value;
+    Q_EMIT(this->*changed)();
+}
+
+void TranslationViewModel::setInputText(const QString& text) {
+    assign(m_inputText, text, &TranslationViewModel::inputTextChanged);
+}
+
+void TranslationViewModel::setTargetLanguage(const QString& language) {
+    assign(m_targetLanguage, language, &TranslationViewModel::targetLanguageChanged);
+}
+
+void TranslationViewModel::setSelectedProvider(const std::optional<CustomProvider>& provider) {
+    assign(m_selectedProvider, provider, &TranslationViewModel::selectedProviderChanged);
+}
+
+void TranslationViewModel::setErrorMessage(const std::optional<QString>& message) {
+    assign(m_errorMessage, message, &TranslationViewModel::errorMessageChanged);
+}
+
+void TranslationViewModel::setShowSuccessBanner(bool show) {
+    assign(m_showSuccessBanner, show, &TranslationViewModel::showSuccessBannerChanged);
+}
+
+void TranslationViewModel::setInputFileURL(const QUrl& url) {
+    assign(m_inputFileURL, url, &TranslationViewModel::inputFileURLChanged);
+}
+
+void TranslationViewModel::setDetectedFormat(InputFormat format) {
+    assign(m_detectedFormat, format, &TranslationViewModel::detectedFormatChanged);
+}
+
+void TranslationViewModel::setOutputText(const QString& text) {
+    assign(m_outputText, text, &TranslationViewModel::outputTextChanged);
+}
+
+void TranslationViewModel::setIsTranslating(bool value) {
+    assign(m_isTranslating, value, &TranslationViewModel::isTranslatingChanged);
+}
+
+void TranslationViewModel::setProgress(double value) {
+    assign(m_progress, value, &TranslationViewModel::progressChanged);
+}
+
+void TranslationViewModel::setStatusMessage(const QString& message) {
+    assign(m_statusMessage, message, &TranslationViewModel::statusMessageChanged);
+}
+
+ProviderStore* TranslationViewModel::providerStore() const {
+    return m_providerStore;
+}
+
+void TranslationViewModel::setProviderStore(ProviderStore* store) {
+    m_providerStore = store;
+}
+
+void TranslationViewModel::openFilePanel() {
+    const std::optional<QUrl> url =
+        m_dialogs.chooseFileToOpen(QStringLiteral("Select a .txt or .srt file to translate"),
+                                   {QStringLiteral("Text and subtitles (*.txt *.srt)")});
+    if (url && !url->isEmpty())
+        loadFile(*url);
+}
+
+void TranslationViewModel::loadFile(const QUrl& url) {
+    QFile file(url.toLocalFile());
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text;
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = file.readAll();
+        if (file.error() == QFileDevice::NoError)
+            text = decoder.decode(bytes);
+    }
+    if (file.error() != QFileDevice::NoError || decoder.hasError()) {
+        setErrorMessage(QStringLiteral("Could not read the file."));
+        return;
+    }
+    setInputFileURL(url);
+    setInputText(text);
+    setDetectedFormat(TranslationService::detectFormat(url.toLocalFile()));
+    setErrorMessage(std::nullopt);
+    resetOutput();
+}
+
+void TranslationViewModel::resetOutput() {
+    setOutputText({});
+    setProgress(0.0);
+    setStatusMessage({});
+    setErrorMessage(std::nullopt);
+    setShowSuccessBanner(false);
+}
+
+void TranslationViewModel::clearInput() {
+    setInputText({});
+    setInputFileURL({});
+    setDetectedFormat(InputFormat::plainText);
+    resetOutput();
+}
+
+void TranslationViewModel::startTranslation() {
+    if (trimmedWhiteSpaceAndLineBreaks(m_inputText).isEmpty()) {
+        setErrorMessage(QStringLiteral("Input text is empty."));
+        return;
+    }
+    if (!m_selectedProvider) {
+        setErrorMessage(QStringLiteral("Please select a provider for translation."));
+        return;
+    }
+    const CustomProvider provider = *m_selectedProvider;
+    const std::optional<QString> key =
+        m_providerStore ? m_keyStore.loadKey(provider.idText()) : std::nullopt;
+    if (!key || key->isEmpty()) {
+        setErrorMessage(QStringLiteral("No API key found for ") + provider.name + QLatin1Char('.'));
+        return;
+    }
+
+    setIsTranslating(true);
+    resetOutput();
+    setStatusMessage(QStringLiteral("Starting translation..."));
+    TranslationEventHandler onEvent = queuedEventHandler(this, &TranslationViewModel::handleEvent);
+    if (m_detectedFormat == InputFormat::srt)
+        m_service->translateSRT(m_inputText, m_targetLanguage, provider, *key, std::move(onEvent));
+    else
+        m_service->translatePlainText(m_inputText, m_targetLanguage, provider, *key,
+                                      std::move(onEvent));
+}
+
+void TranslationViewModel::handleEvent(const TranslationEvent& event) {
+    if (const auto* progress = std::get_if<TranslationEvent::Progress>(&event.value)) {
+        setProgress(progress->fraction);
+        setStatusMessage(progress->message);
+    } else if (const auto* success = std::get_if<TranslationEvent::Success>(&event.value)) {
+        setOutputText(success->text);
+        setProgress(1.0);
+        setStatusMessage(QStringLiteral("Translation complete"));
+        setIsTranslating(false);
+        setShowSuccessBanner(true);
+    } else if (const auto* failure = std::get_if<TranslationEvent::Failure>(&event.value)) {
+        setErrorMessage(failure->error.description);
+        setStatusMessage(QStringLiteral("Translation failed"));
+        setIsTranslating(false);
+        setProgress(0.0);
+    }
+}
+
+void TranslationViewModel::saveTranslation() {
+    if (m_outputText.isEmpty())
+        return;
+    const bool srt = m_detectedFormat == InputFormat::srt;
+    const QString baseName = m_inputFileURL.isEmpty()
+                                 ? QStringLiteral("translation")
+                                 : QFileInfo(m_inputFileURL.toLocalFile()).completeBaseName();
+    SaveDialogRequest request;
+    request.message = QStringLiteral("Save translated file");
+    request.proposedName = baseName + QStringLiteral("_translated.") +
+                           (srt ? QLatin1String("srt") : QLatin1String("txt"));
+    request.formats = {srt ? QStringLiteral("Subtitles (.srt)")
+                           : QStringLiteral("Plain Text (.txt)")};
+
+    const QPointer<TranslationViewModel> guard(this);
+    m_dialogs.beginSave(
+        request, [](int) {},
+        [guard](const std::optional<SaveDialogChoice>& choice) {
+            if (guard)
+                guard->finishSave(choice);
+        });
+}
+
+void TranslationViewModel::finishSave(const std::optional<SaveDialogChoice>& choice) {
+    if (!choice || choice->path.isEmpty())
+        return;
+    QSaveFile file(choice->path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(m_outputText.toUtf8()) < 0 || !file.commit())
+        setErrorMessage(QStringLiteral("Failed to save: ") + file.errorString());
+}
+
+} // namespace vocalith

@@ -1,0 +1,293 @@
+#include "support/LoopbackHttpServer.h"
+#include "support/TestDoubles.h"
+#include "translation/TranslationService.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace vocalith;
+using namespace vocalith::test;
+using Server = LoopbackHttpServer;
+
+namespace {
+
+struct Job {
+    QList<TranslationEvent> events;
+
+    TranslationEventHandler handler() {
+        return [this](const TranslationEvent& event) { events.append(event); };
+    }
+    bool finished() const { return !events.isEmpty() && events.last().isFinal(); }
+    QString failure() const {
+        const auto* failure = std::get_if<TranslationEvent::Failure>(&events.last().value);
+        return failure ? failure->error.description : QString();
+    }
+    QString success() const {
+        const auto* success = std::get_if<TranslationEvent::Success>(&events.last().value);
+        return success ? success->text : u"<no success>"_qs;
+    }
+    QList<std::pair<double, QString>> progress() const {
+        QList<std::pair<double, QString>> steps;
+        for (const TranslationEvent& event : events) {
+            if (const auto* p = std::get_if<TranslationEvent::Progress>(&event.value))
+                steps.append({p->fraction, p->message});
+        }
+        return steps;
+    }
+};
+
+QByteArray chatAnswer(const QString& content) {
+    const QJsonObject message{{u"role"_qs, u"assistant"_qs}, {u"content"_qs, content}};
+    return QJsonDocument(
+               QJsonObject{{u"choices"_qs, QJsonArray{QJsonObject{{u"message"_qs, message}}}}})
+        .toJson(QJsonDocument::Compact);
+}
+
+// The user message of a recorded chat request.
+QString userMessage(const Server::Request& request) {
+    return QJsonDocument::fromJson(request.body)
+        .object()
+        .value(u"messages"_qs)
+        .toArray()
+        .at(1)
+        .toObject()
+        .value(u"content"_qs)
+        .toString();
+}
+
+QString srtOf(int blocks) {
+    QString text;
+    for (int i = 1; i <= blocks; ++i)
+        text += QString::number(i) + u"\n00:00:01,000 --> 00:00:02,000\nLine "_qs +
+                QString::number(i) + u"\n\n"_qs;
+    return text;
+}
+
+// Each batch is answered with its own text, upper-cased.
+Server::Response upperCaseEcho(const Server::Request& request) {
+    return {200, chatAnswer(userMessage(request).toUpper())};
+}
+
+CustomProvider providerAt(const QString& baseURL) {
+    return CustomProvider::create(u"Groq"_qs, baseURL, u"llama-3.3-70b"_qs);
+}
+
+bool waitFor(const Job& job) {
+    return QTest::qWaitFor([&] { return job.finished(); }, 20'000);
+}
+
+} // namespace
+
+class TestTranslationService : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void chatRequestIsExact() {
+        Server server;
+        server.enqueue({200, chatAnswer(u"  Halo, dunia!\n"_qs)});
+        TranslationService service;
+        Job job;
+        service.translatePlainText(u"\nHello, world!\n"_qs, u"Indonesian"_qs,
+                                   providerAt(server.baseUrl() + u"/openai/v1/ "_qs), u"sk-x"_qs,
+                                   job.handler());
+        QVERIFY(waitFor(job));
+
+        const Server::Request& request = server.requests().first();
+        QCOMPARE(request.method, QByteArray("POST"));
+        QCOMPARE(request.target, QByteArray("/openai/v1/chat/completions"));
+        QCOMPARE(request.header("Authorization"), QByteArray("Bearer sk-x"));
+        QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
+        QVERIFY(!request.body.contains('\n') || request.body.contains("\\n")); // compact
+        const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+        QCOMPARE(body.keys(), (QStringList{u"messages"_qs, u"model"_qs, u"temperature"_qs}));
+        QCOMPARE(body.value(u"model"_qs).toString(), u"llama-3.3-70b"_qs);
+        QCOMPARE(body.value(u"temperature"_qs).toDouble(), 0.3);
+        const QJsonArray messages = body.value(u"messages"_qs).toArray();
+        QCOMPARE(messages.size(), 2);
+        QCOMPARE(messages[0].toObject(),
+                 (QJsonObject{{u"role"_qs, u"system"_qs},
+                              {u"content"_qs,
+                               u"You are a professional translator. Translate the text below into "
+                               u"Indonesian. Return only the translated text with no explanation, "
+                               u"notes, or extra formatting."_qs}}));
+        QCOMPARE(messages[1].toObject(),
+                 (QJsonObject{{u"role"_qs, u"user"_qs}, {u"content"_qs, u"\nHello, world!\n"_qs}}));
+
+        QCOMPARE(job.progress(),
+                 (QList<std::pair<double, QString>>{{0.05, u"Preparing request to Groq..."_qs},
+                                                    {1.0, u"Complete"_qs}}));
+        QCOMPARE(job.success(), u"Halo, dunia!"_qs);
+    }
+
+    void srtBatchesRunInSequence() {
+        Server server;
+        {
+            // While the first batch waits for its answer, nothing else is sent.
+            server.enqueue({200, {}, Server::Delivery::neverAnswer});
+            TranslationService service(nullptr, std::chrono::milliseconds(400));
+            Job job;
+            service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                                 job.handler());
+            QVERIFY(waitFor(job));
+            QCOMPARE(server.requests().size(), 1);
+        }
+        server.setResponder(upperCaseEcho);
+        const qsizetype before = server.requests().size();
+        TranslationService service;
+        Job job;
+        service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                             job.handler());
+        QVERIFY(waitFor(job));
+
+        const QList<Server::Request> requests = server.requests().mid(before);
+        QCOMPARE(requests.size(), 3);
+        const QStringList blocks = TranslationService::splitSRTBlocks(srtOf(31));
+        QCOMPARE(userMessage(requests[0]), blocks.mid(0, 15).join(u"\n\n"_qs));
+        QCOMPARE(userMessage(requests[1]), blocks.mid(15, 15).join(u"\n\n"_qs));
+        QCOMPARE(userMessage(requests[2]), blocks.last());
+        const QJsonObject body = QJsonDocument::fromJson(requests[0].body).object();
+        QCOMPARE(body.value(u"messages"_qs).toArray()[0].toObject().value(u"content"_qs).toString(),
+                 TranslationService::srtSystemPrompt(u"German"_qs));
+        QVERIFY(TranslationService::srtSystemPrompt(u"German"_qs)
+                    .contains(
+                        u"into German. Keep every index number and every timestamp line "
+                        u"(format: 00:00:01,000 --> 00:00:04,000) exactly as-is \u2014 do not"_qs));
+
+        QCOMPARE(job.progress(), (QList<std::pair<double, QString>>{
+                                     {0.05, u"Translating 31 subtitle blocks in 3 batch(es)..."_qs},
+                                     {0.05, u"Translating Batch 1/3..."_qs},
+                                     {0.05 + 0.9 * 15 / 31, u"Translating Batch 2/3..."_qs},
+                                     {0.05 + 0.9 * 30 / 31, u"Translating Batch 3/3..."_qs},
+                                     {1.0, u"Complete"_qs}}));
+        QCOMPARE(job.success(), srtOf(31).trimmed().toUpper());
+    }
+
+    void fencedBatchRepliesAreCleaned() {
+        Server server;
+        server.enqueue({200, chatAnswer(u"```srt\n1\nEINS\n```"_qs)});
+        server.enqueue({200, chatAnswer(u"16\nSECHZEHN\n```"_qs)});
+        TranslationService service;
+        Job job;
+        service.translateSRT(srtOf(16), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                             job.handler());
+        QVERIFY(waitFor(job));
+        QCOMPARE(job.success(), u"1\nEINS\n\n16\nSECHZEHN"_qs);
+
+        // Plain text keeps its fences.
+        server.enqueue({200, chatAnswer(u"```\ncode\n```"_qs)});
+        Job plain;
+        service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                                   plain.handler());
+        QVERIFY(waitFor(plain));
+        QCOMPARE(plain.success(), u"```\ncode\n```"_qs);
+    }
+
+    void failureInSecondBatchStopsTheJob() {
+        Server server;
+        server.enqueue({200, chatAnswer(u"ok"_qs)});
+        server.enqueue({500, "\xff\xfe broken"});
+        TranslationService service;
+        Job job;
+        service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                             job.handler());
+        QVERIFY(waitFor(job));
+        QTest::qWait(100);
+        QCOMPARE(server.requests().size(), 2);
+        QCOMPARE(job.failure(), u"API error (HTTP 500): Unknown error"_qs);
+        QCOMPARE(job.progress().last().second, u"Translating Batch 2/3..."_qs);
+        QCOMPARE(job.events.size(), 4); // start, batch 1, batch 2, failure
+    }
+
+    void exchangeFailures_data() {
+        QTest::addColumn<Server::Response>("response");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("401") << Server::Response(401, "{\"error\":\"bad key\"}")
+                             << u"API error (HTTP 401): {\"error\":\"bad key\"}"_qs;
+        QTest::newRow("300") << Server::Response(300, "choose")
+                             << u"API error (HTTP 300): choose"_qs;
+        QTest::newRow("empty choices") << Server::Response(200, "{\"choices\":[]}")
+                                       << u"Failed to parse response: The provider returned an "
+                                          u"empty response."_qs;
+        QTest::newRow("not json") << Server::Response(200, "<html>")
+                                  << u"Failed to parse response: The data is not valid JSON"_qs;
+        QTest::newRow("no content") << Server::Response(200, "{\"choices\":[{\"message\":{}}]}")
+                                    << u"Failed to parse response: Choice 1 has no"_qs;
+        QTest::newRow("hang up") << Server::Response(200, chatAnswer(u"never whole"_qs),
+                                                     Server::Delivery::hangUpMidAnswer)
+                                 << u"Network error: "_qs;
+        QTest::newRow("hang") << Server::Response(200, {}, Server::Delivery::neverAnswer)
+                              << u"Network error: The request timed out."_qs;
+    }
+    void exchangeFailures() {
+        QFETCH(Server::Response, response);
+        QFETCH(QString, description);
+        Server server;
+        server.enqueue(response);
+        TranslationService service(nullptr, std::chrono::milliseconds(300));
+        Job job;
+        service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                                   job.handler());
+        QVERIFY(waitFor(job));
+        QVERIFY2(job.failure().startsWith(description), qPrintable(job.failure()));
+        QCOMPARE(job.events.size(), 2);
+    }
+
+    void status299IsSuccess() {
+        Server server;
+        server.enqueue({299, chatAnswer(u"fine"_qs)});
+        TranslationService service;
+        Job job;
+        service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                                   job.handler());
+        QVERIFY(waitFor(job));
+        QCOMPARE(job.success(), u"fine"_qs);
+    }
+
+    void nothingIsSentForBadInput() {
+        Server server;
+        TranslationService service;
+        Job blank;
+        service.translateSRT(u" \n\n \r\n"_qs, u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                             blank.handler());
+        QCOMPARE(blank.events.size(), 1);
+        QCOMPARE(blank.failure(), u"No SRT blocks found in the input."_qs);
+
+        Job invalid;
+        service.translateSRT(srtOf(2), u"German"_qs, providerAt(u"::"_qs), u"k"_qs,
+                             invalid.handler());
+        QCOMPARE(invalid.failure(), u"Invalid provider base URL."_qs);
+
+        Job badKey;
+        service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()),
+                                   u"k\r\nX-Evil: 1"_qs, badKey.handler());
+        QVERIFY(badKey.failure().startsWith(u"The API key contains a line break"_qs));
+
+        Job refused;
+        service.translatePlainText(
+            u"x"_qs, u"German"_qs,
+            providerAt(u"http://127.0.0.1:"_qs + QString::number(Server::unusedPort())), u"k"_qs,
+            refused.handler());
+        QVERIFY(waitFor(refused));
+        QCOMPARE(refused.failure(), u"Network error: Connection refused"_qs);
+        QVERIFY(server.requests().isEmpty());
+    }
+
+    void jobEndsSilentlyWhenServiceIsGone() {
+        Server server;
+        server.setResponder(upperCaseEcho);
+        auto service = std::make_unique<TranslationService>();
+        Job job;
+        service->translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                              job.handler());
+        service.reset(); // the first request is already on its way
+        QTest::qWait(300);
+        QVERIFY(!job.finished());
+        QCOMPARE(job.events.size(), 2);
+        QVERIFY(server.requests().size() <= 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTranslationService)
+#include "tst_translationservice.moc"
