@@ -1,0 +1,165 @@
+#include "PocketSphinxRecognizer.h"
+
+#include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
+
+#include <pocketsphinx.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+namespace vocalith {
+
+namespace {
+
+constexpr double framesPerSecond = 100.0;
+constexpr int expectedRate = 16000;
+
+// "<s>", "</s>", "<sil>" and "[NOISE]"-like fillers are not words.
+bool isFiller(const QString& word) {
+    return word.isEmpty() || word.startsWith(QLatin1Char('<')) ||
+           word.startsWith(QLatin1Char('[')) || word.startsWith(QLatin1Char('+'));
+}
+
+// "was(2)" is the second pronunciation of "was".
+QString withoutVariant(const QString& word) {
+    static const QRegularExpression variant(QStringLiteral("\\(\\d+\\)$"));
+    QString text = word;
+    text.remove(variant);
+    return text;
+}
+
+// Below about -50 dBFS nothing can be said; the decoder would still make up a
+// word or two in a long stretch of silence.
+bool isSilent(const std::vector<short>& samples) {
+    constexpr int quietPeak = 100;
+    return std::all_of(samples.cbegin(), samples.cend(),
+                       [](short sample) { return std::abs(int(sample)) < quietPeak; });
+}
+
+struct SoundFileCloser {
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
+
+} // namespace
+
+PocketSphinxRecognizer::PocketSphinxRecognizer(const Model& model)
+    : m_model(model) {
+}
+
+PocketSphinxRecognizer::~PocketSphinxRecognizer() {
+    if (m_decoder)
+        ps_free(m_decoder);
+    if (m_config)
+        cmd_ln_free_r(m_config);
+}
+
+bool PocketSphinxRecognizer::isAvailable() const {
+    return QFileInfo(m_model.acousticModel).isDir() && QFileInfo(m_model.languageModel).isFile() &&
+           QFileInfo(m_model.dictionary).isFile();
+}
+
+bool PocketSphinxRecognizer::loadDecoder() {
+    if (m_decoder)
+        return true;
+    const QByteArray hmm = m_model.acousticModel.toUtf8();
+    const QByteArray lm = m_model.languageModel.toUtf8();
+    const QByteArray dict = m_model.dictionary.toUtf8();
+    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm",
+                                   lm.constData(), "-dict", dict.constData(), "-logfn", "/dev/null",
+                                   // Every frame is kept, so frame numbers are times.
+                                   "-remove_silence", "no", nullptr);
+    if (!config)
+        return false;
+    m_config = config;
+    m_decoder = ps_init(config);
+    return m_decoder != nullptr;
+}
+
+RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
+                                                     const RecognitionTask& task) {
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, SoundFileCloser> file(
+        sf_open(path.toUtf8().constData(), SFM_READ, &info));
+    if (!file)
+        return RecognitionOutcome::failure(RecognitionCode::fileNotAccessible,
+                                           QString::fromUtf8(sf_strerror(nullptr)));
+    if (info.samplerate != expectedRate || info.channels != 1)
+        return RecognitionOutcome::failure(RecognitionCode::unsupportedFormat,
+                                           QStringLiteral("Expected 16 kHz mono audio."));
+
+    const std::lock_guard lock(m_mutex);
+    if (!loadDecoder())
+        return RecognitionOutcome::failure(
+            102, QStringLiteral("The PocketSphinx model could not be loaded."));
+
+    // The whole chunk as one utterance: frame numbers then count from its start.
+    std::vector<short> samples(static_cast<size_t>(std::max<sf_count_t>(info.frames, 0)));
+    samples.resize(static_cast<size_t>(
+        std::max<sf_count_t>(sf_read_short(file.get(), samples.data(), info.frames), 0)));
+    const auto cancelled = [] {
+        return RecognitionOutcome::failure(RecognitionCode::cancelled,
+                                           QStringLiteral("Recognition was cancelled."));
+    };
+    if (task.isCancelled())
+        return cancelled();
+    if (isSilent(samples))
+        return RecognitionOutcome::failure(RecognitionCode::noSpeech,
+                                           QStringLiteral("No speech detected."));
+    ps_start_utt(m_decoder);
+    ps_process_raw(m_decoder, samples.data(), samples.size(), FALSE, TRUE);
+    ps_end_utt(m_decoder);
+    if (task.isCancelled())
+        return cancelled();
+
+    RecognitionOutcome outcome;
+    for (ps_seg_t* segment = ps_seg_iter(m_decoder); segment; segment = ps_seg_next(segment)) {
+        const QString word = withoutVariant(QString::fromUtf8(ps_seg_word(segment)));
+        if (isFiller(word))
+            continue;
+        int startFrame = 0;
+        int endFrame = 0;
+        ps_seg_frames(segment, &startFrame, &endFrame);
+        outcome.words.append(
+            {word, startFrame / framesPerSecond, (endFrame - startFrame + 1) / framesPerSecond});
+    }
+    if (outcome.words.isEmpty())
+        return RecognitionOutcome::failure(RecognitionCode::noSpeech,
+                                           QStringLiteral("No speech detected."));
+    return outcome;
+}
+
+PocketSphinxRecognizerProvider::PocketSphinxRecognizerProvider(const QString& modelRoot)
+    : m_modelRoot(modelRoot.isEmpty() ? QStringLiteral("/usr/share/pocketsphinx/model")
+                                      : modelRoot) {
+}
+
+std::shared_ptr<SpeechRecognizer>
+PocketSphinxRecognizerProvider::recognizerFor(const QString& localeIdentifier) {
+    const std::lock_guard lock(m_mutex);
+    if (const auto it = m_recognizers.constFind(localeIdentifier); it != m_recognizers.cend())
+        return *it;
+    // Debian's layout: model/<locale>/<locale> (acoustic), <locale>.lm.bin and
+    // cmudict-<locale>.dict, the locale in lower case ("en-us").
+    const QString name = localeIdentifier.toLower();
+    const QString directory = m_modelRoot + QLatin1Char('/') + name;
+    const PocketSphinxRecognizer::Model model{
+        directory + QLatin1Char('/') + name,
+        directory + QLatin1Char('/') + name + QStringLiteral(".lm.bin"),
+        directory + QStringLiteral("/cmudict-") + name + QStringLiteral(".dict")};
+    if (name.isEmpty() || !QFileInfo(model.acousticModel).isDir())
+        return nullptr;
+    auto recognizer = std::make_shared<PocketSphinxRecognizer>(model);
+    m_recognizers.insert(localeIdentifier, recognizer);
+    return recognizer;
+}
+
+QString PocketSphinxRecognizerProvider::currentLocaleIdentifier() const {
+    // "en_US" from LANG=en_US.UTF-8 becomes "en-US".
+    return QLocale::system().name().replace(QLatin1Char('_'), QLatin1Char('-'));
+}
+
+} // namespace vocalith

@@ -1,0 +1,235 @@
+#include "TranscriptionService.h"
+
+#include "core/SerialQueue.h"
+#include "core/TextTrimming.h"
+#include "transcription/AudioConverter.h"
+#include "transcription/PocketSphinxRecognizer.h"
+#include "transcription/TranscriptionError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QUuid>
+
+#include <sndfile.h>
+
+#include <vector>
+
+namespace vocalith {
+
+namespace {
+
+QString uuidText() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+void removeChunks(const QList<TranscriptionService::Chunk>& chunks) {
+    for (const TranscriptionService::Chunk& chunk : chunks)
+        QFile::remove(chunk.path);
+}
+
+void report(const TranscriptionEventHandler& onEvent, const TranscriptionError& error) {
+    onEvent(TranscriptionEvent::failure(error.toEngineError()));
+}
+
+struct SoundFileCloser {
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
+using SoundFile = std::unique_ptr<SNDFILE, SoundFileCloser>;
+
+} // namespace
+
+TranscriptionService::TranscriptionService(std::shared_ptr<SpeechRecognizerProvider> recognizers,
+                                           std::unique_ptr<SpeechAuthorizer> authorizer,
+                                           const QString& workDirectory)
+    : m_recognizers(recognizers ? std::move(recognizers)
+                                : std::make_shared<PocketSphinxRecognizerProvider>())
+    , m_authorizer(authorizer ? std::move(authorizer) : std::make_unique<AlwaysAuthorized>())
+    , m_workDirectory(workDirectory.isEmpty() ? defaultWorkDirectory() : workDirectory)
+    , m_queue(SerialQueue::create(QStringLiteral("com.vocalith.recognition"))) {
+}
+
+TranscriptionService::~TranscriptionService() {
+    // A running job ends at its next check; jobs still waiting are dropped.
+    m_stopping.store(true);
+    {
+        const std::lock_guard lock(m_taskMutex);
+        if (m_recognitionTask)
+            m_recognitionTask->cancel();
+    }
+    m_queue->close();
+}
+
+QString TranscriptionService::defaultWorkDirectory() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/Vocalith");
+}
+
+void TranscriptionService::transcribe(const QString& audioFilePath, TranscriptionLanguage language,
+                                      TranscriptionEventHandler onEvent) {
+    {
+        const std::lock_guard lock(m_taskMutex);
+        if (m_recognitionTask)
+            m_recognitionTask->cancel();
+        m_recognitionTask.reset();
+    }
+    m_queue->post(
+        [this, audioFilePath, language, onEvent] { startJob(audioFilePath, language, onEvent); });
+}
+
+void TranscriptionService::startJob(const QString& audioFilePath, TranscriptionLanguage language,
+                                    const TranscriptionEventHandler& onEvent) {
+    switch (m_authorizer->status()) {
+    case SpeechAuthorizer::Status::authorized:
+        return runAuthorizedJob(audioFilePath, language, onEvent);
+    case SpeechAuthorizer::Status::denied:
+    case SpeechAuthorizer::Status::restricted:
+        return report(onEvent, TranscriptionError::authorizationDenied());
+    case SpeechAuthorizer::Status::notDetermined:
+        break;
+    }
+    // The answer may come on any thread; the job goes on here, on the engine's own
+    // thread, so the conversion never blocks the window.
+    const std::weak_ptr<SerialQueue> queue = m_queue;
+    m_authorizer->requestAuthorization(
+        [this, queue, audioFilePath, language, onEvent](SpeechAuthorizer::Status answer) {
+            const std::shared_ptr<SerialQueue> alive = queue.lock();
+            if (!alive)
+                return;
+            alive->post([this, answer, audioFilePath, language, onEvent] {
+                if (answer != SpeechAuthorizer::Status::authorized)
+                    return report(onEvent, TranscriptionError::authorizationDenied());
+                runAuthorizedJob(audioFilePath, language, onEvent);
+            });
+        });
+}
+
+void TranscriptionService::runAuthorizedJob(const QString& audioFilePath,
+                                            TranscriptionLanguage language,
+                                            const TranscriptionEventHandler& onEvent) {
+    const QString locale = language == TranscriptionLanguage::autoDetect
+                               ? m_recognizers->currentLocaleIdentifier()
+                               : rawValue(language);
+    const std::shared_ptr<SpeechRecognizer> recognizer = m_recognizers->recognizerFor(locale);
+    if (!recognizer)
+        return report(onEvent, TranscriptionError::unsupportedLanguage(displayName(language)));
+    if (!recognizer->isAvailable())
+        return report(onEvent, TranscriptionError::recognizerUnavailable());
+
+    onEvent(
+        TranscriptionEvent::progress(0.05, QStringLiteral("Converting MP3 to audio buffer...")));
+    QDir().mkpath(m_workDirectory);
+    const QString intermediate =
+        QDir(m_workDirectory).filePath(uuidText() + QStringLiteral(".wav"));
+    if (const std::optional<QString> error =
+            AudioConverter::convertAudio(audioFilePath, intermediate, &m_stopping)) {
+        QFile::remove(intermediate);
+        return report(onEvent, TranscriptionError::conversionFailed(*error));
+    }
+
+    onEvent(TranscriptionEvent::progress(0.1, QStringLiteral("Splitting audio into chunks...")));
+    const std::variant<QList<Chunk>, QString> split =
+        splitIntoChunks(intermediate, m_workDirectory);
+    QFile::remove(intermediate);
+    if (const auto* error = std::get_if<QString>(&split))
+        return report(onEvent, TranscriptionError::conversionFailed(*error));
+    const QList<Chunk>& chunks = std::get<QList<Chunk>>(split);
+    if (chunks.isEmpty())
+        return report(onEvent, TranscriptionError::invalidAudioFile());
+
+    recognizeChunks(*recognizer, chunks, onEvent);
+}
+
+void TranscriptionService::recognizeChunks(SpeechRecognizer& recognizer, const QList<Chunk>& chunks,
+                                           const TranscriptionEventHandler& onEvent) {
+    const bool onDevice = recognizer.supportsOnDeviceRecognition();
+    const qsizetype n = chunks.size();
+    onEvent(TranscriptionEvent::progress(
+        0.15, QStringLiteral("Transcribing ") + QString::number(n) + QStringLiteral(" chunk(s) [") +
+                  (onDevice ? QStringLiteral("on-device") : QStringLiteral("online")) +
+                  QStringLiteral("]...")));
+
+    QList<TranscriptSegment> segments;
+    for (qsizetype i = 0; i < n; ++i) {
+        onEvent(TranscriptionEvent::progress(
+            static_cast<double>(i) / static_cast<double>(n) * 0.85 + 0.15,
+            QStringLiteral("Transcribing chunk ") + QString::number(i + 1) +
+                QStringLiteral(" of ") + QString::number(n) + QStringLiteral("...")));
+        const std::shared_ptr<RecognitionTask> task = beginTask();
+        const RecognitionOutcome outcome = recognizer.recognize(chunks[i].path, onDevice, *task);
+        if (outcome.errorCode) {
+            if (*outcome.errorCode == RecognitionCode::noSpeech)
+                continue;
+            removeChunks(chunks);
+            onEvent(TranscriptionEvent::failure(
+                recognizerFailure(*outcome.errorCode, outcome.errorDescription)));
+            return;
+        }
+        const double offset = chunks[i].offset;
+        for (const RecognizedWord& word : outcome.words) {
+            const QString text = trimmedWhiteSpace(word.text);
+            if (text.isEmpty())
+                continue;
+            segments.append(
+                {text, offset + word.timestamp, (offset + word.timestamp) + word.duration});
+        }
+    }
+    removeChunks(chunks);
+    if (segments.isEmpty())
+        return report(onEvent, TranscriptionError::noSpeechDetected());
+    onEvent(TranscriptionEvent::progress(1.0, QStringLiteral("Complete")));
+    onEvent(TranscriptionEvent::success(segments));
+}
+
+std::shared_ptr<RecognitionTask> TranscriptionService::beginTask() {
+    auto task = std::make_shared<RecognitionTask>();
+    const std::lock_guard lock(m_taskMutex);
+    if (m_stopping.load())
+        task->cancel();
+    m_recognitionTask = task;
+    return task;
+}
+
+std::variant<QList<TranscriptionService::Chunk>, QString>
+TranscriptionService::splitIntoChunks(const QString& intermediatePath,
+                                      const QString& workDirectory) {
+    SF_INFO info{};
+    const SoundFile input(sf_open(intermediatePath.toUtf8().constData(), SFM_READ, &info));
+    if (!input)
+        return QString::fromUtf8(sf_strerror(nullptr));
+    const sf_count_t rate = info.samplerate;
+    const sf_count_t length = info.frames;
+    const auto framesPerChunk = static_cast<sf_count_t>(static_cast<double>(rate) * chunkDuration);
+
+    QList<Chunk> chunks;
+    const auto fail = [&](const QString& reason) {
+        removeChunks(chunks);
+        return reason;
+    };
+    std::vector<short> frames;
+    for (sf_count_t start = 0; start < length && framesPerChunk > 0;) {
+        const sf_count_t count = std::min(framesPerChunk, length - start);
+        if (sf_seek(input.get(), start, SEEK_SET) < 0)
+            return fail(QString::fromUtf8(sf_strerror(input.get())));
+        frames.resize(static_cast<size_t>(count * info.channels));
+        if (sf_readf_short(input.get(), frames.data(), count) != count)
+            return fail(QString::fromUtf8(sf_strerror(input.get())));
+
+        const QString path =
+            QDir(workDirectory)
+                .filePath(QStringLiteral("chunk_") + QString::number(chunks.size()) +
+                          QLatin1Char('_') + uuidText() + QStringLiteral(".wav"));
+        SF_INFO chunkInfo = info;
+        chunkInfo.frames = 0;
+        const SoundFile output(sf_open(path.toUtf8().constData(), SFM_WRITE, &chunkInfo));
+        if (!output)
+            return fail(QString::fromUtf8(sf_strerror(nullptr)));
+        chunks.append({path, static_cast<double>(start) / static_cast<double>(rate)});
+        if (sf_writef_short(output.get(), frames.data(), count) != count)
+            return fail(QString::fromUtf8(sf_strerror(output.get())));
+        start += count;
+    }
+    return chunks;
+}
+
+} // namespace vocalith

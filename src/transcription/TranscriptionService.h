@@ -1,0 +1,67 @@
+#pragma once
+
+#include "transcription/OnDeviceEngine.h"
+#include "transcription/SpeechAuthorizer.h"
+#include "transcription/SpeechRecognizer.h"
+
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <variant>
+
+namespace vocalith {
+
+class SerialQueue;
+
+// The on-device engine: converts the file to 16 kHz mono PCM, cuts it into
+// 45-second chunks and recognises them one after another on its own thread,
+// shifting each word by its chunk's offset. Removes every file it makes.
+class TranscriptionService final : public OnDeviceEngine {
+public:
+    static constexpr double chunkDuration = 45.0;
+
+    struct Chunk {
+        QString path;
+        double offset = 0.0; // seconds from the start of the audio
+        bool operator==(const Chunk&) const = default;
+    };
+
+    // Defaults: Debian's PocketSphinx models, no permission needed, ~/.cache/Vocalith.
+    explicit TranscriptionService(std::shared_ptr<SpeechRecognizerProvider> recognizers = {},
+                                  std::unique_ptr<SpeechAuthorizer> authorizer = {},
+                                  const QString& workDirectory = {});
+    ~TranscriptionService() override;
+
+    void transcribe(const QString& audioFilePath, TranscriptionLanguage language,
+                    TranscriptionEventHandler onEvent) override;
+
+    QString workDirectory() const { return m_workDirectory; }
+    static QString defaultWorkDirectory();
+
+    // Chunk files of chunkDuration seconds (the last one shorter), or the reason
+    // why the file could not be cut. Chunks already written are removed on failure.
+    static std::variant<QList<Chunk>, QString> splitIntoChunks(const QString& intermediatePath,
+                                                               const QString& workDirectory);
+
+private:
+    void startJob(const QString& audioFilePath, TranscriptionLanguage language,
+                  const TranscriptionEventHandler& onEvent);
+    void runAuthorizedJob(const QString& audioFilePath, TranscriptionLanguage language,
+                          const TranscriptionEventHandler& onEvent);
+    void recognizeChunks(SpeechRecognizer& recognizer, const QList<Chunk>& chunks,
+                         const TranscriptionEventHandler& onEvent);
+    // Swaps in the task of the chunk about to be recognised, cancelled if stopping.
+    std::shared_ptr<RecognitionTask> beginTask();
+
+    std::shared_ptr<SpeechRecognizerProvider> m_recognizers;
+    std::unique_ptr<SpeechAuthorizer> m_authorizer;
+    QString m_workDirectory;
+    std::shared_ptr<SerialQueue> m_queue;
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_taskMutex;
+    std::shared_ptr<RecognitionTask> m_recognitionTask;
+};
+
+} // namespace vocalith

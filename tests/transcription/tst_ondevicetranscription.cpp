@@ -1,0 +1,282 @@
+#include "providers/KeychainHelper.h"
+#include "providers/ProviderStore.h"
+#include "support/AudioFixtures.h"
+#include "support/TestDoubles.h"
+#include "transcription/ExternalTranscriptionService.h"
+#include "transcription/PocketSphinxRecognizer.h"
+#include "transcription/TranscriptionService.h"
+#include "transcription/TranscriptionViewModel.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <sndfile.h>
+
+using namespace vocalith;
+using namespace vocalith::test;
+namespace fixtures = vocalith::test::AudioFixtures;
+
+namespace {
+
+// Word error rate of pocketsphinx_continuous on the five original LibriVox WAV
+// files, measured once on Debian 12 (pocketsphinx 0.8+5prealpha+1-15, en-us model):
+//   pocketsphinx_continuous -infile <id>.wav -hmm .../en-us/en-us
+//       -lm .../en-us/en-us.lm.bin -dict .../en-us/cmudict-en-us.dict -logfn /dev/null
+// 26 word errors in 71 reference words (edit distance, as wordErrors() counts).
+constexpr double referenceWordErrorRate = 26.0 / 71.0;
+
+struct Job {
+    QList<TranscriptionEvent> events;
+    TranscriptionEventHandler handler() {
+        // Events come from the engine's thread; the test reads them after the end.
+        return [this](const TranscriptionEvent& event) {
+            QMetaObject::invokeMethod(qApp, [this, event] { events.append(event); });
+        };
+    }
+    bool finished() const { return !events.isEmpty() && events.last().isFinal(); }
+    QString failure() const {
+        const auto* f = std::get_if<TranscriptionEvent::Failure>(&events.last().value);
+        return f ? f->error.description : QString();
+    }
+    QList<TranscriptSegment> segments() const {
+        const auto* s = std::get_if<TranscriptionEvent::Success>(&events.last().value);
+        return s ? s->segments : QList<TranscriptSegment>{};
+    }
+    int finalEvents() const {
+        return int(std::count_if(events.cbegin(), events.cend(),
+                                 [](const TranscriptionEvent& e) { return e.isFinal(); }));
+    }
+};
+
+Job runJob(TranscriptionService& service, const QString& path,
+           TranscriptionLanguage language = TranscriptionLanguage::english) {
+    Job job;
+    service.transcribe(path, language, job.handler());
+    if (!QTest::qWaitFor([&] { return job.finished(); }, 120'000))
+        qWarning("on-device job did not finish");
+    QTest::qWait(20); // nothing may follow the final event
+    return job;
+}
+
+QStringList filesIn(const QString& directory) {
+    return QDir(directory).entryList(QDir::Files | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+class TestOnDeviceTranscription : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_media;
+    QTemporaryDir m_work;
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(QFile::exists(fixtures::librivoxDirectory()), "pocketsphinx-testdata missing");
+        for (const QString& id : fixtures::librivoxIds())
+            QVERIFY(fixtures::encodeMp3(fixtures::librivoxDirectory() + u'/' + id + u".wav"_qs,
+                                        m_media.filePath(id + u".mp3"_qs)));
+    }
+
+    void librivoxThroughTheController() {
+        QTemporaryDir settings;
+        ScriptedFileDialogs dialogs;
+        TranscriptionViewModel vm(
+            {std::make_unique<ProviderStore>(KeychainHelper::shared(), settingsIn(settings)),
+             std::make_unique<TranscriptionService>(nullptr, nullptr, m_work.path()),
+             std::make_unique<ExternalTranscriptionService>(), &KeychainHelper::shared(),
+             &dialogs});
+        vm.setSelectedLanguage(TranscriptionLanguage::english);
+
+        int errors = 0;
+        int words = 0;
+        for (const QString& id : fixtures::librivoxIds()) {
+            vm.loadFile(QUrl::fromLocalFile(m_media.filePath(id + u".mp3"_qs)));
+            vm.startTranscription();
+            QTRY_VERIFY_WITH_TIMEOUT(!vm.isTranscribing(), 120'000);
+            QCOMPARE(vm.errorMessage(), std::nullopt);
+
+            // Words in order, inside the recording, each with a positive length.
+            const QList<TranscriptSegment> segments = vm.segments();
+            QVERIFY(!segments.isEmpty());
+            for (qsizetype i = 0; i < segments.size(); ++i) {
+                QVERIFY(segments[i].endTime > segments[i].startTime);
+                QVERIFY2(segments[i].endTime < 8.0,
+                         qPrintable(segments[i].text + u" "_qs +
+                                    QString::number(segments[i].startTime) + u"-"_qs +
+                                    QString::number(segments[i].endTime)));
+                if (i > 0)
+                    QVERIFY(segments[i].startTime >= segments[i - 1].endTime - 0.011);
+            }
+            const QStringList hypothesis = vm.transcribedText().split(u' ');
+            const QStringList reference = fixtures::referenceWords(id);
+            errors += fixtures::wordErrors(reference, hypothesis);
+            words += int(reference.size());
+            qInfo("%s: %s", qPrintable(id), qPrintable(vm.transcribedText()));
+        }
+        const double rate = double(errors) / words;
+        qInfo("word error rate %.3f (pocketsphinx_continuous: %.3f)", rate, referenceWordErrorRate);
+        QVERIFY(rate <= referenceWordErrorRate + 0.05);
+        QCOMPARE(filesIn(m_work.path()), QStringList{});
+    }
+
+    void longFileInThreeChunks() {
+        // 7.1 s of speech, silence to 92 s, 3 s of speech, 2 s of silence.
+        const QString dir = fixtures::librivoxDirectory();
+        const QString path = m_media.filePath(u"long.mp3"_qs);
+        QVERIFY(fixtures::ffmpeg({u"-i"_qs,
+                                  dir + u"/sense_and_sensibility_01_austen_64kb-0870.wav"_qs,
+                                  u"-f"_qs,
+                                  u"lavfi"_qs,
+                                  u"-t"_qs,
+                                  u"84.9"_qs,
+                                  u"-i"_qs,
+                                  u"anullsrc=r=16000:cl=mono"_qs,
+                                  u"-i"_qs,
+                                  dir + u"/sense_and_sensibility_01_austen_64kb-0880.wav"_qs,
+                                  u"-f"_qs,
+                                  u"lavfi"_qs,
+                                  u"-t"_qs,
+                                  u"2"_qs,
+                                  u"-i"_qs,
+                                  u"anullsrc=r=16000:cl=mono"_qs,
+                                  u"-filter_complex"_qs,
+                                  u"[0:a][1:a][2:a][3:a]concat=n=4:v=0:a=1"_qs,
+                                  u"-ar"_qs,
+                                  u"44100"_qs,
+                                  u"-ac"_qs,
+                                  u"2"_qs,
+                                  u"-c:a"_qs,
+                                  u"libmp3lame"_qs,
+                                  path}));
+
+        TranscriptionService service(nullptr, nullptr, m_work.path());
+        const Job job = runJob(service, path);
+        QList<std::pair<double, QString>> progress;
+        for (const TranscriptionEvent& event : job.events) {
+            if (const auto* p = std::get_if<TranscriptionEvent::Progress>(&event.value))
+                progress.append({p->fraction, p->message});
+        }
+        QCOMPARE(progress, (QList<std::pair<double, QString>>{
+                               {0.05, u"Converting MP3 to audio buffer..."_qs},
+                               {0.1, u"Splitting audio into chunks..."_qs},
+                               {0.15, u"Transcribing 3 chunk(s) [on-device]..."_qs},
+                               {0.15, u"Transcribing chunk 1 of 3..."_qs},
+                               {1.0 / 3.0 * 0.85 + 0.15, u"Transcribing chunk 2 of 3..."_qs},
+                               {2.0 / 3.0 * 0.85 + 0.15, u"Transcribing chunk 3 of 3..."_qs},
+                               {1.0, u"Complete"_qs}}));
+        const QList<TranscriptSegment> segments = job.segments();
+        QVERIFY(!segments.isEmpty());
+        // The silent middle chunk adds nothing; the last chunk's words sit past 92 s.
+        for (const TranscriptSegment& segment : segments)
+            QVERIFY2(segment.endTime < 8.0 || segment.startTime >= 91.5,
+                     qPrintable(segment.text + u" "_qs + QString::number(segment.startTime)));
+        QVERIFY(segments.last().startTime >= 91.5 && segments.last().endTime < 96.0);
+        QVERIFY(segments.first().endTime < 8.0);
+        QCOMPARE(filesIn(m_work.path()), QStringList{});
+    }
+
+    void chunksAreExact() {
+        const QString wave = m_media.filePath(u"hundred-seconds.wav"_qs);
+        QVERIFY(fixtures::writeWave(wave, 16000, 100 * 16000));
+        QTemporaryDir work;
+        const auto result = TranscriptionService::splitIntoChunks(wave, work.path());
+        const auto* chunks = std::get_if<QList<TranscriptionService::Chunk>>(&result);
+        QVERIFY(chunks);
+        QCOMPARE(chunks->size(), 3);
+        const QList<double> offsets{0.0, 45.0, 90.0};
+        const QList<sf_count_t> frames{720000, 720000, 160000};
+        for (qsizetype i = 0; i < 3; ++i) {
+            QCOMPARE(chunks->at(i).offset, offsets[i]);
+            QVERIFY(QFileInfo(chunks->at(i).path)
+                        .fileName()
+                        .startsWith(u"chunk_"_qs + QString::number(i) + u'_'));
+            SF_INFO info{};
+            SNDFILE* file = sf_open(chunks->at(i).path.toUtf8().constData(), SFM_READ, &info);
+            QVERIFY(file);
+            sf_close(file);
+            QCOMPARE(info.frames, frames[i]);
+            QCOMPARE(info.samplerate, 16000);
+        }
+        QCOMPARE(filesIn(work.path()).size(), 3);
+
+        QVERIFY(std::holds_alternative<QString>(
+            TranscriptionService::splitIntoChunks(m_media.filePath(u"none.wav"_qs), work.path())));
+    }
+
+    void badInput_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("outcome"); // failure text prefix, or "" for a transcript
+
+        const auto make = [&](const QString& name, const QByteArray& bytes) {
+            QFile file(m_media.filePath(name));
+            file.open(QIODevice::WriteOnly);
+            file.write(bytes);
+            return file.fileName();
+        };
+        QByteArray random(64 * 1024, Qt::Uninitialized);
+        for (char& byte : random)
+            byte = char(std::rand());
+        QFile recording(m_media.filePath(u"sense_and_sensibility_01_austen_64kb-0870.mp3"_qs));
+        recording.open(QIODevice::ReadOnly);
+
+        const QString converting = u"Failed to convert audio: "_qs;
+        QTest::newRow("zero bytes") << make(u"empty.mp3"_qs, {}) << converting;
+        QTest::newRow("random bytes") << make(u"random.mp3"_qs, random) << converting;
+        QTest::newRow("text file")
+            << make(u"notes.mp3"_qs, "Just some notes, not audio.\n") << converting;
+        QTest::newRow("truncated after 1 KB")
+            << make(u"truncated.mp3"_qs, recording.read(1024)) << u"*"_qs;
+        QTest::newRow("deleted") << m_media.filePath(u"deleted.mp3"_qs) << converting;
+
+        const QString video = m_media.filePath(u"video-only.mp3"_qs);
+        QVERIFY(fixtures::ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"testsrc=size=64x64:rate=5"_qs,
+                                  u"-t"_qs, u"1"_qs, u"-an"_qs, u"-f"_qs, u"mp4"_qs, video}));
+        QTest::newRow("video only") << video
+                                    << u"Failed to convert audio: No audio track found in the "
+                                       u"selected file."_qs;
+
+        const QString multichannel = m_media.filePath(u"eight-channels.mp3"_qs);
+        QVERIFY(fixtures::ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs,
+                                  u"sine=frequency=440:sample_rate=96000:duration=2"_qs, u"-af"_qs,
+                                  u"pan=7.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0|c6=c0|c7=c0"_qs,
+                                  u"-c:a"_qs, u"flac"_qs, u"-f"_qs, u"flac"_qs, multichannel}));
+        QTest::newRow("8 channels at 96 kHz") << multichannel << u"*"_qs;
+
+        const QString tiny = m_media.filePath(u"ten-ms.mp3"_qs);
+        QVERIFY(fixtures::ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs,
+                                  u"sine=frequency=440:sample_rate=44100:duration=0.01"_qs,
+                                  u"-c:a"_qs, u"libmp3lame"_qs, tiny}));
+        QTest::newRow("10 ms") << tiny << u"*"_qs;
+    }
+    void badInput() {
+        QFETCH(QString, file);
+        QFETCH(QString, outcome);
+        TranscriptionService service(nullptr, nullptr, m_work.path());
+        const Job job = runJob(service, file);
+        QCOMPARE(job.finalEvents(), 1);
+        if (outcome == u"*"_qs) {
+            // Whatever it holds, it ends as a transcript or as "no speech".
+            QVERIFY2(job.failure().isEmpty() ||
+                         job.failure().startsWith(u"No speech was detected"_qs),
+                     qPrintable(job.failure()));
+        } else {
+            QVERIFY2(job.failure().startsWith(outcome), qPrintable(job.failure()));
+            QVERIFY(job.failure().size() > outcome.size() || outcome.endsWith(u'.'));
+        }
+        QCOMPARE(filesIn(m_work.path()), QStringList{});
+    }
+
+    void languagesWithoutModel() {
+        TranscriptionService service(nullptr, nullptr, m_work.path());
+        const QString mp3 = m_media.filePath(u"sense_and_sensibility_01_austen_64kb-0880.mp3"_qs);
+        QCOMPARE(runJob(service, mp3, TranscriptionLanguage::german).failure(),
+                 u"On-device speech recognition is not available for Deutsch."_qs);
+        QCOMPARE(runJob(service, mp3, TranscriptionLanguage::japanese).failure(),
+                 u"On-device speech recognition is not available for 日本語."_qs);
+        QCOMPARE(PocketSphinxRecognizerProvider().recognizerFor(u"en-US"_qs) != nullptr, true);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOnDeviceTranscription)
+#include "tst_ondevicetranscription.moc"

@@ -1,0 +1,281 @@
+#include "support/AudioFixtures.h"
+#include "transcription/TranscriptionError.h"
+#include "transcription/TranscriptionService.h"
+
+#include <QDir>
+#include <QTest>
+#include <QThread>
+
+#include <condition_variable>
+#include <thread>
+
+using namespace vocalith;
+namespace fixtures = vocalith::test::AudioFixtures;
+
+namespace {
+
+// Answers each chunk from a script; a chunk scripted as "wait" blocks until its
+// task is cancelled.
+class ScriptedRecognizer final : public SpeechRecognizer {
+public:
+    bool available = true;
+    bool onDevice = true;
+    QList<RecognitionOutcome> script; // one per chunk; missing entries mean no speech
+    bool waitForCancel = false;
+    std::atomic<int> calls{0};
+    std::atomic<bool> waiting{false};
+
+    bool isAvailable() const override { return available; }
+    bool supportsOnDeviceRecognition() const override { return onDevice; }
+    RecognitionOutcome recognize(const QString& path, bool, const RecognitionTask& task) override {
+        paths.append(path);
+        const int call = calls++;
+        if (waitForCancel && call == 0) {
+            waiting = true;
+            while (!task.isCancelled())
+                QThread::msleep(1);
+            return RecognitionOutcome::failure(RecognitionCode::cancelled, u"cancelled"_qs);
+        }
+        if (call < script.size())
+            return script[call];
+        return RecognitionOutcome::failure(RecognitionCode::noSpeech, u"none"_qs);
+    }
+    QStringList paths;
+};
+
+class ScriptedProvider final : public SpeechRecognizerProvider {
+public:
+    std::shared_ptr<ScriptedRecognizer> recognizer = std::make_shared<ScriptedRecognizer>();
+    QString locale = u"en-US"_qs;
+    QStringList asked;
+
+    std::shared_ptr<SpeechRecognizer> recognizerFor(const QString& id) override {
+        asked.append(id);
+        return id == u"en-US"_qs ? recognizer : nullptr;
+    }
+    QString currentLocaleIdentifier() const override { return locale; }
+};
+
+class ScriptedAuthorizer final : public SpeechAuthorizer {
+public:
+    Status current = Status::authorized;
+    Status answer = Status::authorized;
+    Status status() const override { return current; }
+    void requestAuthorization(std::function<void(Status)> reply) override {
+        // The answer comes later, from a thread of the platform's choosing.
+        std::thread([reply, a = answer] {
+            QThread::msleep(10);
+            reply(a);
+        }).detach();
+    }
+};
+
+struct Job {
+    QList<TranscriptionEvent> events;
+    TranscriptionEventHandler handler() {
+        return [this](const TranscriptionEvent& event) {
+            QMetaObject::invokeMethod(qApp, [this, event] { events.append(event); });
+        };
+    }
+    bool finished() const { return !events.isEmpty() && events.last().isFinal(); }
+    QString failure() const {
+        const auto* f = std::get_if<TranscriptionEvent::Failure>(&events.last().value);
+        return f ? f->error.description : QString();
+    }
+    EngineError error() const {
+        const auto* f = std::get_if<TranscriptionEvent::Failure>(&events.last().value);
+        return f ? f->error : EngineError{};
+    }
+    QList<TranscriptSegment> segments() const {
+        const auto* s = std::get_if<TranscriptionEvent::Success>(&events.last().value);
+        return s ? s->segments : QList<TranscriptSegment>{};
+    }
+};
+
+RecognitionOutcome words(const QList<RecognizedWord>& list) {
+    return {list, std::nullopt, {}};
+}
+
+} // namespace
+
+class TestTranscriptionService : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_media;
+    QString m_hundredSeconds;
+
+    struct Setup {
+        std::shared_ptr<ScriptedProvider> provider = std::make_shared<ScriptedProvider>();
+        ScriptedAuthorizer* authorizer = nullptr;
+        QTemporaryDir work;
+        std::unique_ptr<TranscriptionService> service;
+
+        Setup() {
+            auto auth = std::make_unique<ScriptedAuthorizer>();
+            authorizer = auth.get();
+            service =
+                std::make_unique<TranscriptionService>(provider, std::move(auth), work.path());
+        }
+        ScriptedRecognizer& recognizer() { return *provider->recognizer; }
+        Job run(const QString& path,
+                TranscriptionLanguage language = TranscriptionLanguage::english) {
+            Job job;
+            service->transcribe(path, language, job.handler());
+            if (!QTest::qWaitFor([&] { return job.finished(); }, 30'000))
+                qWarning("job did not finish");
+            return job;
+        }
+        QStringList leftovers() const {
+            return QDir(work.path()).entryList(QDir::Files | QDir::NoDotAndDotDot);
+        }
+    };
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_hundredSeconds = m_media.filePath(u"hundred.wav"_qs);
+        QVERIFY(fixtures::writeWave(m_hundredSeconds, 16000, 100 * 16000, true));
+    }
+
+    void errorTexts() {
+        QCOMPARE(TranscriptionError::conversionFailed().errorDescription(),
+                 u"Failed to convert MP3 to a compatible format."_qs);
+        QCOMPARE(TranscriptionError::conversionFailed(
+                     TranscriptionError::noAudioTrack().errorDescription())
+                     .errorDescription(),
+                 u"Failed to convert audio: No audio track found in the selected file."_qs);
+        QCOMPARE(TranscriptionError::unsupportedLanguage(u"Deutsch"_qs).errorDescription(),
+                 u"On-device speech recognition is not available for Deutsch."_qs);
+        QCOMPARE(recognitionErrorMessage(1700, u"Boom"_qs),
+                 u"Speech recognition error (1700): Boom"_qs);
+        QCOMPARE(recognitionErrorMessage(-42, u"Odd"_qs),
+                 u"Speech recognition error (-42): Odd"_qs);
+        QCOMPARE(recognitionErrorMessage(-3003, u"ignored"_qs),
+                 u"The audio format is not supported for speech recognition."_qs);
+        QCOMPARE(
+            recognitionErrorMessage(-1100, u"x"_qs),
+            u"The audio file could not be accessed by the speech recognizer. Please try again."_qs);
+        QCOMPARE(recognitionErrorMessage(102, u"x"_qs),
+                 u"Speech recognition model is not available. Please ensure you're connected to "
+                 u"the internet and try again."_qs);
+        QCOMPARE(recognizerFailure(-3001, u"x"_qs).domain, u"Vocalith"_qs);
+        QCOMPARE(recognizerFailure(-3001, u"x"_qs).code, -1);
+    }
+
+    void wordsAreShiftedByTheirChunk() {
+        Setup s;
+        s.recognizer().script = {
+            words({{u" Hello "_qs, 1.0, 0.5}, {u"   "_qs, 2.0, 0.1}}),
+            RecognitionOutcome::failure(RecognitionCode::noSpeech, u"silent"_qs),
+            words({{u"world\t"_qs, 2.5, 0.4}}),
+        };
+        const Job job = s.run(m_hundredSeconds);
+        QCOMPARE(job.segments(),
+                 (QList<TranscriptSegment>{{u"Hello"_qs, 1.0, 1.5}, {u"world"_qs, 92.5, 92.9}}));
+        QCOMPARE(s.recognizer().paths.size(), 3);
+        QVERIFY(QFileInfo(s.recognizer().paths[1]).fileName().startsWith(u"chunk_1_"_qs));
+        QCOMPARE(s.leftovers(), QStringList{});
+
+        // The second chunk's word at 2.5 s for 0.4 s lands at 47.5 to 47.9 s.
+        Setup t;
+        t.recognizer().script = {words({}), words({{u"mid"_qs, 2.5, 0.4}})};
+        t.recognizer().script[0].errorCode = RecognitionCode::noSpeech;
+        QCOMPARE(t.run(m_hundredSeconds).segments(),
+                 (QList<TranscriptSegment>{{u"mid"_qs, 47.5, 47.9}}));
+    }
+
+    void recognizerErrorsEndTheJob() {
+        Setup s;
+        s.recognizer().script = {words({{u"a"_qs, 0, 1}}),
+                                 RecognitionOutcome::failure(1700, u"Boom"_qs)};
+        const Job job = s.run(m_hundredSeconds);
+        QCOMPARE(job.failure(), u"Speech recognition error (1700): Boom"_qs);
+        QCOMPARE(job.error().domain, u"Vocalith"_qs);
+        QCOMPARE(s.recognizer().calls.load(), 2); // the third chunk is never recognised
+        QCOMPARE(s.leftovers(), QStringList{});
+
+        Setup silent;
+        QCOMPARE(silent.run(m_hundredSeconds).failure(),
+                 TranscriptionError::noSpeechDetected().errorDescription());
+        QCOMPARE(silent.recognizer().calls.load(), 3);
+        QCOMPARE(silent.leftovers(), QStringList{});
+    }
+
+    void recognizerChoice() {
+        Setup s;
+        s.provider->locale = u"C"_qs;
+        QCOMPARE(s.run(m_hundredSeconds, TranscriptionLanguage::autoDetect).failure(),
+                 u"On-device speech recognition is not available for Auto Detect."_qs);
+        s.provider->locale = u"en-US"_qs;
+        s.recognizer().script = {words({{u"ok"_qs, 0, 1}})};
+        QCOMPARE(s.run(m_hundredSeconds, TranscriptionLanguage::autoDetect).segments().size(), 1);
+        QCOMPARE(s.provider->asked, (QStringList{u"C"_qs, u"en-US"_qs}));
+
+        s.recognizer().available = false;
+        const Job unavailable = s.run(m_hundredSeconds);
+        QCOMPARE(unavailable.failure(), u"Speech recognizer is currently unavailable. Please check "
+                                        u"your internet connection."_qs);
+        QCOMPARE(unavailable.events.size(), 1);
+
+        s.recognizer().available = true;
+        s.recognizer().onDevice = false;
+        s.recognizer().calls = 0;
+        const Job online = s.run(m_hundredSeconds);
+        QVERIFY(std::any_of(online.events.cbegin(), online.events.cend(), [](const auto& e) {
+            const auto* p = std::get_if<TranscriptionEvent::Progress>(&e.value);
+            return p && p->message == u"Transcribing 3 chunk(s) [online]..."_qs;
+        }));
+    }
+
+    void permission() {
+        const QString denied = TranscriptionError::authorizationDenied().errorDescription();
+        for (auto status :
+             {SpeechAuthorizer::Status::denied, SpeechAuthorizer::Status::restricted}) {
+            Setup s;
+            s.authorizer->current = status;
+            const Job job = s.run(m_hundredSeconds);
+            QCOMPARE(job.events.size(), 1);
+            QCOMPARE(job.failure(), denied);
+        }
+        Setup refused;
+        refused.authorizer->current = SpeechAuthorizer::Status::notDetermined;
+        refused.authorizer->answer = SpeechAuthorizer::Status::denied;
+        const Job refusedJob = refused.run(m_hundredSeconds);
+        QCOMPARE(refusedJob.events.size(), 1);
+        QCOMPARE(refusedJob.failure(), denied);
+
+        Setup granted;
+        granted.authorizer->current = SpeechAuthorizer::Status::notDetermined;
+        granted.recognizer().script = {words({{u"yes"_qs, 0, 1}})};
+        QCOMPARE(granted.run(m_hundredSeconds).segments().size(), 1);
+    }
+
+    void newRequestCancelsTheRunningChunk() {
+        Setup s;
+        s.recognizer().waitForCancel = true;
+        Job first;
+        s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english, first.handler());
+        QVERIFY(QTest::qWaitFor([&] { return s.recognizer().waiting.load(); }, 10'000));
+
+        s.recognizer().script = {{}, words({{u"second"_qs, 0, 1}})};
+        Job second;
+        s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english, second.handler());
+        QTRY_VERIFY(first.finished());
+        QCOMPARE(first.failure(), u"Speech recognition error (301): cancelled"_qs);
+        QTRY_VERIFY(second.finished());
+        QCOMPARE(second.segments().size(), 1);
+        QCOMPARE(s.leftovers(), QStringList{});
+    }
+
+    void destroyedWhileRecognising() {
+        Setup s;
+        s.recognizer().waitForCancel = true;
+        Job job;
+        s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english, job.handler());
+        QVERIFY(QTest::qWaitFor([&] { return s.recognizer().waiting.load(); }, 10'000));
+        s.service.reset(); // must not hang: the running chunk is cancelled
+        QCOMPARE(s.leftovers(), QStringList{});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTranscriptionService)
+#include "tst_transcriptionservice.moc"
