@@ -1,0 +1,170 @@
+// On-device engine against the reference tools on the same files, in one run:
+// conversion of a 10-minute MP3 against the ffmpeg command line, peak memory while
+// converting a 60-minute MP3, and transcription of the LibriVox recordings against
+// pocketsphinx_continuous, with word error rates side by side.
+#include "BenchSupport.h"
+#include "support/AudioFixtures.h"
+#include "transcription/AudioConverter.h"
+#include "transcription/TranscriptionService.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+using namespace vocalith;
+namespace fixtures = vocalith::test::AudioFixtures;
+
+namespace {
+
+constexpr int rounds = 3;
+const QString modelDir = QStringLiteral("/usr/share/pocketsphinx/model/en-us");
+
+QString recording(const QString& id) {
+    return fixtures::librivoxDirectory() + QLatin1Char('/') + id + QStringLiteral(".wav");
+}
+
+// Child: one conversion, printing the peak resident memory.
+int convertOnce(const QString& source, const QString& destination) {
+    const std::optional<QString> error = AudioConverter::convertAudio(source, destination);
+    std::printf("%lld\n", static_cast<long long>(bench::peakResidentBytes()));
+    return error ? 1 : 0;
+}
+
+// Child: every recording through the engine, one transcript line each.
+int transcribeAll(const QStringList& files, const QString& workDirectory) {
+    TranscriptionService service(nullptr, nullptr, workDirectory);
+    for (const QString& file : files) {
+        QEventLoop loop;
+        QString text;
+        service.transcribe(
+            file, TranscriptionLanguage::english, [&](const TranscriptionEvent& event) {
+                if (const auto* s = std::get_if<TranscriptionEvent::Success>(&event.value)) {
+                    QStringList words;
+                    for (const TranscriptSegment& segment : s->segments)
+                        words.append(segment.text);
+                    text = words.join(QLatin1Char(' '));
+                }
+                if (event.isFinal())
+                    QMetaObject::invokeMethod(&loop, &QEventLoop::quit);
+            });
+        loop.exec();
+        std::printf("%s\n", qPrintable(text));
+    }
+    return 0;
+}
+
+double wordErrorRate(const QStringList& ids, const QByteArray& transcripts) {
+    const QList<QByteArray> lines = transcripts.split('\n');
+    int errors = 0;
+    int words = 0;
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        const QStringList reference = fixtures::referenceWords(ids[i]);
+        const QStringList hypothesis =
+            QString::fromUtf8(lines.value(i)).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        errors += fixtures::wordErrors(reference, hypothesis);
+        words += int(reference.size());
+    }
+    return double(errors) / words;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == QLatin1String("--convert"))
+        return convertOnce(args[2], args[3]);
+    if (args.size() >= 3 && args[1] == QLatin1String("--transcribe"))
+        return transcribeAll(args.mid(3), args[2]);
+
+    QTemporaryDir dir;
+    const QStringList ids = fixtures::librivoxIds();
+    QStringList wavs;
+    for (const QString& id : ids)
+        wavs.append(recording(id));
+
+    // 10 and 60 minutes of speech, as users' MP3s are: 44.1 kHz stereo.
+    const QString speech = dir.filePath(QStringLiteral("speech.wav"));
+    QStringList concat;
+    for (const QString& wav : wavs)
+        concat << QStringLiteral("-i") << wav;
+    concat << QStringLiteral("-filter_complex")
+           << QStringLiteral("concat=n=%1:v=0:a=1").arg(wavs.size()) << speech;
+    const QString tenMinutes = dir.filePath(QStringLiteral("ten.mp3"));
+    const QString hour = dir.filePath(QStringLiteral("hour.mp3"));
+    const auto loopTo = [&](const QString& out, int seconds) {
+        return fixtures::ffmpeg(
+            {QStringLiteral("-stream_loop"), QStringLiteral("-1"), QStringLiteral("-i"), speech,
+             QStringLiteral("-t"), QString::number(seconds), QStringLiteral("-ar"),
+             QStringLiteral("44100"), QStringLiteral("-ac"), QStringLiteral("2"),
+             QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), out});
+    };
+    if (!fixtures::ffmpeg(concat) || !loopTo(tenMinutes, 600) || !loopTo(hour, 3600)) {
+        std::fprintf(stderr, "cannot make the test files\n");
+        return 1;
+    }
+
+    const QString out = dir.filePath(QStringLiteral("out.wav"));
+    double ours = 1e9;
+    double reference = 1e9;
+    for (int round = 0; round < rounds; ++round) {
+        ours = std::min(
+            ours, bench::timeCommand(args[0], {QStringLiteral("--convert"), tenMinutes, out}));
+        reference = std::min(
+            reference,
+            bench::timeCommand(QStringLiteral("ffmpeg"),
+                               {QStringLiteral("-nostdin"), QStringLiteral("-loglevel"),
+                                QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-i"),
+                                tenMinutes, QStringLiteral("-ac"), QStringLiteral("1"),
+                                QStringLiteral("-ar"), QStringLiteral("16000"),
+                                QStringLiteral("-c:a"), QStringLiteral("pcm_s16le"), out}));
+    }
+    QByteArray peak;
+    if (bench::timeCommand(args[0], {QStringLiteral("--convert"), hour, out}, &peak) < 0 ||
+        ours < 0 || reference < 0) {
+        std::fprintf(stderr, "conversion failed\n");
+        return 1;
+    }
+
+    double engine = 1e9;
+    double continuous = 1e9;
+    QByteArray engineText;
+    QByteArray continuousText;
+    for (int round = 0; round < rounds; ++round) {
+        QByteArray text;
+        engine =
+            std::min(engine, bench::timeCommand(args[0],
+                                                QStringList{QStringLiteral("--transcribe"),
+                                                            dir.filePath(QStringLiteral("work"))} +
+                                                    wavs,
+                                                &engineText));
+        double total = 0;
+        continuousText.clear();
+        for (const QString& wav : wavs) {
+            total += bench::timeCommand(QStringLiteral("pocketsphinx_continuous"),
+                                        {QStringLiteral("-infile"), wav, QStringLiteral("-hmm"),
+                                         modelDir + QStringLiteral("/en-us"), QStringLiteral("-lm"),
+                                         modelDir + QStringLiteral("/en-us.lm.bin"),
+                                         QStringLiteral("-dict"),
+                                         modelDir + QStringLiteral("/cmudict-en-us.dict"),
+                                         QStringLiteral("-logfn"), QStringLiteral("/dev/null")},
+                                        &text);
+            continuousText += text.simplified() + '\n';
+        }
+        continuous = std::min(continuous, total);
+    }
+
+    std::printf("convert 10 min MP3: engine %.3f s, ffmpeg %.3f s (best of %d)\n", ours, reference,
+                rounds);
+    std::printf("transcribe LibriVox set: engine %.3f s, pocketsphinx_continuous %.3f s\n", engine,
+                continuous);
+    std::printf("word error rate: engine %.3f, pocketsphinx_continuous %.3f\n",
+                wordErrorRate(ids, engineText), wordErrorRate(ids, continuousText));
+    std::printf("conversion_time_ratio: %.2f (target <= 1.0)\n", ours / reference);
+    std::printf("conversion_peak_memory_60min_mb: %.1f (target < 64)\n",
+                peak.trimmed().toDouble() / 1e6);
+    std::printf("transcription_time_ratio: %.2f (target <= 1.2)\n", engine / continuous);
+    return 0;
+}
