@@ -1,6 +1,7 @@
 // Translates subtitle files of 150, 1,500 and 15,000 blocks against a loopback
 // server that answers each batch with its own text, and compares the time per
 // batch with a bare request/answer of the same size.
+#include "support/ChatFixtures.h"
 #include "support/LoopbackHttpServer.h"
 #include "translation/TranslationService.h"
 
@@ -20,26 +21,6 @@ using namespace vocalith;
 using Server = test::LoopbackHttpServer;
 
 namespace {
-
-QByteArray chatAnswer(const QString& content) {
-    const QJsonObject message{{QStringLiteral("content"), content}};
-    return QJsonDocument(
-               QJsonObject{{QStringLiteral("choices"),
-                            QJsonArray{QJsonObject{{QStringLiteral("message"), message}}}}})
-        .toJson(QJsonDocument::Compact);
-}
-
-Server::Response echo(const Server::Request& request) {
-    const QString content = QJsonDocument::fromJson(request.body)
-                                .object()
-                                .value(QStringLiteral("messages"))
-                                .toArray()
-                                .at(1)
-                                .toObject()
-                                .value(QStringLiteral("content"))
-                                .toString();
-    return {200, chatAnswer(content)};
-}
 
 QString subtitles(int blocks) {
     QString text;
@@ -105,7 +86,7 @@ int main(int argc, char* argv[]) {
         &context,
         [&] {
             server = new Server;
-            server->setResponder(echo);
+            server->setResponder(test::echoingChat());
         },
         Qt::BlockingQueuedConnection);
 

@@ -2,6 +2,7 @@
 
 #include "core/TextTrimming.h"
 
+#include <QJsonParseError>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -62,6 +63,11 @@ Answer readAnswer(QNetworkReply& reply) {
     if (!status.isValid())
         return {QStringLiteral("No HTTP response"), 0, {}};
     return {std::nullopt, status.toInt(), reply.readAll()};
+}
+
+QString jsonErrorText(const QJsonParseError& error) {
+    return QStringLiteral("The data is not valid JSON (") + error.errorString() +
+           QStringLiteral(" at offset ") + QString::number(error.offset) + QStringLiteral(").");
 }
 
 QString bodyText(const QByteArray& body) {

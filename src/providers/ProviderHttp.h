@@ -10,6 +10,7 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
+struct QJsonParseError;
 
 namespace vocalith {
 
@@ -42,6 +43,9 @@ struct Answer {
     bool isSuccessStatus() const { return status >= 200 && status <= 299; }
 };
 Answer readAnswer(QNetworkReply& reply);
+
+// Why a body is not JSON, for a parse error message.
+QString jsonErrorText(const QJsonParseError& error);
 
 // The body as text for an error message, or "Unknown error" when it is not UTF-8.
 QString bodyText(const QByteArray& body);

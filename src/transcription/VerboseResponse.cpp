@@ -1,6 +1,7 @@
 #include "VerboseResponse.h"
 
 #include "core/TextTrimming.h"
+#include "providers/ProviderHttp.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,9 +13,7 @@ std::optional<VerboseResponse> VerboseResponse::decode(const QByteArray& body, Q
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        error = QStringLiteral("The data is not valid JSON (") + parseError.errorString() +
-                QStringLiteral(" at offset ") + QString::number(parseError.offset) +
-                QStringLiteral(").");
+        error = ProviderHttp::jsonErrorText(parseError);
         return std::nullopt;
     }
     if (!document.isObject()) {

@@ -133,9 +133,7 @@ std::optional<QString> TranslationService::parseChatResponse(const QByteArray& b
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        error = QStringLiteral("The data is not valid JSON (") + parseError.errorString() +
-                QStringLiteral(" at offset ") + QString::number(parseError.offset) +
-                QStringLiteral(").");
+        error = ProviderHttp::jsonErrorText(parseError);
         return std::nullopt;
     }
     const QJsonValue choices = document.object().value(QLatin1String("choices"));

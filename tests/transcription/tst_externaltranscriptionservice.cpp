@@ -1,6 +1,7 @@
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderHttp.h"
 #include "providers/ProviderStore.h"
+#include "support/EventLog.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestDoubles.h"
 #include "transcription/ExternalTranscriptionService.h"
@@ -17,26 +18,7 @@ namespace {
 
 const QByteArray audioBytes = QByteArray("ID3\x03\x00", 5) + QByteArray(3000, '\xfb') + "\r\n--";
 
-struct Job {
-    QList<TranscriptionEvent> events;
-
-    TranscriptionEventHandler handler() {
-        return [this](const TranscriptionEvent& event) { events.append(event); };
-    }
-    bool finished() const { return !events.isEmpty() && events.last().isFinal(); }
-    QString failure() const {
-        const auto* failure = std::get_if<TranscriptionEvent::Failure>(&events.last().value);
-        return failure ? failure->error.description : QString();
-    }
-    QList<double> fractions() const {
-        QList<double> fractions;
-        for (const TranscriptionEvent& event : events) {
-            if (const auto* progress = std::get_if<TranscriptionEvent::Progress>(&event.value))
-                fractions.append(progress->fraction);
-        }
-        return fractions;
-    }
-};
+using Job = EventLog<TranscriptionEvent>;
 
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
     QFile file(dir.filePath(name));

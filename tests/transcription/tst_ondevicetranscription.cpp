@@ -1,6 +1,7 @@
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "support/AudioFixtures.h"
+#include "support/EventLog.h"
 #include "support/TestDoubles.h"
 #include "transcription/ExternalTranscriptionService.h"
 #include "transcription/PocketSphinxRecognizer.h"
@@ -25,33 +26,17 @@ namespace {
 // 26 word errors in 71 reference words (edit distance, as wordErrors() counts).
 constexpr double referenceWordErrorRate = 26.0 / 71.0;
 
-struct Job {
-    QList<TranscriptionEvent> events;
-    TranscriptionEventHandler handler() {
-        // Events come from the engine's thread; the test reads them after the end.
-        return [this](const TranscriptionEvent& event) {
-            QMetaObject::invokeMethod(qApp, [this, event] { events.append(event); });
-        };
-    }
-    bool finished() const { return !events.isEmpty() && events.last().isFinal(); }
-    QString failure() const {
-        const auto* f = std::get_if<TranscriptionEvent::Failure>(&events.last().value);
-        return f ? f->error.description : QString();
-    }
-    QList<TranscriptSegment> segments() const {
-        const auto* s = std::get_if<TranscriptionEvent::Success>(&events.last().value);
-        return s ? s->segments : QList<TranscriptSegment>{};
-    }
-    int finalEvents() const {
-        return int(std::count_if(events.cbegin(), events.cend(),
-                                 [](const TranscriptionEvent& e) { return e.isFinal(); }));
-    }
-};
+using Job = test::EventLog<TranscriptionEvent>;
+
+QList<TranscriptSegment> segmentsOf(const Job& job) {
+    const auto* success = job.success();
+    return success ? success->segments : QList<TranscriptSegment>{};
+}
 
 Job runJob(TranscriptionService& service, const QString& path,
            TranscriptionLanguage language = TranscriptionLanguage::english) {
     Job job;
-    service.transcribe(path, language, job.handler());
+    service.transcribe(path, language, job.queuedHandler());
     if (!QTest::qWaitFor([&] { return job.finished(); }, 120'000))
         qWarning("on-device job did not finish");
     QTest::qWait(20); // nothing may follow the final event
@@ -165,7 +150,7 @@ private Q_SLOTS:
                                {1.0 / 3.0 * 0.85 + 0.15, u"Transcribing chunk 2 of 3..."_qs},
                                {2.0 / 3.0 * 0.85 + 0.15, u"Transcribing chunk 3 of 3..."_qs},
                                {1.0, u"Complete"_qs}}));
-        const QList<TranscriptSegment> segments = job.segments();
+        const QList<TranscriptSegment> segments = segmentsOf(job);
         QVERIFY(!segments.isEmpty());
         // The silent middle chunk adds nothing; the last chunk's words sit past 92 s.
         for (const TranscriptSegment& segment : segments)

@@ -1,4 +1,5 @@
 #include "support/AudioFixtures.h"
+#include "support/EventLog.h"
 #include "transcription/TranscriptionError.h"
 #include "transcription/TranscriptionService.h"
 
@@ -70,27 +71,12 @@ public:
     }
 };
 
-struct Job {
-    QList<TranscriptionEvent> events;
-    TranscriptionEventHandler handler() {
-        return [this](const TranscriptionEvent& event) {
-            QMetaObject::invokeMethod(qApp, [this, event] { events.append(event); });
-        };
-    }
-    bool finished() const { return !events.isEmpty() && events.last().isFinal(); }
-    QString failure() const {
-        const auto* f = std::get_if<TranscriptionEvent::Failure>(&events.last().value);
-        return f ? f->error.description : QString();
-    }
-    EngineError error() const {
-        const auto* f = std::get_if<TranscriptionEvent::Failure>(&events.last().value);
-        return f ? f->error : EngineError{};
-    }
-    QList<TranscriptSegment> segments() const {
-        const auto* s = std::get_if<TranscriptionEvent::Success>(&events.last().value);
-        return s ? s->segments : QList<TranscriptSegment>{};
-    }
-};
+using Job = test::EventLog<TranscriptionEvent>;
+
+QList<TranscriptSegment> segmentsOf(const Job& job) {
+    const auto* success = job.success();
+    return success ? success->segments : QList<TranscriptSegment>{};
+}
 
 RecognitionOutcome words(const QList<RecognizedWord>& list) {
     return {list, std::nullopt, {}};
@@ -120,7 +106,7 @@ class TestTranscriptionService : public QObject {
         Job run(const QString& path,
                 TranscriptionLanguage language = TranscriptionLanguage::english) {
             Job job;
-            service->transcribe(path, language, job.handler());
+            service->transcribe(path, language, job.queuedHandler());
             if (!QTest::qWaitFor([&] { return job.finished(); }, 30'000))
                 qWarning("job did not finish");
             return job;
@@ -169,7 +155,7 @@ private Q_SLOTS:
             words({{u"world\t"_qs, 2.5, 0.4}}),
         };
         const Job job = s.run(m_hundredSeconds);
-        QCOMPARE(job.segments(),
+        QCOMPARE(segmentsOf(job),
                  (QList<TranscriptSegment>{{u"Hello"_qs, 1.0, 1.5}, {u"world"_qs, 92.5, 92.9}}));
         QCOMPARE(s.recognizer().paths.size(), 3);
         QVERIFY(QFileInfo(s.recognizer().paths[1]).fileName().startsWith(u"chunk_1_"_qs));
@@ -179,7 +165,7 @@ private Q_SLOTS:
         Setup t;
         t.recognizer().script = {words({}), words({{u"mid"_qs, 2.5, 0.4}})};
         t.recognizer().script[0].errorCode = RecognitionCode::noSpeech;
-        QCOMPARE(t.run(m_hundredSeconds).segments(),
+        QCOMPARE(segmentsOf(t.run(m_hundredSeconds)),
                  (QList<TranscriptSegment>{{u"mid"_qs, 47.5, 47.9}}));
     }
 
@@ -207,7 +193,7 @@ private Q_SLOTS:
                  u"On-device speech recognition is not available for Auto Detect."_qs);
         s.provider->locale = u"en-US"_qs;
         s.recognizer().script = {words({{u"ok"_qs, 0, 1}})};
-        QCOMPARE(s.run(m_hundredSeconds, TranscriptionLanguage::autoDetect).segments().size(), 1);
+        QCOMPARE(segmentsOf(s.run(m_hundredSeconds, TranscriptionLanguage::autoDetect)).size(), 1);
         QCOMPARE(s.provider->asked, (QStringList{u"C"_qs, u"en-US"_qs}));
 
         s.recognizer().available = false;
@@ -246,23 +232,25 @@ private Q_SLOTS:
         Setup granted;
         granted.authorizer->current = SpeechAuthorizer::Status::notDetermined;
         granted.recognizer().script = {words({{u"yes"_qs, 0, 1}})};
-        QCOMPARE(granted.run(m_hundredSeconds).segments().size(), 1);
+        QCOMPARE(segmentsOf(granted.run(m_hundredSeconds)).size(), 1);
     }
 
     void newRequestCancelsTheRunningChunk() {
         Setup s;
         s.recognizer().waitForCancel = true;
         Job first;
-        s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english, first.handler());
+        s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english,
+                              first.queuedHandler());
         QVERIFY(QTest::qWaitFor([&] { return s.recognizer().waiting.load(); }, 10'000));
 
         s.recognizer().script = {{}, words({{u"second"_qs, 0, 1}})};
         Job second;
-        s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english, second.handler());
+        s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english,
+                              second.queuedHandler());
         QTRY_VERIFY(first.finished());
         QCOMPARE(first.failure(), u"Speech recognition error (301): cancelled"_qs);
         QTRY_VERIFY(second.finished());
-        QCOMPARE(second.segments().size(), 1);
+        QCOMPARE(segmentsOf(second).size(), 1);
         QCOMPARE(s.leftovers(), QStringList{});
     }
 
@@ -270,7 +258,8 @@ private Q_SLOTS:
         Setup s;
         s.recognizer().waitForCancel = true;
         Job job;
-        s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english, job.handler());
+        s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english,
+                              job.queuedHandler());
         QVERIFY(QTest::qWaitFor([&] { return s.recognizer().waiting.load(); }, 10'000));
         s.service.reset(); // must not hang: the running chunk is cancelled
         QCOMPARE(s.leftovers(), QStringList{});

@@ -1,3 +1,5 @@
+#include "support/ChatFixtures.h"
+#include "support/EventLog.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestDoubles.h"
 #include "translation/TranslationService.h"
@@ -13,48 +15,11 @@ using Server = LoopbackHttpServer;
 
 namespace {
 
-struct Job {
-    QList<TranslationEvent> events;
+using Job = EventLog<TranslationEvent>;
 
-    TranslationEventHandler handler() {
-        return [this](const TranslationEvent& event) { events.append(event); };
-    }
-    bool finished() const { return !events.isEmpty() && events.last().isFinal(); }
-    QString failure() const {
-        const auto* failure = std::get_if<TranslationEvent::Failure>(&events.last().value);
-        return failure ? failure->error.description : QString();
-    }
-    QString success() const {
-        const auto* success = std::get_if<TranslationEvent::Success>(&events.last().value);
-        return success ? success->text : u"<no success>"_qs;
-    }
-    QList<std::pair<double, QString>> progress() const {
-        QList<std::pair<double, QString>> steps;
-        for (const TranslationEvent& event : events) {
-            if (const auto* p = std::get_if<TranslationEvent::Progress>(&event.value))
-                steps.append({p->fraction, p->message});
-        }
-        return steps;
-    }
-};
-
-QByteArray chatAnswer(const QString& content) {
-    const QJsonObject message{{u"role"_qs, u"assistant"_qs}, {u"content"_qs, content}};
-    return QJsonDocument(
-               QJsonObject{{u"choices"_qs, QJsonArray{QJsonObject{{u"message"_qs, message}}}}})
-        .toJson(QJsonDocument::Compact);
-}
-
-// The user message of a recorded chat request.
-QString userMessage(const Server::Request& request) {
-    return QJsonDocument::fromJson(request.body)
-        .object()
-        .value(u"messages"_qs)
-        .toArray()
-        .at(1)
-        .toObject()
-        .value(u"content"_qs)
-        .toString();
+QString text(const Job& job) {
+    const auto* success = job.success();
+    return success ? success->text : u"<no success>"_qs;
 }
 
 QString srtOf(int blocks) {
@@ -63,11 +28,6 @@ QString srtOf(int blocks) {
         text += QString::number(i) + u"\n00:00:01,000 --> 00:00:02,000\nLine "_qs +
                 QString::number(i) + u"\n\n"_qs;
     return text;
-}
-
-// Each batch is answered with its own text, upper-cased.
-Server::Response upperCaseEcho(const Server::Request& request) {
-    return {200, chatAnswer(userMessage(request).toUpper())};
 }
 
 CustomProvider providerAt(const QString& baseURL) {
@@ -118,7 +78,7 @@ private Q_SLOTS:
         QCOMPARE(job.progress(),
                  (QList<std::pair<double, QString>>{{0.05, u"Preparing request to Groq..."_qs},
                                                     {1.0, u"Complete"_qs}}));
-        QCOMPARE(job.success(), u"Halo, dunia!"_qs);
+        QCOMPARE(text(job), u"Halo, dunia!"_qs);
     }
 
     void srtBatchesRunInSequence() {
@@ -133,7 +93,7 @@ private Q_SLOTS:
             QVERIFY(waitFor(job));
             QCOMPARE(server.requests().size(), 1);
         }
-        server.setResponder(upperCaseEcho);
+        server.setResponder(echoingChat([](const QString& s) { return s.toUpper(); }));
         const qsizetype before = server.requests().size();
         TranslationService service;
         Job job;
@@ -144,9 +104,9 @@ private Q_SLOTS:
         const QList<Server::Request> requests = server.requests().mid(before);
         QCOMPARE(requests.size(), 3);
         const QStringList blocks = TranslationService::splitSRTBlocks(srtOf(31));
-        QCOMPARE(userMessage(requests[0]), blocks.mid(0, 15).join(u"\n\n"_qs));
-        QCOMPARE(userMessage(requests[1]), blocks.mid(15, 15).join(u"\n\n"_qs));
-        QCOMPARE(userMessage(requests[2]), blocks.last());
+        QCOMPARE(chatUserMessage(requests[0]), blocks.mid(0, 15).join(u"\n\n"_qs));
+        QCOMPARE(chatUserMessage(requests[1]), blocks.mid(15, 15).join(u"\n\n"_qs));
+        QCOMPARE(chatUserMessage(requests[2]), blocks.last());
         const QJsonObject body = QJsonDocument::fromJson(requests[0].body).object();
         QCOMPARE(body.value(u"messages"_qs).toArray()[0].toObject().value(u"content"_qs).toString(),
                  TranslationService::srtSystemPrompt(u"German"_qs));
@@ -161,7 +121,7 @@ private Q_SLOTS:
                                      {0.05 + 0.9 * 15 / 31, u"Translating Batch 2/3..."_qs},
                                      {0.05 + 0.9 * 30 / 31, u"Translating Batch 3/3..."_qs},
                                      {1.0, u"Complete"_qs}}));
-        QCOMPARE(job.success(), srtOf(31).trimmed().toUpper());
+        QCOMPARE(text(job), srtOf(31).trimmed().toUpper());
     }
 
     void fencedBatchRepliesAreCleaned() {
@@ -173,7 +133,7 @@ private Q_SLOTS:
         service.translateSRT(srtOf(16), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
                              job.handler());
         QVERIFY(waitFor(job));
-        QCOMPARE(job.success(), u"1\nEINS\n\n16\nSECHZEHN"_qs);
+        QCOMPARE(text(job), u"1\nEINS\n\n16\nSECHZEHN"_qs);
 
         // Plain text keeps its fences.
         server.enqueue({200, chatAnswer(u"```\ncode\n```"_qs)});
@@ -181,7 +141,7 @@ private Q_SLOTS:
         service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
                                    plain.handler());
         QVERIFY(waitFor(plain));
-        QCOMPARE(plain.success(), u"```\ncode\n```"_qs);
+        QCOMPARE(text(plain), u"```\ncode\n```"_qs);
     }
 
     void failureInSecondBatchStopsTheJob() {
@@ -242,7 +202,7 @@ private Q_SLOTS:
         service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
                                    job.handler());
         QVERIFY(waitFor(job));
-        QCOMPARE(job.success(), u"fine"_qs);
+        QCOMPARE(text(job), u"fine"_qs);
     }
 
     void nothingIsSentForBadInput() {
@@ -276,7 +236,7 @@ private Q_SLOTS:
 
     void jobEndsSilentlyWhenServiceIsGone() {
         Server server;
-        server.setResponder(upperCaseEcho);
+        server.setResponder(echoingChat([](const QString& s) { return s.toUpper(); }));
         auto service = std::make_unique<TranslationService>();
         Job job;
         service->translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,

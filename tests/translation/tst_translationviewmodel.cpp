@@ -1,5 +1,6 @@
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
+#include "support/ChatFixtures.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestDoubles.h"
 #include "translation/TranslationViewModel.h"
@@ -17,13 +18,6 @@ using Server = LoopbackHttpServer;
 using Format = TranslationService::InputFormat;
 
 namespace {
-
-QByteArray chatAnswer(const QString& content) {
-    const QJsonObject message{{u"content"_qs, content}};
-    return QJsonDocument(
-               QJsonObject{{u"choices"_qs, QJsonArray{QJsonObject{{u"message"_qs, message}}}}})
-        .toJson(QJsonDocument::Compact);
-}
 
 // A controller wired to a real store and keyring, talking to a loopback server.
 struct Fixture {
@@ -49,17 +43,6 @@ struct Fixture {
         return QUrl::fromLocalFile(file.fileName());
     }
 };
-
-QString userMessage(const Server::Request& request) {
-    return QJsonDocument::fromJson(request.body)
-        .object()
-        .value(u"messages"_qs)
-        .toArray()
-        .at(1)
-        .toObject()
-        .value(u"content"_qs)
-        .toString();
-}
 
 } // namespace
 
@@ -133,9 +116,7 @@ private Q_SLOTS:
 
     void translatesSubtitlesAndSaves() {
         Fixture f;
-        f.server.setResponder([](const Server::Request& request) {
-            return Server::Response(200, chatAnswer(userMessage(request).toUpper()));
-        });
+        f.server.setResponder(echoingChat([](const QString& s) { return s.toUpper(); }));
         f.vm.loadFile(f.file(u"episode.srt"_qs, "\n1\n00:00:01,000 --> 00:00:02,000\nhi\n\n"));
         f.vm.setTargetLanguage(u"German"_qs);
         f.vm.startTranslation();
@@ -171,7 +152,7 @@ private Q_SLOTS:
         f.vm.setInputText(u"\n\nHello\n\n"_qs);
         f.vm.startTranslation();
         QTRY_COMPARE(f.vm.outputText(), u"Halo"_qs);
-        QCOMPARE(userMessage(f.server.requests().first()), u"\n\nHello\n\n"_qs);
+        QCOMPARE(chatUserMessage(f.server.requests().first()), u"\n\nHello\n\n"_qs);
 
         // Restarting clears the previous result before any event arrives.
         f.server.enqueue({401, "denied"});
