@@ -1,0 +1,73 @@
+#include "MainWindow.h"
+
+#include "app/Icons.h"
+#include "app/TranscribeView.h"
+#include "app/TranslationView.h"
+#include "transcription/TranscriptionViewModel.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace vocalith {
+
+MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, FileDialogs& dialogs,
+                       QWidget* parent)
+    : QMainWindow(parent)
+    , m_tabs(new QTabWidget) {
+    setWindowTitle(QStringLiteral("Vocalith"));
+    setWindowIcon(Icons::logo());
+    setMinimumSize(600, 500);
+
+    // ContentView: header, divider, tabs.
+    auto* content = new QWidget(this);
+    auto* layout = new QVBoxLayout(content);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* header = new QWidget(content);
+    header->setAutoFillBackground(true);
+    header->setBackgroundRole(QPalette::Base);
+    auto* headerLayout = new QHBoxLayout(header);
+    headerLayout->setContentsMargins(20, 10, 20, 10);
+    auto* logo = new QLabel(header);
+    logo->setPixmap(Icons::logo().pixmap(28, 28));
+    logo->setAccessibleName(QStringLiteral("Vocalith logo"));
+    headerLayout->addWidget(logo);
+    auto* name = new QLabel(QStringLiteral("Vocalith"), header);
+    QFont nameFont = name->font();
+    nameFont.setPointSizeF(nameFont.pointSizeF() * 1.4);
+    nameFont.setBold(true);
+    name->setFont(nameFont);
+    headerLayout->addWidget(name);
+    headerLayout->addStretch();
+    layout->addWidget(header);
+    auto* line = new QFrame(content);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(line);
+
+    m_tabs->setParent(content);
+    m_tabs->setDocumentMode(true);
+    m_tabs->setContentsMargins(0, 4, 0, 0);
+    m_translationView = new TranslationView(viewModel, keyStore, dialogs);
+    m_tabs->addTab(new TranscribeView(viewModel), Icons::get(QStringLiteral("waveform")),
+                   QStringLiteral("Transcribe"));
+    m_tabs->addTab(m_translationView, Icons::get(QStringLiteral("globe")),
+                   QStringLiteral("Translate"));
+    layout->addWidget(m_tabs, 1);
+    setCentralWidget(content);
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    QAction* open = file->addAction(QStringLiteral("Open MP3..."), &viewModel,
+                                    &TranscriptionViewModel::openFilePanel);
+    open->setShortcut(QKeySequence::Open);
+    open->setShortcutContext(Qt::ApplicationShortcut);
+    file->addSeparator();
+    QAction* quit = file->addAction(QStringLiteral("Quit"), qApp, &QApplication::quit);
+    quit->setShortcut(QKeySequence::Quit);
+}
+
+} // namespace vocalith

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QFrame>
+
+class QLabel;
+class QPushButton;
+
+namespace vocalith {
+
+// The error box and the success banner of both tabs: an icon, a text, an optional
+// "Copy Error" button and a close button, on a tinted rounded background.
+class MessageBanner final : public QFrame {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MessageBanner)
+
+public:
+    enum class Kind { error, success };
+
+    MessageBanner(Kind kind, bool offersCopy, QWidget* parent = nullptr);
+
+    void setText(const QString& text);
+    QString text() const;
+
+Q_SIGNALS:
+    void closeRequested();
+    void copyRequested();
+
+private:
+    QLabel* m_text;
+};
+
+} // namespace vocalith

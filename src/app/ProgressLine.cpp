@@ -1,0 +1,54 @@
+#include "ProgressLine.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace vocalith {
+
+namespace {
+constexpr int steps = 1000;
+}
+
+ProgressLine::ProgressLine(QWidget* parent)
+    : QWidget(parent)
+    , m_bar(new QProgressBar(this))
+    , m_status(new QLabel(this))
+    , m_percent(new QLabel(this)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    m_bar->setRange(0, steps);
+    m_bar->setTextVisible(false);
+    m_bar->setAccessibleName(QStringLiteral("Progress"));
+    layout->addWidget(m_bar);
+
+    auto* row = new QHBoxLayout;
+    for (QLabel* label : {m_status, m_percent}) {
+        label->setForegroundRole(QPalette::PlaceholderText);
+        QFont font = label->font();
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+        label->setFont(font);
+    }
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_status->setAccessibleName(QStringLiteral("Status"));
+    m_percent->setAccessibleName(QStringLiteral("Percent complete"));
+    row->addWidget(m_status, 1);
+    row->addWidget(m_percent);
+    layout->addLayout(row);
+}
+
+void ProgressLine::setProgress(double fraction, const QString& status) {
+    m_bar->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * steps));
+    m_status->setText(status);
+    m_percent->setText(percentText(fraction));
+}
+
+QString ProgressLine::percentText(double fraction) {
+    return QString::number(static_cast<int>(fraction * 100.0)) + QLatin1Char('%');
+}
+
+} // namespace vocalith

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "providers/CustomProvider.h"
+
+#include <QDialog>
+
+#include <optional>
+
+class QLineEdit;
+class QPushButton;
+
+namespace vocalith {
+
+class ProviderStore;
+
+// "Add Provider" or "Edit Provider": name, base URL, model and API key, with presets.
+class ProviderEditorDialog final : public QDialog {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ProviderEditorDialog)
+
+public:
+    ProviderEditorDialog(ProviderStore& store, const std::optional<CustomProvider>& provider,
+                         QWidget* parent = nullptr);
+
+    QLineEdit* nameField() const { return m_name; }
+    QLineEdit* baseURLField() const { return m_baseURL; }
+    QLineEdit* modelField() const { return m_model; }
+    QLineEdit* apiKeyField() const { return m_apiKey; }
+    QPushButton* confirmButton() const { return m_confirm; }
+
+private:
+    void updateConfirm();
+    void confirm();
+
+    ProviderStore& m_store;
+    std::optional<CustomProvider> m_provider;
+    QLineEdit* m_name;
+    QLineEdit* m_baseURL;
+    QLineEdit* m_model;
+    QLineEdit* m_apiKey;
+    QPushButton* m_confirm;
+};
+
+} // namespace vocalith

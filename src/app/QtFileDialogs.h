@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/FileDialogs.h"
+
+class QWidget;
+
+namespace vocalith {
+
+// The file dialogs of the application, on QFileDialog. Save dialogs are Qt's own
+// so that picking a format can rename the proposed file while the dialog is open.
+class QtFileDialogs final : public FileDialogs {
+public:
+    explicit QtFileDialogs(QWidget* parent = nullptr);
+    void setParent(QWidget* parent) { m_parent = parent; }
+
+    std::optional<QUrl> chooseFileToOpen(const QString& message,
+                                         const QStringList& nameFilters) override;
+    std::shared_ptr<SaveDialog>
+    beginSave(const SaveDialogRequest& request, std::function<void(int)> formatChanged,
+              std::function<void(const std::optional<SaveDialogChoice>&)> finished) override;
+    bool confirmReplace(const QString& path) override;
+
+    // "Plain Text (.txt)" as a name filter: "Plain Text (*.txt)".
+    static QString nameFilter(const QString& format);
+
+private:
+    QWidget* m_parent;
+};
+
+} // namespace vocalith

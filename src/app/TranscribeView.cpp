@@ -1,0 +1,293 @@
+#include "TranscribeView.h"
+
+#include "app/DashedFrame.h"
+#include "app/FileDrop.h"
+#include "app/Icons.h"
+#include "app/MessageBanner.h"
+#include "app/ProgressLine.h"
+#include "app/ProviderManagerDialog.h"
+#include "transcription/TranscriptionViewModel.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace vocalith {
+
+namespace {
+
+QLabel* captionLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    return label;
+}
+
+QFont scaledFont(const QFont& base, double factor, bool bold = false) {
+    QFont font = base;
+    font.setPointSizeF(base.pointSizeF() * factor);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* parent)
+    : QWidget(parent)
+    , m_vm(viewModel)
+    , m_engines(new QComboBox(this))
+    , m_languages(new QComboBox(this))
+    , m_fileArea(new QStackedWidget(this))
+    , m_error(new MessageBanner(MessageBanner::Kind::error, true, this))
+    , m_banner(new MessageBanner(MessageBanner::Kind::success, false, this))
+    , m_progress(new ProgressLine(this))
+    , m_result(new QWidget(this))
+    , m_text(new QPlainTextEdit(this)) {
+    setAcceptDrops(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(16);
+
+    // Engine and language rows.
+    auto* engineRow = new QHBoxLayout;
+    engineRow->addWidget(captionLabel(QStringLiteral("Engine:"), this));
+    m_engines->setFixedWidth(220);
+    m_engines->setAccessibleName(QStringLiteral("Engine"));
+    engineRow->addWidget(m_engines);
+    auto* manage = new QPushButton(Icons::get(QStringLiteral("slider.horizontal.3")),
+                                   QStringLiteral("Manage"), this);
+    manage->setAccessibleName(manage->text());
+    engineRow->addWidget(manage);
+    engineRow->addStretch();
+    layout->addLayout(engineRow);
+
+    auto* languageRow = new QHBoxLayout;
+    languageRow->addWidget(captionLabel(QStringLiteral("Language:"), this));
+    m_languages->setFixedWidth(200);
+    m_languages->setAccessibleName(QStringLiteral("Language"));
+    for (TranscriptionLanguage language : allTranscriptionLanguages())
+        m_languages->addItem(displayName(language), QVariant::fromValue(language));
+    languageRow->addWidget(m_languages);
+    languageRow->addStretch();
+    layout->addLayout(languageRow);
+
+    // File area: the drop zone, or the file card with the start button.
+    auto* dropZone = new DashedFrame(12, m_fileArea);
+    dropZone->setMinimumHeight(200);
+    auto* zone = new QVBoxLayout(dropZone);
+    zone->setSpacing(16);
+    zone->addStretch();
+    auto* wave = new QLabel(dropZone);
+    wave->setPixmap(Icons::get(QStringLiteral("waveform")).pixmap(48, 48));
+    wave->setAlignment(Qt::AlignCenter);
+    zone->addWidget(wave);
+    auto* hint = captionLabel(QStringLiteral("Drag & drop an MP3 file here"), dropZone);
+    hint->setFont(scaledFont(font(), 1.25));
+    hint->setAlignment(Qt::AlignCenter);
+    zone->addWidget(hint);
+    auto* orLabel = captionLabel(QStringLiteral("or"), dropZone);
+    orLabel->setAlignment(Qt::AlignCenter);
+    zone->addWidget(orLabel);
+    m_select = new QPushButton(QStringLiteral("Select MP3 File..."), dropZone);
+    m_select->setAccessibleName(m_select->text());
+    zone->addWidget(m_select, 0, Qt::AlignCenter);
+    zone->addStretch();
+    m_fileArea->addWidget(dropZone);
+
+    auto* filePage = new QWidget(m_fileArea);
+    auto* fileLayout = new QVBoxLayout(filePage);
+    fileLayout->setContentsMargins(0, 0, 0, 0);
+    fileLayout->setSpacing(12);
+    auto* card = new QFrame(filePage);
+    card->setObjectName(QStringLiteral("fileCard"));
+    card->setAutoFillBackground(true);
+    card->setBackgroundRole(QPalette::Base);
+    auto* cardLayout = new QHBoxLayout(card);
+    cardLayout->setContentsMargins(12, 12, 12, 12);
+    auto* note = new QLabel(card);
+    note->setPixmap(Icons::get(QStringLiteral("music.note.list")).pixmap(24, 24));
+    cardLayout->addWidget(note);
+    auto* names = new QVBoxLayout;
+    names->setSpacing(2);
+    m_fileName = new QLabel(card);
+    m_fileName->setFont(scaledFont(font(), 1.0, true));
+    m_fileName->setAccessibleName(QStringLiteral("File name"));
+    m_fileSize = captionLabel(QString(), card);
+    m_fileSize->setAccessibleName(QStringLiteral("File size"));
+    names->addWidget(m_fileName);
+    names->addWidget(m_fileSize);
+    cardLayout->addLayout(names, 1);
+    m_clearFile = new QPushButton(Icons::get(QStringLiteral("xmark.circle.fill")), QString(), card);
+    m_clearFile->setFlat(true);
+    m_clearFile->setAccessibleName(QStringLiteral("Remove file"));
+    m_clearFile->setToolTip(QStringLiteral("Remove file"));
+    cardLayout->addWidget(m_clearFile);
+    fileLayout->addWidget(card);
+    m_start = new QPushButton(this);
+    m_start->setMinimumHeight(m_start->sizeHint().height() + 16);
+    m_start->setDefault(true);
+    fileLayout->addWidget(m_start);
+    m_fileArea->addWidget(filePage);
+    layout->addWidget(m_fileArea);
+
+    layout->addWidget(m_error);
+    layout->addWidget(m_banner);
+    m_banner->setText(QStringLiteral("Transcription complete!"));
+    layout->addWidget(m_progress);
+
+    // Result.
+    auto* resultLayout = new QVBoxLayout(m_result);
+    resultLayout->setContentsMargins(0, 0, 0, 0);
+    resultLayout->setSpacing(8);
+    auto* header = new QHBoxLayout;
+    auto* title = new QLabel(QStringLiteral("Transcription"), m_result);
+    title->setFont(scaledFont(font(), 1.0, true));
+    auto* titleIcon = new QLabel(m_result);
+    titleIcon->setPixmap(Icons::get(QStringLiteral("text.bubble.fill")).pixmap(16, 16));
+    header->addWidget(titleIcon);
+    header->addWidget(title);
+    header->addStretch();
+    auto* save = new QPushButton(QStringLiteral("Save..."), m_result);
+    auto* copy = new QPushButton(QStringLiteral("Copy"), m_result);
+    save->setAccessibleName(save->text());
+    copy->setAccessibleName(copy->text());
+    header->addWidget(save);
+    header->addWidget(copy);
+    resultLayout->addLayout(header);
+    m_text->setReadOnly(true);
+    m_text->setMaximumHeight(300);
+    m_text->setAccessibleName(QStringLiteral("Transcription text"));
+    resultLayout->addWidget(m_text);
+    layout->addWidget(m_result);
+    layout->addStretch();
+
+    connect(m_engines, &QComboBox::activated, this, [this](int index) {
+        const QList<TranscriptionEngine> engines = m_vm.availableEngines();
+        if (index >= 0 && index < engines.size())
+            m_vm.setSelectedEngine(engines[index]);
+    });
+    connect(m_languages, &QComboBox::activated, this, [this](int index) {
+        m_vm.setSelectedLanguage(m_languages->itemData(index).value<TranscriptionLanguage>());
+    });
+    connect(manage, &QPushButton::clicked, this, [this] { m_vm.setShowProviderManager(true); });
+    connect(m_select, &QPushButton::clicked, this, [this] { m_vm.openFilePanel(); });
+    connect(m_clearFile, &QPushButton::clicked, this, [this] {
+        m_vm.setAudioFileURL({});
+        m_vm.setFileSize(0);
+        m_vm.resetResults();
+    });
+    connect(m_start, &QPushButton::clicked, this, [this] { m_vm.startTranscription(); });
+    connect(m_error, &MessageBanner::copyRequested, this, [this] {
+        QGuiApplication::clipboard()->setText(m_vm.errorMessage().value_or(QString()));
+    });
+    connect(m_error, &MessageBanner::closeRequested, this, [this] {
+        m_vm.setErrorMessage(std::nullopt);
+        m_vm.setShowSuccessBanner(false);
+    });
+    connect(m_banner, &MessageBanner::closeRequested, this,
+            [this] { m_vm.setShowSuccessBanner(false); });
+    connect(save, &QPushButton::clicked, this, [this] { m_vm.saveTranscription(); });
+    connect(copy, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(m_vm.transcribedText()); });
+
+    for (auto signal :
+         {&TranscriptionViewModel::audioFileURLChanged, &TranscriptionViewModel::fileSizeChanged,
+          &TranscriptionViewModel::isTranscribingChanged, &TranscriptionViewModel::progressChanged,
+          &TranscriptionViewModel::statusMessageChanged,
+          &TranscriptionViewModel::transcribedTextChanged,
+          &TranscriptionViewModel::selectedLanguageChanged,
+          &TranscriptionViewModel::errorMessageChanged,
+          &TranscriptionViewModel::showSuccessBannerChanged,
+          &TranscriptionViewModel::selectedEngineChanged})
+        connect(&m_vm, signal, this, &TranscribeView::refresh);
+    connect(&m_vm, &TranscriptionViewModel::availableEnginesChanged, this,
+            &TranscribeView::buildEngines);
+    connect(&m_vm, &TranscriptionViewModel::showSaveDialogChanged, this,
+            &TranscribeView::onSaveRequest);
+    connect(&m_vm, &TranscriptionViewModel::showProviderManagerChanged, this,
+            &TranscribeView::onProviderManagerRequest);
+    buildEngines();
+}
+
+void TranscribeView::buildEngines() {
+    m_engines->clear();
+    for (const TranscriptionEngine& engine : m_vm.availableEngines())
+        m_engines->addItem(engine.label());
+    refresh();
+}
+
+void TranscribeView::refresh() {
+    const bool busy = m_vm.isTranscribing();
+    // An engine that holds an edited provider's old copy matches no entry.
+    m_engines->setCurrentIndex(int(m_vm.availableEngines().indexOf(m_vm.selectedEngine())));
+    m_engines->setEnabled(!busy);
+    m_languages->setCurrentIndex(
+        m_languages->findData(QVariant::fromValue(m_vm.selectedLanguage())));
+    m_languages->setEnabled(!busy);
+
+    const bool hasFile = !m_vm.audioFileURL().isEmpty();
+    m_fileArea->setCurrentIndex(hasFile ? 1 : 0);
+    m_select->setEnabled(!busy);
+    m_fileName->setText(m_vm.audioFileURL().fileName());
+    m_fileSize->setText(QLocale().formattedDataSize(m_vm.fileSize(), 1, QLocale::DataSizeSIFormat));
+    m_clearFile->setEnabled(!busy);
+    m_start->setEnabled(!busy);
+    m_start->setText(busy ? QStringLiteral("Transcribing...")
+                          : QStringLiteral("Start Transcription"));
+    m_start->setIcon(Icons::get(busy ? QStringLiteral("hourglass") : QStringLiteral("mic.fill")));
+    m_start->setAccessibleName(m_start->text());
+
+    m_error->setVisible(m_vm.errorMessage().has_value());
+    m_error->setText(m_vm.errorMessage().value_or(QString()));
+    m_banner->setVisible(m_vm.showSuccessBanner());
+    m_progress->setVisible(busy || m_vm.progress() > 0.0);
+    m_progress->setProgress(m_vm.progress(), m_vm.statusMessage());
+    m_result->setVisible(!m_vm.transcribedText().isEmpty());
+    if (m_text->toPlainText() != m_vm.transcribedText())
+        m_text->setPlainText(m_vm.transcribedText());
+}
+
+void TranscribeView::onSaveRequest() {
+    if (!m_vm.showSaveDialog())
+        return;
+    m_vm.setShowSaveDialog(false);
+    m_vm.saveTranscription();
+}
+
+void TranscribeView::onProviderManagerRequest() {
+    if (!m_vm.showProviderManager())
+        return;
+    auto* dialog = new ProviderManagerDialog(m_vm, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::finished, this, [this] { m_vm.setShowProviderManager(false); });
+    dialog->open();
+}
+
+void TranscribeView::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TranscribeView::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TranscribeView::dropEvent(QDropEvent* event) {
+    // Every drop is taken; only a first item that is an MP3 file is used.
+    event->acceptProposedAction();
+    if (const std::optional<QUrl> url = droppedFile(event->mimeData(), {QStringLiteral("mp3")}))
+        m_vm.loadFile(*url);
+}
+
+} // namespace vocalith

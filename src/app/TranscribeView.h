@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QStackedWidget;
+
+namespace vocalith {
+
+class MessageBanner;
+class ProgressLine;
+class TranscriptionViewModel;
+
+// The Transcribe tab: engine and language, the file (or a drop zone), start,
+// error, banner, progress and the result. Shows and edits its controller only.
+class TranscribeView final : public QWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TranscribeView)
+
+public:
+    explicit TranscribeView(TranscriptionViewModel& viewModel, QWidget* parent = nullptr);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildEngines();
+    void refresh();
+    void onSaveRequest();
+    void onProviderManagerRequest();
+
+    TranscriptionViewModel& m_vm;
+    QComboBox* m_engines;
+    QComboBox* m_languages;
+    QStackedWidget* m_fileArea;
+    QPushButton* m_select;
+    QLabel* m_fileName;
+    QLabel* m_fileSize;
+    QPushButton* m_clearFile;
+    QPushButton* m_start;
+    MessageBanner* m_error;
+    MessageBanner* m_banner;
+    ProgressLine* m_progress;
+    QWidget* m_result;
+    QPlainTextEdit* m_text;
+};
+
+} // namespace vocalith
