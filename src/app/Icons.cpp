@@ -5,8 +5,7 @@
 #include <QStyle>
 
 // Resources of a static library must be registered by hand.
-static void registerResources()
-{
+static void registerResources() {
     static const bool registered = [] {
         Q_INIT_RESOURCE(resources);
         return true;

@@ -160,8 +160,8 @@ void ProviderManagerDialog::rebuildRows() {
 
 void ProviderManagerDialog::deleteProvider(const CustomProvider& provider) {
     m_vm.providerStore().deleteProvider(provider);
-    const std::optional<CustomProvider>& selected = m_vm.selectedEngine().provider();
-    if (selected && selected->id == provider.id)
+    const TranscriptionEngine selected = m_vm.selectedEngine();
+    if (selected.provider() && selected.provider()->id == provider.id)
         m_vm.setSelectedEngine(TranscriptionEngine::onDevice());
 }
 

@@ -1,0 +1,259 @@
+#include "app/MainWindow.h"
+#include "app/ProgressLine.h"
+#include "app/ProviderEditorDialog.h"
+#include "app/ProviderManagerDialog.h"
+#include "app/TranscribeView.h"
+#include "app/TranslationView.h"
+#include "providers/KeychainHelper.h"
+#include "providers/ProviderStore.h"
+#include "support/TestDoubles.h"
+#include "support/WidgetLookup.h"
+#include "transcription/TranscriptionViewModel.h"
+#include "translation/TranslationViewModel.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+using namespace vocalith;
+using namespace vocalith::test;
+
+namespace {
+
+// The real window with its real controllers; engines and dialogs are test doubles.
+struct Fixture {
+    QTemporaryDir dir;
+    ScriptedFileDialogs dialogs;
+    RecordingOnDeviceEngine* engine = nullptr;
+    std::unique_ptr<TranscriptionViewModel> vm;
+    std::unique_ptr<MainWindow> window;
+
+    Fixture() {
+        auto onDevice = std::make_unique<RecordingOnDeviceEngine>();
+        engine = onDevice.get();
+        vm = std::make_unique<TranscriptionViewModel>(TranscriptionViewModel::Services{
+            std::make_unique<ProviderStore>(KeychainHelper::shared(), settingsIn(dir)),
+            std::move(onDevice), std::make_unique<RecordingProviderEngine>(),
+            &KeychainHelper::shared(), &dialogs});
+        window = std::make_unique<MainWindow>(*vm, KeychainHelper::shared(), dialogs);
+        window->show();
+    }
+    ~Fixture() {
+        for (const CustomProvider& provider : vm->providerStore().providers())
+            vm->providerStore().deleteProvider(provider);
+    }
+
+    QWidget* tab() const { return window->tabs()->widget(0); }
+    template <typename T> T* find(const QString& name) const {
+        return byName<T>(tab(), name);
+    }
+    bool shown(const QString& name) const {
+        QWidget* widget = find<QWidget>(name);
+        return widget && widget->isVisible();
+    }
+    QUrl file(const QString& name, int bytes = 1234) {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(QByteArray(bytes, 'x'));
+        return QUrl::fromLocalFile(f.fileName());
+    }
+    void finishWith(const QList<TranscriptionEvent>& events) {
+        engine->jobs.last().emitFromWorkerThread(events);
+        QVERIFY(QTest::qWaitFor([&] { return !vm->isTranscribing(); }));
+    }
+};
+
+} // namespace
+
+class TestTranscribeView : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void followsTheControllerStates() {
+        Fixture f;
+        // Empty: drop zone only.
+        QVERIFY(f.shown(u"Select MP3 File..."_qs));
+        QVERIFY(!f.shown(u"Start Transcription"_qs));
+        QVERIFY(!f.shown(u"Progress"_qs));
+        QVERIFY(!f.shown(u"Transcription text"_qs));
+
+        // Ready: the file card with its size in SI units.
+        f.vm->loadFile(f.file(u"Interview.mp3"_qs, 1234));
+        QVERIFY(!f.shown(u"Select MP3 File..."_qs));
+        QCOMPARE(f.find<QLabel>(u"File name"_qs)->text(), u"Interview.mp3"_qs);
+        QCOMPARE(f.find<QLabel>(u"File size"_qs)->text(),
+                 QLocale().formattedDataSize(1234, 1, QLocale::DataSizeSIFormat));
+        QVERIFY(f.shown(u"Start Transcription"_qs));
+
+        // Transcribing: everything that would change the job is disabled.
+        f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
+        QAbstractButton* start = f.find<QAbstractButton>(u"Transcribing..."_qs);
+        QVERIFY(start && !start->isEnabled());
+        QVERIFY(!f.find<QComboBox>(u"Engine"_qs)->isEnabled());
+        QVERIFY(!f.find<QComboBox>(u"Language"_qs)->isEnabled());
+        QVERIFY(!f.find<QAbstractButton>(u"Remove file"_qs)->isEnabled());
+        QVERIFY(f.find<QAbstractButton>(u"Manage"_qs)->isEnabled());
+        QVERIFY(f.shown(u"Progress"_qs));
+        f.engine->jobs.last().emitFromWorkerThread(
+            {TranscriptionEvent::progress(0.999, u"Almost"_qs)});
+        QTRY_COMPARE(f.find<QLabel>(u"Percent complete"_qs)->text(), u"99%"_qs);
+        QCOMPARE(f.find<QLabel>(u"Status"_qs)->text(), u"Almost"_qs);
+
+        // Done: banner, 100 %, the result, and the save dialog opened by itself.
+        f.finishWith({TranscriptionEvent::success({{u"Hello"_qs, 0, 1}, {u"there"_qs, 1, 2}})});
+        QVERIFY(f.shown(u"Success message"_qs));
+        QCOMPARE(f.find<QLabel>(u"Percent complete"_qs)->text(), u"100%"_qs);
+        QCOMPARE(f.find<QPlainTextEdit>(u"Transcription text"_qs)->toPlainText(),
+                 u"Hello there"_qs);
+        QCOMPARE(f.dialogs.saveDialogs.size(), 1);
+        QVERIFY(!f.vm->showSaveDialog());
+        QVERIFY(f.find<QAbstractButton>(u"Start Transcription"_qs)->isEnabled());
+
+        // "Copy" puts exactly the text on the clipboard.
+        QGuiApplication::clipboard()->setText(u"something else"_qs);
+        f.find<QAbstractButton>(u"Copy"_qs)->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"Hello there"_qs);
+
+        // Failed: the error box, no progress line; its close button hides the banner too.
+        f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
+        f.finishWith({TranscriptionEvent::failure({u"Vocalith"_qs, -1, u"It broke."_qs})});
+        QVERIFY(f.shown(u"Error message"_qs));
+        QVERIFY(!f.shown(u"Progress"_qs));
+        f.find<QAbstractButton>(u"Copy Error"_qs)->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"It broke."_qs);
+        f.vm->setShowSuccessBanner(true);
+        f.find<QAbstractButton>(u"Close error"_qs)->click();
+        QVERIFY(!f.shown(u"Error message"_qs));
+        QVERIFY(!f.shown(u"Success message"_qs));
+
+        // The clear button goes back to the drop zone.
+        f.find<QAbstractButton>(u"Remove file"_qs)->click();
+        QVERIFY(f.vm->audioFileURL().isEmpty());
+        QVERIFY(f.shown(u"Select MP3 File..."_qs));
+        QCOMPARE(unnamedControls(f.window.get()), QStringList{});
+    }
+
+    void drops() {
+        Fixture f;
+        const QUrl wav = f.file(u"talk.wav"_qs);
+        QDir(f.dir.path()).mkdir(u"folder.mp3"_qs);
+        const QUrl folder = QUrl::fromLocalFile(f.dir.filePath(u"folder.mp3"_qs));
+        dropFiles(f.tab(), {wav});
+        dropFiles(f.tab(), {folder});
+        dropFiles(f.tab(), {wav, f.file(u"second.mp3"_qs)});
+        QVERIFY(f.vm->audioFileURL().isEmpty());
+
+        const QUrl talk = f.file(u"Talk.MP3"_qs);
+        dropFiles(f.tab(), {talk, f.file(u"other.mp3"_qs)});
+        QCOMPARE(f.vm->audioFileURL(), talk);
+    }
+
+    void openFromEitherTab() {
+        Fixture f;
+        QCOMPARE(f.window->minimumSize(), QSize(600, 500));
+        QStringList items;
+        for (QAction* action : f.window->menuBar()->actions().first()->menu()->actions())
+            items.append(action->text());
+        QCOMPARE(items, (QStringList{u"Open MP3..."_qs, QString(), u"Quit"_qs}));
+
+        f.window->tabs()->setCurrentIndex(1);
+        f.dialogs.openAnswers = {f.file(u"From menu.mp3"_qs)};
+        QApplication::setActiveWindow(f.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+        QTest::keyClick(f.window->tabs()->currentWidget(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(f.dialogs.openMessages, QStringList{u"Select an MP3 file to transcribe"_qs});
+        QCOMPARE(f.vm->audioFileURL().fileName(), u"From menu.mp3"_qs);
+        QCOMPARE(f.find<QLabel>(u"File name"_qs)->text(), u"From menu.mp3"_qs);
+    }
+
+    void providerManager() {
+        Fixture f;
+        ProviderStore& store = f.vm->providerStore();
+        f.find<QAbstractButton>(u"Manage"_qs)->click();
+        auto* manager = f.window->findChild<ProviderManagerDialog*>();
+        QVERIFY(manager && manager->isVisible());
+        QVERIFY(f.vm->showProviderManager());
+
+        // Adding needs a key; a single blank is a name.
+        manager->openEditor(std::nullopt);
+        auto* editor = manager->findChild<ProviderEditorDialog*>();
+        QVERIFY(editor);
+        QCOMPARE(editor->apiKeyField()->placeholderText(), u"sk-..."_qs);
+        editor->nameField()->setText(u" "_qs);
+        editor->baseURLField()->setText(u"https://example.com/v1"_qs);
+        editor->modelField()->setText(u"m"_qs);
+        QVERIFY(!editor->confirmButton()->isEnabled());
+        editor->apiKeyField()->setText(u"sk-typed"_qs);
+        byName<QAbstractButton>(editor, u"OpenAI Whisper"_qs)->click();
+        QCOMPARE(editor->nameField()->text(), u"OpenAI Whisper"_qs);
+        QCOMPARE(editor->modelField()->text(), u"whisper-1"_qs);
+        QCOMPARE(editor->apiKeyField()->text(), u"sk-typed"_qs);
+        editor->confirmButton()->click();
+        QCOMPARE(store.providers().size(), 1);
+        const CustomProvider added = store.providers().first();
+        QCOMPARE(KeychainHelper::shared().loadKey(added.idText()), u"sk-typed"_qs);
+        QVERIFY(byName<QWidget>(manager, u"OpenAI Whisper"_qs));
+
+        // Editing with the key left blank keeps the stored key and the id.
+        manager->openEditor(added);
+        editor = manager->findChildren<ProviderEditorDialog*>().last();
+        QCOMPARE(editor->nameField()->text(), u"OpenAI Whisper"_qs);
+        QVERIFY(editor->apiKeyField()->text().isEmpty());
+        QCOMPARE(editor->apiKeyField()->placeholderText(), u"Leave blank to keep existing key"_qs);
+        editor->nameField()->setText(u"Renamed"_qs);
+        QVERIFY(editor->confirmButton()->isEnabled());
+        editor->confirmButton()->click();
+        QCOMPARE(store.providers().first().id, added.id);
+        QCOMPARE(store.providers().first().name, u"Renamed"_qs);
+        QCOMPARE(KeychainHelper::shared().loadKey(added.idText()), u"sk-typed"_qs);
+
+        // Deleting the selected provider resets the engine; deleting another does not.
+        store.addProvider(u"Other"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
+        const CustomProvider renamed = store.providers().first();
+        const CustomProvider other = store.providers().last();
+        f.vm->setSelectedEngine(TranscriptionEngine::custom(renamed));
+        manager->deleteProvider(other);
+        QCOMPARE(f.vm->selectedEngine(), TranscriptionEngine::custom(renamed));
+        byName<QAbstractButton>(manager, u"Delete Renamed"_qs)->click();
+        QTRY_VERIFY(store.providers().isEmpty());
+        QCOMPARE(f.vm->selectedEngine(), TranscriptionEngine::onDevice());
+        QCOMPARE(KeychainHelper::shared().loadKey(renamed.idText()), std::nullopt);
+
+        byName<QAbstractButton>(manager, u"Done"_qs)->click();
+        QTRY_VERIFY(!f.vm->showProviderManager());
+    }
+
+    void enginePickerFollowsProviders() {
+        Fixture f;
+        auto* engines = f.find<QComboBox>(u"Engine"_qs);
+        QCOMPARE(engines->count(), 1);
+        QCOMPARE(engines->itemText(0), u"On-device (PocketSphinx)"_qs);
+        f.vm->providerStore().addProvider(u"Groq"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
+        QCOMPARE(engines->count(), 2);
+        engines->setCurrentIndex(1);
+        Q_EMIT engines->activated(1);
+        const CustomProvider groq = f.vm->providerStore().providers().first();
+        QCOMPARE(f.vm->selectedEngine(), TranscriptionEngine::custom(groq));
+
+        // An edited provider leaves the old copy selected, which matches no entry.
+        CustomProvider edited = groq;
+        edited.name = u"Groq 2"_qs;
+        f.vm->providerStore().updateProvider(edited, std::nullopt);
+        QCOMPARE(engines->itemText(1), u"Groq 2"_qs);
+        QCOMPARE(engines->currentIndex(), -1);
+    }
+
+    void percentages() {
+        QCOMPARE(ProgressLine::percentText(0.999), u"99%"_qs);
+        QCOMPARE(ProgressLine::percentText(0.5), u"50%"_qs);
+        QCOMPARE(ProgressLine::percentText(1.0), u"100%"_qs);
+        QCOMPARE(ProgressLine::percentText(0.0), u"0%"_qs);
+    }
+};
+
+QTEST_MAIN(TestTranscribeView)
+#include "tst_transcribeview.moc"
