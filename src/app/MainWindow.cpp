@@ -52,11 +52,22 @@ MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, Fi
     m_tabs->setParent(content);
     m_tabs->setDocumentMode(true);
     m_tabs->setContentsMargins(0, 4, 0, 0);
-    m_translationView = new TranslationView(viewModel, keyStore, dialogs);
     m_tabs->addTab(new TranscribeView(viewModel), Icons::get(QStringLiteral("waveform")),
                    QStringLiteral("Transcribe"));
-    m_tabs->addTab(m_translationView, Icons::get(QStringLiteral("globe")),
-                   QStringLiteral("Translate"));
+    // The Translate tab is built when it is first shown, so the window opens sooner.
+    m_tabs->addTab(new QWidget, Icons::get(QStringLiteral("globe")), QStringLiteral("Translate"));
+    connect(m_tabs, &QTabWidget::currentChanged, this,
+            [this, &viewModel, &keyStore, &dialogs](int index) {
+                if (index != 1 || m_translationView)
+                    return;
+                m_translationView = new TranslationView(viewModel, keyStore, dialogs);
+                QWidget* placeholder = m_tabs->widget(1);
+                const QSignalBlocker blocker(m_tabs);
+                m_tabs->insertTab(1, m_translationView, m_tabs->tabIcon(1), m_tabs->tabText(1));
+                m_tabs->removeTab(2);
+                m_tabs->setCurrentIndex(1);
+                delete placeholder;
+            });
     layout->addWidget(m_tabs, 1);
     setCentralWidget(content);
 

@@ -62,6 +62,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     auto* engineRow = new QHBoxLayout;
     engineRow->addWidget(captionLabel(QStringLiteral("Engine:"), this));
     m_engines->setFixedWidth(220);
+    m_engines->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_engines->setAccessibleName(QStringLiteral("Engine"));
     engineRow->addWidget(m_engines);
     auto* manage = new QPushButton(Icons::get(QStringLiteral("slider.horizontal.3")),
@@ -74,6 +75,8 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     auto* languageRow = new QHBoxLayout;
     languageRow->addWidget(captionLabel(QStringLiteral("Language:"), this));
     m_languages->setFixedWidth(200);
+    // Measuring every language name would load fonts for six scripts at start-up.
+    m_languages->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_languages->setAccessibleName(QStringLiteral("Language"));
     for (TranscriptionLanguage language : allTranscriptionLanguages())
         m_languages->addItem(displayName(language), QVariant::fromValue(language));

@@ -83,6 +83,7 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     auto* selection = new QHBoxLayout;
     selection->addWidget(secondaryLabel(QStringLiteral("Provider:"), this));
     m_providers->setFixedWidth(180);
+    m_providers->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_providers->setAccessibleName(QStringLiteral("Provider"));
     selection->addWidget(m_providers);
     auto* separator = new QFrame(this);
@@ -91,6 +92,7 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     selection->addWidget(separator);
     selection->addWidget(secondaryLabel(QStringLiteral("Translate to:"), this));
     m_languages->setFixedWidth(180);
+    m_languages->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_languages->setAccessibleName(QStringLiteral("Target language"));
     m_languages->addItems(targetLanguages());
     selection->addWidget(m_languages);

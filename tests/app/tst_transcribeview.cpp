@@ -2,6 +2,7 @@
 #include "app/ProgressLine.h"
 #include "app/ProviderEditorDialog.h"
 #include "app/ProviderManagerDialog.h"
+#include "app/QtFileDialogs.h"
 #include "app/TranscribeView.h"
 #include "app/TranslationView.h"
 #include "providers/KeychainHelper.h"
@@ -13,6 +14,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -48,9 +50,7 @@ struct Fixture {
     }
 
     QWidget* tab() const { return window->tabs()->widget(0); }
-    template <typename T> T* find(const QString& name) const {
-        return byName<T>(tab(), name);
-    }
+    template <typename T> T* find(const QString& name) const { return byName<T>(tab(), name); }
     bool shown(const QString& name) const {
         QWidget* widget = find<QWidget>(name);
         return widget && widget->isVisible();
@@ -245,6 +245,43 @@ private Q_SLOTS:
         f.vm->providerStore().updateProvider(edited, std::nullopt);
         QCOMPARE(engines->itemText(1), u"Groq 2"_qs);
         QCOMPARE(engines->currentIndex(), -1);
+    }
+
+    void saveDialogFormatChoiceRenames() {
+        QTemporaryDir dir;
+        QtFileDialogs dialogs;
+        auto engine = std::make_unique<RecordingOnDeviceEngine>();
+        RecordingOnDeviceEngine* onDevice = engine.get();
+        TranscriptionViewModel vm(
+            {std::make_unique<ProviderStore>(KeychainHelper::shared(), settingsIn(dir)),
+             std::move(engine), std::make_unique<RecordingProviderEngine>(),
+             &KeychainHelper::shared(), &dialogs});
+        vm.loadFile(QUrl::fromLocalFile(dir.filePath(u"Interview.mp3"_qs)));
+        vm.startTranscription();
+        onDevice->jobs.last().emitFromWorkerThread(
+            {TranscriptionEvent::success({{u"Hi"_qs, 0, 0.5}, {u"there"_qs, 3, 3.5}})});
+        QTRY_VERIFY(!vm.isTranscribing());
+        vm.saveTranscription();
+
+        QFileDialog* dialog = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            dialog = dialog ? dialog : qobject_cast<QFileDialog*>(widget);
+        QVERIFY(dialog && dialog->isVisible());
+        auto* name = dialog->findChild<QLineEdit*>(u"fileNameEdit"_qs);
+        auto* formats = dialog->findChild<QComboBox*>(u"fileTypeCombo"_qs);
+        QCOMPARE(name->text(), u"Interview.txt"_qs);
+        QCOMPARE(formats->itemText(1), u"Subtitles (*.srt)"_qs);
+        formats->setCurrentIndex(1);
+        Q_EMIT formats->activated(1);
+        QCOMPARE(name->text(), u"Interview.srt"_qs);
+
+        // The typed ".txt" with subtitles chosen is written as SRT under ".srt".
+        dialog->setDirectory(dir.path());
+        name->setText(u"typed.txt"_qs);
+        QMetaObject::invokeMethod(dialog, "accept");
+        QFile saved(dir.filePath(u"typed.srt"_qs));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().startsWith("1\n00:00:00,000 --> 00:00:00,500\nHi\n\n2\n"));
     }
 
     void percentages() {
