@@ -11,8 +11,9 @@ if [ -z "${VOCALITH_TEST_SESSION:-}" ]; then
     chmod 700 "$scratch/runtime"
     export HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache" \
         XDG_DATA_HOME="$scratch/data" XDG_RUNTIME_DIR="$scratch/runtime" \
-        QT_QPA_PLATFORM=offscreen VOCALITH_TEST_SESSION=1
-    unset DISPLAY WAYLAND_DISPLAY
+        QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" VOCALITH_TEST_SESSION=1
+    # Only a caller that asks for a real display (screenshots) keeps one.
+    [ "$QT_QPA_PLATFORM" = offscreen ] && unset DISPLAY WAYLAND_DISPLAY
     dbus-run-session -- "$0" "$@"
     exit $?
 fi

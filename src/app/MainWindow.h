@@ -26,7 +26,7 @@ public:
 
 private:
     QTabWidget* m_tabs;
-    TranslationView* m_translationView;
+    TranslationView* m_translationView = nullptr; // built on first show
 };
 
 } // namespace vocalith

@@ -19,7 +19,6 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -47,7 +46,6 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     , m_vm(viewModel)
     , m_engines(new QComboBox(this))
     , m_languages(new QComboBox(this))
-    , m_fileArea(new QStackedWidget(this))
     , m_error(new MessageBanner(MessageBanner::Kind::error, true, this))
     , m_banner(new MessageBanner(MessageBanner::Kind::success, false, this))
     , m_progress(new ProgressLine(this))
@@ -85,7 +83,8 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     layout->addLayout(languageRow);
 
     // File area: the drop zone, or the file card with the start button.
-    auto* dropZone = new DashedFrame(12, m_fileArea);
+    auto* dropZone = new DashedFrame(12, this);
+    m_dropZone = dropZone;
     dropZone->setMinimumHeight(200);
     auto* zone = new QVBoxLayout(dropZone);
     zone->setSpacing(16);
@@ -105,9 +104,10 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     m_select->setAccessibleName(m_select->text());
     zone->addWidget(m_select, 0, Qt::AlignCenter);
     zone->addStretch();
-    m_fileArea->addWidget(dropZone);
+    layout->addWidget(dropZone);
 
-    auto* filePage = new QWidget(m_fileArea);
+    auto* filePage = new QWidget(this);
+    m_filePage = filePage;
     auto* fileLayout = new QVBoxLayout(filePage);
     fileLayout->setContentsMargins(0, 0, 0, 0);
     fileLayout->setSpacing(12);
@@ -140,8 +140,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     m_start->setMinimumHeight(m_start->sizeHint().height() + 16);
     m_start->setDefault(true);
     fileLayout->addWidget(m_start);
-    m_fileArea->addWidget(filePage);
-    layout->addWidget(m_fileArea);
+    layout->addWidget(filePage);
 
     layout->addWidget(m_error);
     layout->addWidget(m_banner);
@@ -239,7 +238,8 @@ void TranscribeView::refresh() {
     m_languages->setEnabled(!busy);
 
     const bool hasFile = !m_vm.audioFileURL().isEmpty();
-    m_fileArea->setCurrentIndex(hasFile ? 1 : 0);
+    m_dropZone->setVisible(!hasFile);
+    m_filePage->setVisible(hasFile);
     m_select->setEnabled(!busy);
     m_fileName->setText(m_vm.audioFileURL().fileName());
     m_fileSize->setText(QLocale().formattedDataSize(m_vm.fileSize(), 1, QLocale::DataSizeSIFormat));

@@ -6,7 +6,6 @@ class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-class QStackedWidget;
 
 namespace vocalith {
 
@@ -37,7 +36,8 @@ private:
     TranscriptionViewModel& m_vm;
     QComboBox* m_engines;
     QComboBox* m_languages;
-    QStackedWidget* m_fileArea;
+    QWidget* m_dropZone;
+    QWidget* m_filePage;
     QPushButton* m_select;
     QLabel* m_fileName;
     QLabel* m_fileSize;

@@ -161,6 +161,7 @@ private Q_SLOTS:
         QCOMPARE(items, (QStringList{u"Open MP3..."_qs, QString(), u"Quit"_qs}));
 
         f.window->tabs()->setCurrentIndex(1);
+        QVERIFY(f.window->translationView() && f.window->translationView()->isVisible());
         f.dialogs.openAnswers = {f.file(u"From menu.mp3"_qs)};
         QApplication::setActiveWindow(f.window.get());
         QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
