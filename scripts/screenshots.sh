@@ -10,4 +10,4 @@ xvfb=$!
 trap 'kill $xvfb' EXIT
 sleep 1
 DISPLAY=:77 QT_QPA_PLATFORM=xcb "$root/scripts/test-session.sh" \
-    "$root/build/tests/app/readme_screenshots" "$root/docs"
+    "$root/build/tools/readme_screenshots" "$root/docs"
