@@ -30,6 +30,8 @@ MessageBanner::MessageBanner(Kind kind, bool offersCopy, QWidget* parent)
     layout->addWidget(icon);
 
     m_text->setWordWrap(true);
+    if (error) // long errors stay within four lines; the copy button has the whole text
+        m_text->setMaximumHeight(m_text->fontMetrics().lineSpacing() * 4);
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_text->setStyleSheet(
         QStringLiteral("color: %1;%2")
