@@ -35,10 +35,26 @@ QString QtFileDialogs::nameFilter(const QString& format) {
     return filter.replace(extension, QStringLiteral("(*.\\1)"));
 }
 
+QString QtFileDialogs::withUpperCasePatterns(const QString& filter) {
+    static const QRegularExpression patterns(QStringLiteral("\\(([^)]*)\\)$"));
+    const QRegularExpressionMatch match = patterns.match(filter);
+    if (!match.hasMatch())
+        return filter;
+    QStringList both;
+    for (const QString& pattern : match.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        both << pattern << pattern.toUpper();
+    both.removeDuplicates();
+    return filter.left(match.capturedStart()) + QLatin1Char('(') + both.join(QLatin1Char(' ')) +
+           QLatin1Char(')');
+}
+
 std::optional<QUrl> QtFileDialogs::chooseFileToOpen(const QString& message,
                                                     const QStringList& nameFilters) {
-    const QUrl url = QFileDialog::getOpenFileUrl(m_parent, message, QUrl(),
-                                                 nameFilters.join(QStringLiteral(";;")));
+    QStringList filters;
+    for (const QString& filter : nameFilters)
+        filters.append(withUpperCasePatterns(filter));
+    const QUrl url =
+        QFileDialog::getOpenFileUrl(m_parent, message, QUrl(), filters.join(QStringLiteral(";;")));
     if (url.isEmpty())
         return std::nullopt;
     return url;

@@ -20,6 +20,8 @@ public:
               std::function<void(const std::optional<SaveDialogChoice>&)> finished) override;
     bool confirmReplace(const QString& path) override;
 
+    // File names are matched with case on Linux: "MP3 Audio (*.mp3)" also gets "*.MP3".
+    static QString withUpperCasePatterns(const QString& filter);
     // "Plain Text (.txt)" as a name filter: "Plain Text (*.txt)".
     static QString nameFilter(const QString& format);
 

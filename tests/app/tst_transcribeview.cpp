@@ -285,6 +285,14 @@ private Q_SLOTS:
         QVERIFY(saved.readAll().startsWith("1\n00:00:00,000 --> 00:00:00,500\nHi\n\n2\n"));
     }
 
+    void dialogFilters() {
+        QCOMPARE(QtFileDialogs::withUpperCasePatterns(u"MP3 Audio (*.mp3)"_qs),
+                 u"MP3 Audio (*.mp3 *.MP3)"_qs);
+        QCOMPARE(QtFileDialogs::withUpperCasePatterns(u"Text and subtitles (*.txt *.srt)"_qs),
+                 u"Text and subtitles (*.txt *.TXT *.srt *.SRT)"_qs);
+        QCOMPARE(QtFileDialogs::nameFilter(u"Subtitles (.srt)"_qs), u"Subtitles (*.srt)"_qs);
+    }
+
     void percentages() {
         QCOMPARE(ProgressLine::percentText(0.999), u"99%"_qs);
         QCOMPARE(ProgressLine::percentText(0.5), u"50%"_qs);
