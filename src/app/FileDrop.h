@@ -3,14 +3,21 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 
 class QMimeData;
+class QWidget;
 
 namespace vocalith {
 
 // The first dropped item, when it is a local file (not a folder) with one of the
 // extensions, compared without case; later items are ignored.
 std::optional<QUrl> droppedFile(const QMimeData* data, const QStringList& extensions);
+
+// Lets the whole widget take dropped files. Every drop of files is accepted; only a
+// first item that droppedFile() allows reaches onDrop, on the main thread.
+void acceptFileDrops(QWidget* target, const QStringList& extensions,
+                     std::function<void(const QUrl&)> onDrop);
 
 } // namespace vocalith

@@ -10,13 +10,11 @@
 
 #include <QClipboard>
 #include <QComboBox>
-#include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -51,7 +49,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     , m_progress(new ProgressLine(this))
     , m_result(new QWidget(this))
     , m_text(new QPlainTextEdit(this)) {
-    setAcceptDrops(true);
+    acceptFileDrops(this, {QStringLiteral("mp3")}, [this](const QUrl& url) { m_vm.loadFile(url); });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
@@ -274,23 +272,6 @@ void TranscribeView::onProviderManagerRequest() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::finished, this, [this] { m_vm.setShowProviderManager(false); });
     dialog->open();
-}
-
-void TranscribeView::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-}
-
-void TranscribeView::dragMoveEvent(QDragMoveEvent* event) {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-}
-
-void TranscribeView::dropEvent(QDropEvent* event) {
-    // Every drop is taken; only a first item that is an MP3 file is used.
-    event->acceptProposedAction();
-    if (const std::optional<QUrl> url = droppedFile(event->mimeData(), {QStringLiteral("mp3")}))
-        m_vm.loadFile(*url);
 }
 
 } // namespace vocalith

@@ -22,11 +22,6 @@ class TranscribeView final : public QWidget {
 public:
     explicit TranscribeView(TranscriptionViewModel& viewModel, QWidget* parent = nullptr);
 
-protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-
 private:
     void buildEngines();
     void refresh();

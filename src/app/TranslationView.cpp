@@ -12,12 +12,10 @@
 
 #include <QClipboard>
 #include <QComboBox>
-#include <QDragEnterEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -75,7 +73,8 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     , m_progress(new ProgressLine(this))
     , m_output(new QWidget(this))
     , m_outputText(new QPlainTextEdit(this)) {
-    setAcceptDrops(true);
+    acceptFileDrops(this, {QStringLiteral("txt"), QStringLiteral("srt")},
+                    [this](const QUrl& url) { m_vm->loadFile(url); });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
@@ -287,23 +286,6 @@ void TranslationView::refresh() {
                               : QFontDatabase::systemFont(QFontDatabase::GeneralFont));
     if (m_outputText->toPlainText() != vm.outputText())
         m_outputText->setPlainText(vm.outputText());
-}
-
-void TranslationView::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-}
-
-void TranslationView::dragMoveEvent(QDragMoveEvent* event) {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-}
-
-void TranslationView::dropEvent(QDropEvent* event) {
-    event->acceptProposedAction();
-    if (const std::optional<QUrl> url =
-            droppedFile(event->mimeData(), {QStringLiteral("txt"), QStringLiteral("srt")}))
-        m_vm->loadFile(*url);
 }
 
 } // namespace vocalith

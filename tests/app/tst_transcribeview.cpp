@@ -27,26 +27,12 @@ using namespace vocalith::test;
 namespace {
 
 // The real window with its real controllers; engines and dialogs are test doubles.
-struct Fixture {
-    QTemporaryDir dir;
-    ScriptedFileDialogs dialogs;
-    RecordingOnDeviceEngine* engine = nullptr;
-    std::unique_ptr<TranscriptionViewModel> vm;
+struct Fixture : TestController {
     std::unique_ptr<MainWindow> window;
 
     Fixture() {
-        auto onDevice = std::make_unique<RecordingOnDeviceEngine>();
-        engine = onDevice.get();
-        vm = std::make_unique<TranscriptionViewModel>(TranscriptionViewModel::Services{
-            std::make_unique<ProviderStore>(KeychainHelper::shared(), settingsIn(dir)),
-            std::move(onDevice), std::make_unique<RecordingProviderEngine>(),
-            &KeychainHelper::shared(), &dialogs});
         window = std::make_unique<MainWindow>(*vm, KeychainHelper::shared(), dialogs);
         window->show();
-    }
-    ~Fixture() {
-        for (const CustomProvider& provider : vm->providerStore().providers())
-            vm->providerStore().deleteProvider(provider);
     }
 
     QWidget* tab() const { return window->tabs()->widget(0); }
@@ -55,14 +41,9 @@ struct Fixture {
         QWidget* widget = find<QWidget>(name);
         return widget && widget->isVisible();
     }
-    QUrl file(const QString& name, int bytes = 1234) {
-        QFile f(dir.filePath(name));
-        f.open(QIODevice::WriteOnly);
-        f.write(QByteArray(bytes, 'x'));
-        return QUrl::fromLocalFile(f.fileName());
-    }
+    QUrl file(const QString& name, int bytes = 1234) const { return makeFile(name, bytes); }
     void finishWith(const QList<TranscriptionEvent>& events) {
-        engine->jobs.last().emitFromWorkerThread(events);
+        onDevice->jobs.last().emitFromWorkerThread(events);
         QVERIFY(QTest::qWaitFor([&] { return !vm->isTranscribing(); }));
     }
 };
@@ -98,7 +79,7 @@ private Q_SLOTS:
         QVERIFY(!f.find<QAbstractButton>(u"Remove file"_qs)->isEnabled());
         QVERIFY(f.find<QAbstractButton>(u"Manage"_qs)->isEnabled());
         QVERIFY(f.shown(u"Progress"_qs));
-        f.engine->jobs.last().emitFromWorkerThread(
+        f.onDevice->jobs.last().emitFromWorkerThread(
             {TranscriptionEvent::progress(0.999, u"Almost"_qs)});
         QTRY_COMPARE(f.find<QLabel>(u"Percent complete"_qs)->text(), u"99%"_qs);
         QCOMPARE(f.find<QLabel>(u"Status"_qs)->text(), u"Almost"_qs);

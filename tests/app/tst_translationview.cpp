@@ -19,29 +19,17 @@ using namespace vocalith::test;
 namespace {
 
 // The Translate tab on its own, with the process's real store and controllers.
-struct Fixture {
-    QTemporaryDir dir;
-    ScriptedFileDialogs dialogs;
-    std::unique_ptr<TranscriptionViewModel> transcribeVM;
+struct Fixture : TestController {
     std::unique_ptr<TranslationView> view;
 
     explicit Fixture(const QStringList& providers = {}) {
-        transcribeVM = std::make_unique<TranscriptionViewModel>(TranscriptionViewModel::Services{
-            std::make_unique<ProviderStore>(KeychainHelper::shared(), settingsIn(dir)),
-            std::make_unique<RecordingOnDeviceEngine>(),
-            std::make_unique<RecordingProviderEngine>(), &KeychainHelper::shared(), &dialogs});
         for (const QString& name : providers)
             store().addProvider(name, u"http://127.0.0.1:9"_qs, u"m"_qs, u"k"_qs);
-        view = std::make_unique<TranslationView>(*transcribeVM, KeychainHelper::shared(), dialogs);
+        view = std::make_unique<TranslationView>(*vm, KeychainHelper::shared(), dialogs);
         view->show();
     }
-    ~Fixture() {
-        for (const CustomProvider& provider : store().providers())
-            store().deleteProvider(provider);
-    }
 
-    ProviderStore& store() const { return transcribeVM->providerStore(); }
-    TranslationViewModel& vm() const { return view->viewModel(); }
+    TranslationViewModel& translation() const { return view->viewModel(); }
     template <typename T> T* find(const QString& name) const { return byName<T>(view.get(), name); }
     QStringList providerEntries() const {
         QStringList entries;
@@ -67,7 +55,7 @@ private Q_SLOTS:
     void withoutProviders() {
         Fixture f;
         QCOMPARE(f.providerEntries(), QStringList{u"None"_qs});
-        QCOMPARE(f.vm().selectedProvider(), std::nullopt);
+        QCOMPARE(f.translation().selectedProvider(), std::nullopt);
         f.find<QPlainTextEdit>(u"Input text"_qs)->setPlainText(u"Hello"_qs);
         QVERIFY(!f.find<QAbstractButton>(u"Translate"_qs)->isEnabled());
         QCOMPARE(f.find<QComboBox>(u"Target language"_qs)->count(), 13);
@@ -78,20 +66,20 @@ private Q_SLOTS:
     void providerSelectionStaysValid() {
         Fixture f({u"First"_qs, u"Second"_qs});
         // Shown: the store is lent and the first provider chosen.
-        QCOMPARE(f.vm().providerStore(), &f.store());
-        QCOMPARE(f.vm().selectedProvider()->name, u"First"_qs);
+        QCOMPARE(f.translation().providerStore(), &f.store());
+        QCOMPARE(f.translation().selectedProvider()->name, u"First"_qs);
         QCOMPARE(f.providerEntries(), (QStringList{u"None"_qs, u"First"_qs, u"Second"_qs}));
 
-        f.vm().setSelectedProvider(f.store().providers().at(1));
+        f.translation().setSelectedProvider(f.store().providers().at(1));
         f.store().deleteProvider(f.store().providers().at(1));
-        QCOMPARE(f.vm().selectedProvider()->name, u"First"_qs);
+        QCOMPARE(f.translation().selectedProvider()->name, u"First"_qs);
         f.store().deleteProvider(f.store().providers().at(0));
-        QCOMPARE(f.vm().selectedProvider(), std::nullopt);
+        QCOMPARE(f.translation().selectedProvider(), std::nullopt);
         QCOMPARE(f.find<QComboBox>(u"Provider"_qs)->currentText(), u"None"_qs);
 
         // With "None" chosen, a new provider is offered but not chosen.
         f.store().addProvider(u"Third"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
-        QCOMPARE(f.vm().selectedProvider(), std::nullopt);
+        QCOMPARE(f.translation().selectedProvider(), std::nullopt);
         QCOMPARE(f.providerEntries(), (QStringList{u"None"_qs, u"Third"_qs}));
     }
 
@@ -103,18 +91,18 @@ private Q_SLOTS:
 
         // Typing hides the drop hint and enables Translate.
         f.find<QPlainTextEdit>(u"Input text"_qs)->setPlainText(u"typed"_qs);
-        QCOMPARE(f.vm().inputText(), u"typed"_qs);
+        QCOMPARE(f.translation().inputText(), u"typed"_qs);
         QVERIFY(f.find<QAbstractButton>(u"Translate"_qs)->isEnabled());
 
         QDir(f.dir.path()).mkdir(u"folder.srt"_qs);
         dropFiles(f.view.get(), {f.file(u"notes.md"_qs, "# md")});
         dropFiles(f.view.get(), {QUrl::fromLocalFile(f.dir.filePath(u"folder.srt"_qs))});
-        QCOMPARE(f.vm().inputText(), u"typed"_qs);
-        QCOMPARE(f.vm().errorMessage(), std::nullopt);
+        QCOMPARE(f.translation().inputText(), u"typed"_qs);
+        QCOMPARE(f.translation().errorMessage(), std::nullopt);
 
         dropFiles(f.view.get(), {f.file(u"one.srt"_qs, "1\nOne"), f.file(u"two.srt"_qs, "2\nTwo"),
                                  f.file(u"three.srt"_qs, "3\nThree")});
-        QCOMPARE(f.vm().inputText(), u"1\nOne"_qs);
+        QCOMPARE(f.translation().inputText(), u"1\nOne"_qs);
         QCOMPARE(f.find<QPlainTextEdit>(u"Input text"_qs)->toPlainText(), u"1\nOne"_qs);
         QVERIFY(badge->isVisible());
         QCOMPARE(badge->text(), u"SRT"_qs);
@@ -124,23 +112,23 @@ private Q_SLOTS:
         dropFiles(f.view.get(), {f.file(u"plain.TXT"_qs, "Plain")});
         QCOMPARE(badge->text(), u"TXT"_qs);
         f.find<QAbstractButton>(u"Clear input"_qs)->click();
-        QVERIFY(f.vm().inputText().isEmpty());
+        QVERIFY(f.translation().inputText().isEmpty());
         QVERIFY(f.find<QWidget>(u"Open File…"_qs)->isVisible());
     }
 
     void runningAndFailedJob() {
         Fixture f({u"Only"_qs});
         // A job against a closed port: disabled while it runs, then its error.
-        f.vm().setInputText(u"x"_qs);
-        f.vm().startTranslation();                          // goes to a closed port and fails
+        f.translation().setInputText(u"x"_qs);
+        f.translation().startTranslation();                 // goes to a closed port and fails
         QVERIFY(!f.find<QAbstractButton>(u"Translate"_qs)); // shows "Translating…" meanwhile
         QVERIFY(!f.find<QAbstractButton>(u"Translating…"_qs)->isEnabled());
         QVERIFY(!f.find<QComboBox>(u"Provider"_qs)->isEnabled());
         QVERIFY(!f.find<QPlainTextEdit>(u"Input text"_qs)->isEnabled());
         QVERIFY(f.find<QAbstractButton>(u"Open File…"_qs)->isEnabled());
-        QTRY_VERIFY(!f.vm().isTranslating());
+        QTRY_VERIFY(!f.translation().isTranslating());
         QVERIFY(f.find<QWidget>(u"Error message"_qs)->isVisible());
-        QVERIFY(f.vm().errorMessage()->startsWith(u"Network error: "_qs));
+        QVERIFY(f.translation().errorMessage()->startsWith(u"Network error: "_qs));
         QVERIFY(!f.find<QWidget>(u"Progress"_qs)->isVisible());
         QVERIFY(!f.find<QWidget>(u"Translated text"_qs)->isVisible());
     }
@@ -150,7 +138,7 @@ private Q_SLOTS:
         server.enqueue({200, chatAnswer(u"Halo"_qs)});
         Fixture f;
         f.store().addProvider(u"Server"_qs, server.baseUrl(), u"m"_qs, u"k"_qs);
-        f.vm().setSelectedProvider(f.store().providers().first());
+        f.translation().setSelectedProvider(f.store().providers().first());
         f.find<QPlainTextEdit>(u"Input text"_qs)->setPlainText(u"Hello"_qs);
         f.find<QAbstractButton>(u"Translate"_qs)->click();
         QTRY_VERIFY(f.find<QWidget>(u"Success message"_qs)->isVisible());

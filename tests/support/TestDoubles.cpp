@@ -1,5 +1,10 @@
 #include "TestDoubles.h"
 
+#include "providers/KeychainHelper.h"
+#include "providers/ProviderStore.h"
+
+#include <QFile>
+
 #include <thread>
 
 namespace vocalith::test {
@@ -50,6 +55,36 @@ void RecordingProviderEngine::transcribe(const QString& audioFilePath,
 std::unique_ptr<QSettings> settingsIn(const QTemporaryDir& dir) {
     return std::make_unique<QSettings>(dir.filePath(QStringLiteral("Vocalith.conf")),
                                        QSettings::IniFormat);
+}
+
+TestController::TestController(FileDialogs* otherDialogs) {
+    auto onDeviceEngine = std::make_unique<RecordingOnDeviceEngine>();
+    auto externalEngine = std::make_unique<RecordingProviderEngine>();
+    onDevice = onDeviceEngine.get();
+    external = externalEngine.get();
+    vm = std::make_unique<TranscriptionViewModel>(TranscriptionViewModel::Services{
+        std::make_unique<ProviderStore>(KeychainHelper::shared(), settingsIn(dir)),
+        std::move(onDeviceEngine), std::move(externalEngine), &KeychainHelper::shared(),
+        otherDialogs ? otherDialogs : &dialogs});
+}
+
+TestController::~TestController() {
+    if (!vm) // a test may let the controller go first
+        return;
+    for (const CustomProvider& provider : store().providers())
+        store().deleteProvider(provider);
+}
+
+ProviderStore& TestController::store() const {
+    return vm->providerStore();
+}
+
+QUrl TestController::makeFile(const QString& name, qsizetype bytes) const {
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    file.write(QByteArray(bytes, 'x'));
+    return QUrl::fromLocalFile(file.fileName());
 }
 
 } // namespace vocalith::test

@@ -3,6 +3,7 @@
 #include "core/FileDialogs.h"
 #include "transcription/OnDeviceEngine.h"
 #include "transcription/ProviderEngine.h"
+#include "transcription/TranscriptionViewModel.h"
 
 #include <QList>
 #include <QSettings>
@@ -72,6 +73,25 @@ public:
                     const QString& apiKey, TranscriptionLanguage language,
                     TranscriptionEventHandler onEvent) override;
     QList<RecordedJob> jobs;
+};
+
+// A transcription controller on a real provider store (settings in a temporary
+// directory) and the real keyring, with recording engines and scripted dialogs.
+struct TestController {
+    QTemporaryDir dir;
+    ScriptedFileDialogs dialogs;
+    RecordingOnDeviceEngine* onDevice = nullptr;
+    RecordingProviderEngine* external = nullptr;
+    std::unique_ptr<TranscriptionViewModel> vm;
+
+    // otherDialogs replaces the scripted ones, e.g. with the real Qt dialogs.
+    explicit TestController(FileDialogs* otherDialogs = nullptr);
+    // Deletes the providers it still holds, and with them their keys.
+    ~TestController();
+
+    ProviderStore& store() const;
+    // A file of that many bytes in the temporary directory.
+    QUrl makeFile(const QString& name, qsizetype bytes = 10) const;
 };
 
 // JSON written with single quotes, for readable literals in tests.

@@ -15,22 +15,11 @@ const QList<TranscriptSegment> words{
     {u"Grüße"_qs, 0.0, 0.5}, {u"aus"_qs, 0.6, 1.0}, {u"Köln"_qs, 2.0, 2.4}};
 
 // A controller holding a finished transcription of "<dir>/Interview 3.mp3".
-struct Fixture {
-    QTemporaryDir dir;
-    ScriptedFileDialogs dialogs;
-    RecordingOnDeviceEngine* engine = nullptr;
-    std::unique_ptr<TranscriptionViewModel> vm;
-
+struct Fixture : TestController {
     Fixture() {
-        auto onDevice = std::make_unique<RecordingOnDeviceEngine>();
-        engine = onDevice.get();
-        vm = std::make_unique<TranscriptionViewModel>(TranscriptionViewModel::Services{
-            std::make_unique<ProviderStore>(KeychainHelper::shared(), settingsIn(dir)),
-            std::move(onDevice), std::make_unique<RecordingProviderEngine>(),
-            &KeychainHelper::shared(), &dialogs});
         vm->loadFile(QUrl::fromLocalFile(dir.filePath(u"Interview 3.mp3"_qs)));
         vm->startTranscription();
-        engine->jobs.last().emitFromWorkerThread({TranscriptionEvent::success(words)});
+        onDevice->jobs.last().emitFromWorkerThread({TranscriptionEvent::success(words)});
         if (!QTest::qWaitFor([&] { return !vm->isTranscribing(); }))
             qFatal("the transcription did not finish");
     }

@@ -12,34 +12,7 @@ using namespace vocalith::test;
 
 namespace {
 
-struct Fixture {
-    QTemporaryDir settingsDir;
-    QTemporaryDir filesDir;
-    ScriptedFileDialogs dialogs;
-    RecordingOnDeviceEngine* onDevice = nullptr;
-    RecordingProviderEngine* external = nullptr;
-    std::unique_ptr<TranscriptionViewModel> viewModel;
-
-    Fixture() {
-        auto onDeviceEngine = std::make_unique<RecordingOnDeviceEngine>();
-        auto externalEngine = std::make_unique<RecordingProviderEngine>();
-        onDevice = onDeviceEngine.get();
-        external = externalEngine.get();
-        viewModel = std::make_unique<TranscriptionViewModel>(TranscriptionViewModel::Services{
-            std::make_unique<ProviderStore>(KeychainHelper::shared(), settingsIn(settingsDir)),
-            std::move(onDeviceEngine), std::move(externalEngine), &KeychainHelper::shared(),
-            &dialogs});
-    }
-
-    QUrl audioFile(const QString& name, qsizetype bytes) {
-        QFile file(filesDir.filePath(name));
-        file.open(QIODevice::WriteOnly);
-        file.write(QByteArray(bytes, 'x'));
-        return QUrl::fromLocalFile(file.fileName());
-    }
-
-    ProviderStore& store() { return viewModel->providerStore(); }
-};
+using Fixture = TestController;
 
 const QList<TranscriptSegment> twoWords{{u"Hello"_qs, 0.0, 0.5}, {u"world"_qs, 0.6, 1.0}};
 
@@ -51,7 +24,7 @@ class TestTranscriptionViewModel : public QObject {
 private Q_SLOTS:
     void startsFromDefaults() {
         Fixture f;
-        TranscriptionViewModel& vm = *f.viewModel;
+        TranscriptionViewModel& vm = *f.vm;
         QCOMPARE(vm.selectedLanguage(), TranscriptionLanguage::autoDetect);
         QCOMPARE(vm.selectedEngine(), TranscriptionEngine::onDevice());
         QCOMPARE(vm.availableEngines(), QList{TranscriptionEngine::onDevice()});
@@ -62,7 +35,7 @@ private Q_SLOTS:
         QSignalSpy status(&vm, &TranscriptionViewModel::statusMessageChanged);
         vm.startTranscription();
         QCOMPARE(status.count(), 0);
-        vm.loadFile(f.audioFile(u"a.mp3"_qs, 10));
+        vm.loadFile(f.makeFile(u"a.mp3"_qs, 10));
         vm.startTranscription();
         vm.setErrorMessage(u"kept"_qs);
         vm.startTranscription();
@@ -72,8 +45,8 @@ private Q_SLOTS:
 
     void fileIntake() {
         Fixture f;
-        TranscriptionViewModel& vm = *f.viewModel;
-        const QUrl file = f.audioFile(u"Interview 3.mp3"_qs, 1234);
+        TranscriptionViewModel& vm = *f.vm;
+        const QUrl file = f.makeFile(u"Interview 3.mp3"_qs, 1234);
 
         f.dialogs.openAnswers = {std::nullopt, file};
         vm.openFilePanel(); // cancelled
@@ -85,15 +58,15 @@ private Q_SLOTS:
         QCOMPARE(f.dialogs.openFilters.last(), QStringList{u"MP3 Audio (*.mp3)"_qs});
 
         // A file that cannot be read shows size 0 and no error.
-        vm.loadFile(QUrl::fromLocalFile(f.filesDir.filePath(u"gone.mp3"_qs)));
+        vm.loadFile(QUrl::fromLocalFile(f.dir.filePath(u"gone.mp3"_qs)));
         QCOMPARE(vm.fileSize(), 0);
         QCOMPARE(vm.errorMessage(), std::nullopt);
     }
 
     void onDeviceJobAppliesEventsInOrderOnMainThread() {
         Fixture f;
-        TranscriptionViewModel& vm = *f.viewModel;
-        vm.loadFile(f.audioFile(u"talk.mp3"_qs, 10));
+        TranscriptionViewModel& vm = *f.vm;
+        vm.loadFile(f.makeFile(u"talk.mp3"_qs, 10));
         vm.setSelectedLanguage(TranscriptionLanguage::german);
         vm.startTranscription();
 
@@ -101,7 +74,7 @@ private Q_SLOTS:
         QCOMPARE(vm.statusMessage(), u"Preparing audio..."_qs);
         QCOMPARE(f.onDevice->jobs.size(), 1);
         const RecordedJob& job = f.onDevice->jobs.first();
-        QCOMPARE(job.audioFilePath, f.filesDir.filePath(u"talk.mp3"_qs));
+        QCOMPARE(job.audioFilePath, f.dir.filePath(u"talk.mp3"_qs));
         QCOMPARE(job.language, TranscriptionLanguage::german);
 
         QStringList statuses;
@@ -134,8 +107,8 @@ private Q_SLOTS:
 
     void failureClearsResult() {
         Fixture f;
-        TranscriptionViewModel& vm = *f.viewModel;
-        vm.loadFile(f.audioFile(u"talk.mp3"_qs, 10));
+        TranscriptionViewModel& vm = *f.vm;
+        vm.loadFile(f.makeFile(u"talk.mp3"_qs, 10));
         vm.startTranscription();
         f.onDevice->jobs.last().emitFromWorkerThread({TranscriptionEvent::success(twoWords)});
         QTRY_VERIFY(!vm.isTranscribing());
@@ -157,8 +130,8 @@ private Q_SLOTS:
 
     void emptySuccessStillCompletes() {
         Fixture f;
-        TranscriptionViewModel& vm = *f.viewModel;
-        vm.loadFile(f.audioFile(u"talk.mp3"_qs, 10));
+        TranscriptionViewModel& vm = *f.vm;
+        vm.loadFile(f.makeFile(u"talk.mp3"_qs, 10));
         vm.startTranscription();
         f.onDevice->jobs.last().emitFromWorkerThread({TranscriptionEvent::success({})});
         QTRY_VERIFY(!vm.isTranscribing());
@@ -169,10 +142,10 @@ private Q_SLOTS:
 
     void newFileDuringJobResetsButJobFinishes() {
         Fixture f;
-        TranscriptionViewModel& vm = *f.viewModel;
-        vm.loadFile(f.audioFile(u"one.mp3"_qs, 10));
+        TranscriptionViewModel& vm = *f.vm;
+        vm.loadFile(f.makeFile(u"one.mp3"_qs, 10));
         vm.startTranscription();
-        vm.loadFile(f.audioFile(u"two.mp3"_qs, 20));
+        vm.loadFile(f.makeFile(u"two.mp3"_qs, 20));
         QVERIFY(vm.isTranscribing());
         QCOMPARE(vm.statusMessage(), QString());
         f.onDevice->jobs.last().emitFromWorkerThread({TranscriptionEvent::success(twoWords)});
@@ -182,7 +155,7 @@ private Q_SLOTS:
 
     void providerJobUsesStoredKey() {
         Fixture f;
-        TranscriptionViewModel& vm = *f.viewModel;
+        TranscriptionViewModel& vm = *f.vm;
         QSignalSpy enginesChanged(&vm, &TranscriptionViewModel::availableEnginesChanged);
         f.store().addProvider(u"Groq"_qs, u"https://api.groq.com/openai/v1"_qs,
                               u"whisper-large-v3"_qs, u"gsk_ключ"_qs);
@@ -193,7 +166,7 @@ private Q_SLOTS:
 
         vm.setSelectedEngine(TranscriptionEngine::custom(provider));
         vm.setSelectedLanguage(TranscriptionLanguage::chineseCantonese);
-        vm.loadFile(f.audioFile(u"talk.mp3"_qs, 10));
+        vm.loadFile(f.makeFile(u"talk.mp3"_qs, 10));
         vm.startTranscription();
 
         // The engine reported progress synchronously; it is applied only later.
@@ -217,13 +190,13 @@ private Q_SLOTS:
 
     void missingOrEmptyKeyStopsBeforeAnyRequest() {
         Fixture f;
-        TranscriptionViewModel& vm = *f.viewModel;
+        TranscriptionViewModel& vm = *f.vm;
         f.store().addProvider(u"Empty Key"_qs, u"u"_qs, u"m"_qs, QString());
         f.store().addProvider(u"No Key"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
         const CustomProvider empty = f.store().providers().at(0);
         const CustomProvider none = f.store().providers().at(1);
         KeychainHelper::shared().deleteKey(none.idText());
-        vm.loadFile(f.audioFile(u"talk.mp3"_qs, 10));
+        vm.loadFile(f.makeFile(u"talk.mp3"_qs, 10));
 
         for (const CustomProvider& provider : {empty, none}) {
             vm.setSelectedEngine(TranscriptionEngine::custom(provider));
