@@ -65,6 +65,24 @@ Answer readAnswer(QNetworkReply& reply) {
     return {std::nullopt, status.toInt(), reply.readAll()};
 }
 
+QString networkErrorText(const QString& message) {
+    return QStringLiteral("Network error: ") + message;
+}
+
+QString apiErrorText(int statusCode, const QString& body) {
+    return QStringLiteral("API error (HTTP ") + QString::number(statusCode) +
+           QStringLiteral("): ") + body;
+}
+
+QString emptyResponseText() {
+    return QStringLiteral("The provider returned an empty response.");
+}
+
+QString unusableApiKeyText() {
+    return QStringLiteral("The API key contains a line break or another control character. Edit "
+                          "the provider and enter the key again.");
+}
+
 QString jsonErrorText(const QJsonParseError& error) {
     return QStringLiteral("The data is not valid JSON (") + error.errorString() +
            QStringLiteral(" at offset ") + QString::number(error.offset) + QStringLiteral(").");

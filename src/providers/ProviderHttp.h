@@ -44,6 +44,12 @@ struct Answer {
 };
 Answer readAnswer(QNetworkReply& reply);
 
+// The texts both provider engines show for the failures they share.
+QString networkErrorText(const QString& message);
+QString apiErrorText(int statusCode, const QString& body);
+QString emptyResponseText();
+QString unusableApiKeyText();
+
 // Why a body is not JSON, for a parse error message.
 QString jsonErrorText(const QJsonParseError& error);
 

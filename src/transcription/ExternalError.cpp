@@ -1,5 +1,6 @@
 #include "ExternalError.h"
 
+#include "providers/ProviderHttp.h"
 #include "providers/ProviderPresets.h"
 
 namespace vocalith {
@@ -45,10 +46,9 @@ ExternalError ExternalError::unusableApiKey() {
 QString ExternalError::errorDescription() const {
     switch (m_case) {
     case Case::network:
-        return QStringLiteral("Network error: ") + m_text;
+        return ProviderHttp::networkErrorText(m_text);
     case Case::apiError:
-        return QStringLiteral("API error (HTTP ") + QString::number(m_statusCode) +
-               QStringLiteral("): ") + m_text;
+        return ProviderHttp::apiErrorText(m_statusCode, m_text);
     case Case::parseError:
         return QStringLiteral("Failed to parse the provider response: ") + m_text;
     case Case::invalidURL:
@@ -57,13 +57,12 @@ QString ExternalError::errorDescription() const {
     case Case::cannotReadFile:
         return QStringLiteral("Could not read the audio file.");
     case Case::emptyResponse:
-        return QStringLiteral("The provider returned an empty response.");
+        return ProviderHttp::emptyResponseText();
     case Case::noSegments:
         return QStringLiteral(
             "The provider returned no transcription. The audio may contain no speech.");
     case Case::unusableApiKey:
-        return QStringLiteral("The API key contains a line break or another control character. "
-                              "Edit the provider and enter the key again.");
+        return ProviderHttp::unusableApiKeyText();
     }
     Q_UNREACHABLE();
     return {};

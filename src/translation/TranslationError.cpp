@@ -1,5 +1,7 @@
 #include "TranslationError.h"
 
+#include "providers/ProviderHttp.h"
+
 namespace vocalith {
 
 TranslationError::TranslationError(Case kind, int statusCode, const QString& text)
@@ -43,10 +45,9 @@ TranslationError TranslationError::unusableApiKey() {
 QString TranslationError::errorDescription() const {
     switch (m_case) {
     case Case::network:
-        return QStringLiteral("Network error: ") + m_text;
+        return ProviderHttp::networkErrorText(m_text);
     case Case::apiError:
-        return QStringLiteral("API error (HTTP ") + QString::number(m_statusCode) +
-               QStringLiteral("): ") + m_text;
+        return ProviderHttp::apiErrorText(m_statusCode, m_text);
     case Case::parseError:
         return QStringLiteral("Failed to parse response: ") + m_text;
     case Case::invalidURL:
@@ -54,12 +55,11 @@ QString TranslationError::errorDescription() const {
     case Case::encodingFailed:
         return QStringLiteral("Failed to encode the request body.");
     case Case::emptyResponse:
-        return QStringLiteral("The provider returned an empty response.");
+        return ProviderHttp::emptyResponseText();
     case Case::emptyInput:
         return QStringLiteral("No SRT blocks found in the input.");
     case Case::unusableApiKey:
-        return QStringLiteral("The API key contains a line break or another control character. "
-                              "Edit the provider and enter the key again.");
+        return ProviderHttp::unusableApiKeyText();
     }
     Q_UNREACHABLE();
     return {};
