@@ -29,7 +29,7 @@ const QHash<QString, IconSource>& sources() {
         {QStringLiteral("globe"),
          {"applications-internet", ":/globe.svg", QStyle::SP_DriveNetIcon}},
         {QStringLiteral("slider.horizontal.3"),
-         {"preferences-system", nullptr, QStyle::SP_FileDialogDetailedView}},
+         {"preferences-system", ":/sliders.svg", QStyle::SP_FileDialogDetailedView}},
         {QStringLiteral("music.note.list"),
          {"audio-x-generic", ":/waveform.svg", QStyle::SP_MediaVolume}},
         {QStringLiteral("xmark.circle.fill"),
@@ -45,10 +45,10 @@ const QHash<QString, IconSource>& sources() {
          {"format-justify-left", nullptr, QStyle::SP_FileDialogInfoView}},
         {QStringLiteral("doc.text"), {"text-x-generic", nullptr, QStyle::SP_FileIcon}},
         {QStringLiteral("arrow.down.doc"), {"document-import", nullptr, QStyle::SP_ArrowDown}},
-        {QStringLiteral("plus"), {"list-add", nullptr, QStyle::SP_FileDialogNewFolder}},
+        {QStringLiteral("plus"), {"list-add", ":/plus.svg", QStyle::SP_FileDialogNewFolder}},
         {QStringLiteral("cloud"), {"network-server", nullptr, QStyle::SP_DriveNetIcon}},
         {QStringLiteral("cloud.fill"), {"network-server", nullptr, QStyle::SP_DriveNetIcon}},
-        {QStringLiteral("pencil"), {"document-edit", nullptr, QStyle::SP_FileDialogDetailedView}},
+        {QStringLiteral("pencil"), {"document-edit", ":/pencil.svg", QStyle::SP_FileDialogDetailedView}},
         {QStringLiteral("trash"), {"edit-delete", nullptr, QStyle::SP_TrashIcon}},
     };
     return table;
