@@ -48,7 +48,8 @@ const QHash<QString, IconSource>& sources() {
         {QStringLiteral("plus"), {"list-add", ":/plus.svg", QStyle::SP_FileDialogNewFolder}},
         {QStringLiteral("cloud"), {"network-server", nullptr, QStyle::SP_DriveNetIcon}},
         {QStringLiteral("cloud.fill"), {"network-server", nullptr, QStyle::SP_DriveNetIcon}},
-        {QStringLiteral("pencil"), {"document-edit", ":/pencil.svg", QStyle::SP_FileDialogDetailedView}},
+        {QStringLiteral("pencil"),
+         {"document-edit", ":/pencil.svg", QStyle::SP_FileDialogDetailedView}},
         {QStringLiteral("trash"), {"edit-delete", nullptr, QStyle::SP_TrashIcon}},
     };
     return table;

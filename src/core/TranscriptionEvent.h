@@ -27,9 +27,13 @@ struct TranscriptionEvent {
         bool operator==(const Failure&) const = default;
     };
 
-    static TranscriptionEvent progress(double fraction, const QString& message);
-    static TranscriptionEvent success(const QList<TranscriptSegment>& segments);
-    static TranscriptionEvent failure(const EngineError& error);
+    static TranscriptionEvent progress(double fraction, const QString& message) {
+        return {Progress{fraction, message}};
+    }
+    static TranscriptionEvent success(const QList<TranscriptSegment>& segments) {
+        return {Success{segments}};
+    }
+    static TranscriptionEvent failure(const EngineError& error) { return {Failure{error}}; }
 
     bool isFinal() const { return !std::holds_alternative<Progress>(value); }
 

@@ -38,6 +38,13 @@ bool waitFor(const Job& job) {
     return QTest::qWaitFor([&] { return job.finished(); }, 20'000);
 }
 
+// Translates "x" into German through the server and waits for the end of the job.
+bool translateX(TranslationService& service, const Server& server, Job& job) {
+    service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                               job.handler());
+    return waitFor(job);
+}
+
 } // namespace
 
 class TestTranslationService : public QObject {
@@ -138,9 +145,7 @@ private Q_SLOTS:
         // Plain text keeps its fences.
         server.enqueue({200, chatAnswer(u"```\ncode\n```"_qs)});
         Job plain;
-        service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                                   plain.handler());
-        QVERIFY(waitFor(plain));
+        QVERIFY(translateX(service, server, plain));
         QCOMPARE(text(plain), u"```\ncode\n```"_qs);
     }
 
@@ -187,9 +192,7 @@ private Q_SLOTS:
         server.enqueue(response);
         TranslationService service(nullptr, std::chrono::milliseconds(300));
         Job job;
-        service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                                   job.handler());
-        QVERIFY(waitFor(job));
+        QVERIFY(translateX(service, server, job));
         QVERIFY2(job.failure().startsWith(description), qPrintable(job.failure()));
         QCOMPARE(job.events.size(), 2);
     }
@@ -199,9 +202,7 @@ private Q_SLOTS:
         server.enqueue({299, chatAnswer(u"fine"_qs)});
         TranslationService service;
         Job job;
-        service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                                   job.handler());
-        QVERIFY(waitFor(job));
+        QVERIFY(translateX(service, server, job));
         QCOMPARE(text(job), u"fine"_qs);
     }
 
