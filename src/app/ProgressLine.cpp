@@ -48,7 +48,8 @@ void ProgressLine::setProgress(double fraction, const QString& status) {
 }
 
 QString ProgressLine::percentText(double fraction) {
-    return QString::number(static_cast<int>(fraction * 100.0)) + QLatin1Char('%');
+    // 0.35 * 100 is 34.999...: a small tolerance keeps the intended whole percent.
+    return QString::number(static_cast<int>(fraction * 100.0 + 1e-6)) + QLatin1Char('%');
 }
 
 } // namespace vocalith

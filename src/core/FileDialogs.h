@@ -21,6 +21,8 @@ public:
 struct SaveDialogRequest {
     QString message;
     QString proposedName;
+    // Where the dialog opens, e.g. beside the source file; empty for the dialog's choice.
+    QString directory;
     // The items of the format choice, e.g. "Plain Text (.txt)"; the first is selected.
     QStringList formats;
 };

@@ -1,5 +1,7 @@
 #include "CustomProvider.h"
 
+#include "core/UuidText.h"
+
 #include <QHashFunctions>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -32,7 +34,7 @@ CustomProvider CustomProvider::create(const QString& name, const QString& baseUR
 }
 
 QString CustomProvider::idText() const {
-    return id.toString(QUuid::WithoutBraces).toUpper();
+    return uuidText(id);
 }
 
 QByteArray CustomProvider::toJson() const {

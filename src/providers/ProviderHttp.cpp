@@ -6,7 +6,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -89,11 +88,10 @@ QString jsonErrorText(const QJsonParseError& error) {
 }
 
 QString bodyText(const QByteArray& body) {
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder.decode(body);
-    if (decoder.hasError())
+    // A whole-buffer check: a streaming decoder would hold back a cut-off last character.
+    if (!QUtf8StringView(body).isValidUtf8())
         return QStringLiteral("Unknown error");
-    return text;
+    return QString::fromUtf8(body);
 }
 
 } // namespace vocalith::ProviderHttp

@@ -2,6 +2,10 @@
 
 #include "providers/KeyStore.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
 
 namespace vocalith {
@@ -28,18 +32,23 @@ void ProviderStore::load() {
         setProviders({});
         return;
     }
-    const QByteArray bytes = stored.toByteArray();
-    std::optional<QList<CustomProvider>> decoded = CustomProvider::decodeList(bytes);
-    if (!decoded) {
-        m_unreadableValue = bytes;
-        setProviders({});
-        return;
+    // A hand-edited file may hold a list, a number, or text that is not quite UTF-8.
+    const bool text =
+        stored.typeId() == QMetaType::QByteArray || stored.typeId() == QMetaType::QString;
+    const QByteArray bytes = text ? stored.toByteArray() : QByteArray();
+    std::optional<QList<CustomProvider>> decoded =
+        text ? CustomProvider::decodeList(bytes) : std::nullopt;
+    if (!decoded || CustomProvider::encodeList(*decoded) != bytes) {
+        QFile file(m_settings->fileName());
+        if (!m_originalSettings && file.open(QIODevice::ReadOnly))
+            m_originalSettings = file.readAll();
     }
-    setProviders(std::move(*decoded));
+    setProviders(decoded ? std::move(*decoded) : QList<CustomProvider>{});
 }
 
 void ProviderStore::save() {
-    keepUnreadableValue();
+    if (!keepOriginalSettings())
+        return; // rather unsaved than the user's original lost
     m_settings->setValue(defaultsKey(), CustomProvider::encodeList(m_providers));
     m_settings->sync();
 }
@@ -82,19 +91,19 @@ void ProviderStore::setProviders(QList<CustomProvider> providers) {
     Q_EMIT providersChanged();
 }
 
-void ProviderStore::keepUnreadableValue() {
-    if (!m_unreadableValue)
-        return;
-    // An unreadable list may still be worth recovering by hand: never let a save
-    // destroy it. Earlier copies stay, each under its own key.
-    QString key = defaultsKey() + QStringLiteral(".unreadable");
-    for (int n = 2; m_settings->contains(key); ++n) {
-        if (m_settings->value(key).toByteArray() == *m_unreadableValue)
-            break;
-        key = defaultsKey() + QStringLiteral(".unreadable.") + QString::number(n);
-    }
-    m_settings->setValue(key, *m_unreadableValue);
-    m_unreadableValue.reset();
+bool ProviderStore::keepOriginalSettings() {
+    if (!m_originalSettings)
+        return true;
+    const QString base = m_settings->fileName() + QStringLiteral(".unreadable-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString path = base;
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = base + QLatin1Char('-') + QString::number(n);
+    QSaveFile copy(path);
+    if (!copy.open(QIODevice::WriteOnly) || copy.write(*m_originalSettings) < 0 || !copy.commit())
+        return false;
+    m_originalSettings.reset();
+    return true;
 }
 
 } // namespace vocalith

@@ -14,7 +14,8 @@ class KeyStore;
 
 // The user's providers, kept in the settings as one JSON value, with each API key
 // in the key store. Emits providersAboutToChange() before and providersChanged()
-// after every change of the list.
+// after every change of the list. A stored value it cannot write back unchanged is
+// never lost: the whole settings file is copied aside before the first save.
 class ProviderStore final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ProviderStore)
@@ -42,13 +43,14 @@ Q_SIGNALS:
 
 private:
     void setProviders(QList<CustomProvider> providers);
-    void keepUnreadableValue();
+    bool keepOriginalSettings();
 
     KeyStore& m_keys;
     std::unique_ptr<QSettings> m_settings;
     QList<CustomProvider> m_providers;
-    // A stored value that could not be read; copied aside before it is overwritten.
-    std::optional<QByteArray> m_unreadableValue;
+    // The settings file as it was when a stored value was loaded that a save would not
+    // write back as it stands; copied beside the file before the first save.
+    std::optional<QByteArray> m_originalSettings;
 };
 
 } // namespace vocalith

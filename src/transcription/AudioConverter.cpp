@@ -1,8 +1,7 @@
 #include "AudioConverter.h"
 
+#include "transcription/SoundFile.h"
 #include "transcription/TranscriptionError.h"
-
-#include <sndfile.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -40,9 +39,16 @@ struct FrameFreer {
 struct ResamplerFreer {
     void operator()(SwrContext* context) const { swr_free(&context); }
 };
-struct SoundFileCloser {
-    void operator()(SNDFILE* file) const { sf_close(file); }
-};
+
+// Errors of the file system keep their own text; anything else FFmpeg could not
+// make sense of is simply not audio.
+QString openError(int code) {
+    for (int systemError : {ENOENT, EACCES, EPERM, EISDIR, EIO, ENOMEM}) {
+        if (code == AVERROR(systemError))
+            return ffmpegError(code);
+    }
+    return TranscriptionError::invalidAudioFile().errorDescription();
+}
 
 double durationSeconds(const AVFormatContext& format, const AVStream* stream) {
     if (format.duration != AV_NOPTS_VALUE && format.duration > 0)
@@ -116,14 +122,20 @@ std::optional<QString> convertAudio(const QString& source, const QString& destin
                                     const std::atomic<bool>* stop) {
     av_log_set_level(AV_LOG_QUIET); // the application writes no log of its own
 
+    // Only local files: a playlist saved under a media name must not reach the network,
+    // and a name with a colon must not be read as a protocol.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
     AVFormatContext* opened = nullptr;
-    int result = avformat_open_input(&opened, source.toUtf8().constData(), nullptr, nullptr);
+    int result = avformat_open_input(
+        &opened, (QStringLiteral("file:") + source).toUtf8().constData(), nullptr, &options);
+    av_dict_free(&options);
     if (result < 0)
-        return ffmpegError(result);
+        return openError(result);
     std::unique_ptr<AVFormatContext, InputCloser> format(opened);
     result = avformat_find_stream_info(format.get(), nullptr);
     if (result < 0)
-        return ffmpegError(result);
+        return openError(result);
 
     // The first audio stream; an MP3's cover picture is a video stream and is ignored.
     AVStream* stream = nullptr;
@@ -161,8 +173,7 @@ std::optional<QString> convertAudio(const QString& source, const QString& destin
     info.samplerate = sampleRate;
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    std::unique_ptr<SNDFILE, SoundFileCloser> output(
-        sf_open(destination.toUtf8().constData(), SFM_WRITE, &info));
+    SoundFile output(sf_open(destination.toUtf8().constData(), SFM_WRITE, &info));
     if (!output)
         return QString::fromUtf8(sf_strerror(nullptr));
 
@@ -178,8 +189,9 @@ std::optional<QString> convertAudio(const QString& source, const QString& destin
         if (stop && stop->load())
             return TranscriptionError::conversionFailed().errorDescription();
     }
-    // A damaged tail ends the input like its end does; what was decoded is kept.
-    if (result != AVERROR_EOF && result != AVERROR_INVALIDDATA && result != AVERROR(EIO))
+    // Only the end of the file ends the input: a read error must not pass for a
+    // shorter recording.
+    if (result != AVERROR_EOF)
         return ffmpegError(result);
     if (std::optional<QString> error = pipeline.decode(nullptr))
         return error;

@@ -1,5 +1,7 @@
 #include "ExternalTranscriptionService.h"
 
+#include "core/UuidText.h"
+
 #include "providers/ProviderHttp.h"
 #include "transcription/ExternalError.h"
 #include "transcription/VerboseResponse.h"
@@ -8,7 +10,6 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QUuid>
 
 namespace vocalith {
 
@@ -82,8 +83,7 @@ void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
     if (!ProviderHttp::isUsableApiKey(apiKey))
         return reportFailure(onEvent, ExternalError::unusableApiKey());
 
-    const QByteArray boundary =
-        "Boundary-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
+    const QByteArray boundary = "Boundary-" + uuidText().toLatin1();
     const std::optional<QByteArray> body =
         bodyAroundFile(audioFilePath,
                        multipartHead(boundary, provider.model, languageCode(language),

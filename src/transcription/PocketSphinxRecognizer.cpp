@@ -1,11 +1,12 @@
 #include "PocketSphinxRecognizer.h"
 
+#include "transcription/SoundFile.h"
+
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
 
 #include <pocketsphinx.h>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -40,10 +41,6 @@ bool isSilent(const std::vector<short>& samples) {
                        [](short sample) { return std::abs(int(sample)) < quietPeak; });
 }
 
-struct SoundFileCloser {
-    void operator()(SNDFILE* file) const { sf_close(file); }
-};
-
 } // namespace
 
 PocketSphinxRecognizer::PocketSphinxRecognizer(const Model& model)
@@ -58,8 +55,19 @@ PocketSphinxRecognizer::~PocketSphinxRecognizer() {
 }
 
 bool PocketSphinxRecognizer::isAvailable() const {
-    return QFileInfo(m_model.acousticModel).isDir() && QFileInfo(m_model.languageModel).isFile() &&
-           QFileInfo(m_model.dictionary).isFile();
+    // Nothing outside the machine is needed; a damaged model is reported by recognize().
+    return true;
+}
+
+QStringList PocketSphinxRecognizer::missingModelFiles() const {
+    QStringList missing;
+    if (!QFileInfo(m_model.acousticModel).isDir())
+        missing.append(m_model.acousticModel);
+    for (const QString& file : {m_model.languageModel, m_model.dictionary}) {
+        if (!QFileInfo(file).isFile())
+            missing.append(file);
+    }
+    return missing;
 }
 
 bool PocketSphinxRecognizer::loadDecoder() {
@@ -74,16 +82,19 @@ bool PocketSphinxRecognizer::loadDecoder() {
                                    "-remove_silence", "no", nullptr);
     if (!config)
         return false;
-    m_config = config;
     m_decoder = ps_init(config);
-    return m_decoder != nullptr;
+    if (!m_decoder) {
+        cmd_ln_free_r(config);
+        return false;
+    }
+    m_config = config;
+    return true;
 }
 
 RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
                                                      const RecognitionTask& task) {
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, SoundFileCloser> file(
-        sf_open(path.toUtf8().constData(), SFM_READ, &info));
+    SoundFile file(sf_open(path.toUtf8().constData(), SFM_READ, &info));
     if (!file)
         return RecognitionOutcome::failure(RecognitionCode::fileNotAccessible,
                                            QString::fromUtf8(sf_strerror(nullptr)));
@@ -92,9 +103,17 @@ RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
                                            QStringLiteral("Expected 16 kHz mono audio."));
 
     const std::lock_guard lock(m_mutex);
+    if (const QStringList missing = missingModelFiles(); !missing.isEmpty())
+        return RecognitionOutcome::failure(
+            RecognitionCode::modelUnusable,
+            QStringLiteral("The PocketSphinx model is incomplete; missing: ") +
+                missing.join(QStringLiteral(", ")));
     if (!loadDecoder())
         return RecognitionOutcome::failure(
-            102, QStringLiteral("The PocketSphinx model could not be loaded."));
+            RecognitionCode::modelUnusable,
+            QStringLiteral("The PocketSphinx model could not be loaded from ") +
+                QStringList{m_model.acousticModel, m_model.languageModel, m_model.dictionary}.join(
+                    QStringLiteral(", ")));
 
     // The whole chunk as one utterance: frame numbers then count from its start.
     std::vector<short> samples(static_cast<size_t>(std::max<sf_count_t>(info.frames, 0)));
@@ -159,7 +178,15 @@ PocketSphinxRecognizerProvider::recognizerFor(const QString& localeIdentifier) {
 
 QString PocketSphinxRecognizerProvider::currentLocaleIdentifier() const {
     // "en_US" from LANG=en_US.UTF-8 becomes "en-US".
-    return QLocale::system().name().replace(QLatin1Char('_'), QLatin1Char('-'));
+    const QLocale locale;
+    const QString exact = locale.name().replace(QLatin1Char('_'), QLatin1Char('-'));
+    // Any English desktop, and the C locale of a bare session, can use the US English
+    // model when there is none for its own variant.
+    const bool english = locale.language() == QLocale::English || locale.language() == QLocale::C;
+    const QString name = exact.toLower();
+    if (english && !QFileInfo(m_modelRoot + QLatin1Char('/') + name).isDir())
+        return QStringLiteral("en-US");
+    return exact;
 }
 
 } // namespace vocalith

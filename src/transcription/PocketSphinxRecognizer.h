@@ -31,6 +31,7 @@ public:
 
 private:
     bool loadDecoder();
+    QStringList missingModelFiles() const;
 
     Model m_model;
     std::mutex m_mutex; // one decoder, one file at a time

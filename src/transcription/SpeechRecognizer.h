@@ -15,6 +15,8 @@ constexpr int noSpeech = -3002;
 constexpr int unsupportedFormat = -3003;
 constexpr int fileNotAccessible = -1100;
 constexpr int cancelled = 301;
+// The installed model is incomplete or cannot be read; the description names its files.
+constexpr int modelUnusable = 1101;
 } // namespace RecognitionCode
 
 struct RecognizedWord {

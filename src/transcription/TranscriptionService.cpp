@@ -2,26 +2,23 @@
 
 #include "core/SerialQueue.h"
 #include "core/TextTrimming.h"
+#include "core/UuidText.h"
 #include "transcription/AudioConverter.h"
 #include "transcription/PocketSphinxRecognizer.h"
+#include "transcription/SoundFile.h"
 #include "transcription/TranscriptionError.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
-#include <QUuid>
-
-#include <sndfile.h>
 
 #include <vector>
 
 namespace vocalith {
 
 namespace {
-
-QString uuidText() {
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-}
 
 void removeChunks(const QList<TranscriptionService::Chunk>& chunks) {
     for (const TranscriptionService::Chunk& chunk : chunks)
@@ -32,11 +29,6 @@ void report(const TranscriptionEventHandler& onEvent, const TranscriptionError& 
     onEvent(TranscriptionEvent::failure(error.toEngineError()));
 }
 
-struct SoundFileCloser {
-    void operator()(SNDFILE* file) const { sf_close(file); }
-};
-using SoundFile = std::unique_ptr<SNDFILE, SoundFileCloser>;
-
 } // namespace
 
 TranscriptionService::TranscriptionService(std::shared_ptr<SpeechRecognizerProvider> recognizers,
@@ -46,7 +38,11 @@ TranscriptionService::TranscriptionService(std::shared_ptr<SpeechRecognizerProvi
                                 : std::make_shared<PocketSphinxRecognizerProvider>())
     , m_authorizer(authorizer ? std::move(authorizer) : std::make_unique<AlwaysAuthorized>())
     , m_workDirectory(workDirectory.isEmpty() ? defaultWorkDirectory() : workDirectory)
+    , m_instanceLock(std::make_unique<QLockFile>(
+          QDir(m_workDirectory)
+              .filePath(QStringLiteral(".instance-") + uuidText() + QStringLiteral(".lock"))))
     , m_queue(SerialQueue::create(QStringLiteral("com.vocalith.recognition"))) {
+    m_queue->post([this] { removeLeftovers(); });
 }
 
 TranscriptionService::~TranscriptionService() {
@@ -179,6 +175,30 @@ void TranscriptionService::recognizeChunks(SpeechRecognizer& recognizer, const Q
         return report(onEvent, TranscriptionError::noSpeechDetected());
     onEvent(TranscriptionEvent::progress(1.0, QStringLiteral("Complete")));
     onEvent(TranscriptionEvent::success(segments));
+}
+
+void TranscriptionService::removeLeftovers() {
+    QDir directory(m_workDirectory);
+    directory.mkpath(QStringLiteral("."));
+    if (!m_instanceLock->tryLock(0))
+        return;
+    const QString own = QFileInfo(m_instanceLock->fileName()).fileName();
+    for (const QString& name :
+         directory.entryList({QStringLiteral(".instance-*.lock")}, QDir::Files | QDir::Hidden)) {
+        if (name == own)
+            continue;
+        QLockFile other(directory.filePath(name));
+        other.setStaleLockTime(0); // only a dead owner makes a lock stale, never its age
+        if (!other.tryLock(0))
+            return; // a running Vocalith may be using the files
+        other.unlock();
+    }
+    static const QRegularExpression workFile(QStringLiteral(
+        "^(chunk_\\d+_)?[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.wav$"));
+    for (const QString& name : directory.entryList({QStringLiteral("*.wav")}, QDir::Files)) {
+        if (workFile.match(name).hasMatch())
+            directory.remove(name);
+    }
 }
 
 std::shared_ptr<RecognitionTask> TranscriptionService::beginTask() {

@@ -4,6 +4,7 @@
 #include "transcription/SpeechAuthorizer.h"
 #include "transcription/SpeechRecognizer.h"
 
+#include <QLockFile>
 #include <QString>
 
 #include <atomic>
@@ -17,7 +18,8 @@ class SerialQueue;
 
 // The on-device engine: converts the file to 16 kHz mono PCM, cuts it into
 // 45-second chunks and recognises them one after another on its own thread,
-// shifting each word by its chunk's offset. Removes every file it makes.
+// shifting each word by its chunk's offset. Removes every file it makes, and on start
+// those a killed process left behind.
 class TranscriptionService final : public OnDeviceEngine {
 public:
     static constexpr double chunkDuration = 45.0;
@@ -52,12 +54,16 @@ private:
                           const TranscriptionEventHandler& onEvent);
     void recognizeChunks(SpeechRecognizer& recognizer, const QList<Chunk>& chunks,
                          const TranscriptionEventHandler& onEvent);
+    // Takes this process's lock in the work directory and removes the work files of
+    // jobs that died with their process, unless another live process may own them.
+    void removeLeftovers();
     // Swaps in the task of the chunk about to be recognised, cancelled if stopping.
     std::shared_ptr<RecognitionTask> beginTask();
 
     std::shared_ptr<SpeechRecognizerProvider> m_recognizers;
     std::unique_ptr<SpeechAuthorizer> m_authorizer;
     QString m_workDirectory;
+    std::unique_ptr<QLockFile> m_instanceLock;
     std::shared_ptr<SerialQueue> m_queue;
     std::atomic<bool> m_stopping{false};
     std::mutex m_taskMutex;

@@ -151,6 +151,8 @@ void TranscriptionViewModel::startTranscription() {
     setStatusMessage(QStringLiteral("Preparing audio..."));
 
     const QString path = m_audioFileURL.toLocalFile();
+    // The result is saved under this file's name even if another one is loaded meanwhile.
+    m_jobSourcePath = path;
     TranscriptionEventHandler onEvent =
         queuedEventHandler(this, &TranscriptionViewModel::handleEvent);
 
@@ -195,10 +197,11 @@ void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {
 void TranscriptionViewModel::saveTranscription() {
     if (m_transcribedText.isEmpty())
         return;
-    const QString baseName = m_audioFileURL.isEmpty()
-                                 ? QStringLiteral("transcription")
-                                 : QFileInfo(m_audioFileURL.toLocalFile()).completeBaseName();
+    const QFileInfo source(m_jobSourcePath);
+    const QString baseName =
+        m_jobSourcePath.isEmpty() ? QStringLiteral("transcription") : source.completeBaseName();
     SaveDialogRequest request;
+    request.directory = m_jobSourcePath.isEmpty() ? QString() : source.absolutePath();
     request.message = QStringLiteral("Save transcription — choose .txt or .srt format");
     request.proposedName = baseName + QStringLiteral(".txt");
     for (const SaveFormat& format : saveFormats)

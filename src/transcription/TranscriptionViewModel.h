@@ -145,6 +145,7 @@ private:
     QList<TranscriptSegment> m_segments;
     std::shared_ptr<SaveDialog> m_activeSavePanel;
     QString m_activeBaseName = QStringLiteral("transcription");
+    QString m_jobSourcePath;
 };
 
 } // namespace vocalith

@@ -47,13 +47,18 @@ TranslationService::InputFormat TranslationService::detectFormat(const QString& 
 }
 
 QStringList TranslationService::splitSRTBlocks(const QString& text) {
-    static const QRegularExpression blankLines(QStringLiteral("\n{2,}"));
-    QString normalised = text;
-    normalised.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    normalised.replace(blankLines, blockSeparator);
+    static const QRegularExpression blankLines(QStringLiteral("\\n{2,}"));
+    // CRLF to LF in one pass: QString::replace moves the tail once per thousand
+    // matches, which grows with the square of a long CRLF file.
+    QString normalised;
+    normalised.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!(text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n'))
+            normalised.append(text[i]);
+    }
 
     QStringList blocks;
-    for (const QString& piece : normalised.split(blockSeparator)) {
+    for (const QString& piece : normalised.split(blankLines)) {
         const QString block = trimmedWhiteSpaceAndLineBreaks(piece);
         if (!block.isEmpty())
             blocks.append(block);

@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringDecoder>
 
 namespace vocalith {
 
@@ -95,17 +94,17 @@ void TranslationViewModel::openFilePanel() {
 
 void TranslationViewModel::loadFile(const QUrl& url) {
     QFile file(url.toLocalFile());
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text;
-    if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = file.readAll();
-        if (file.error() == QFileDevice::NoError)
-            text = decoder.decode(bytes);
-    }
-    if (file.error() != QFileDevice::NoError || decoder.hasError()) {
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
+    // A whole-buffer check: a streaming decoder would hold back a cut-off last character.
+    if (file.error() != QFileDevice::NoError || !QUtf8StringView(bytes).isValidUtf8()) {
         setErrorMessage(QStringLiteral("Could not read the file."));
         return;
     }
+    QString text = QString::fromUtf8(bytes);
+    if (text.startsWith(QChar(0xFEFF))) // a byte-order mark is not part of the text
+        text.remove(0, 1);
     setInputFileURL(url);
     setInputText(text);
     setDetectedFormat(TranslationService::detectFormat(url.toLocalFile()));
@@ -129,6 +128,8 @@ void TranslationViewModel::clearInput() {
 }
 
 void TranslationViewModel::startTranslation() {
+    // One outcome at a time: a new attempt hides the last one's banner.
+    setShowSuccessBanner(false);
     if (trimmedWhiteSpaceAndLineBreaks(m_inputText).isEmpty()) {
         setErrorMessage(QStringLiteral("Input text is empty."));
         return;
@@ -183,6 +184,8 @@ void TranslationViewModel::saveTranslation() {
                                  : QFileInfo(m_inputFileURL.toLocalFile()).completeBaseName();
     SaveDialogRequest request;
     request.message = QStringLiteral("Save translated file");
+    if (!m_inputFileURL.isEmpty())
+        request.directory = QFileInfo(m_inputFileURL.toLocalFile()).absolutePath();
     request.proposedName = baseName + QStringLiteral("_translated.") +
                            (srt ? QLatin1String("srt") : QLatin1String("txt"));
     request.formats = {srt ? QStringLiteral("Subtitles (.srt)")
@@ -200,7 +203,15 @@ void TranslationViewModel::saveTranslation() {
 void TranslationViewModel::finishSave(const std::optional<SaveDialogChoice>& choice) {
     if (!choice || choice->path.isEmpty())
         return;
-    QSaveFile file(choice->path);
+    QString path = choice->path;
+    if (QFileInfo(path).suffix().isEmpty()) {
+        path +=
+            m_detectedFormat == InputFormat::srt ? QLatin1String(".srt") : QLatin1String(".txt");
+        // The dialog asked about the name the user typed, not about this one.
+        if (QFileInfo::exists(path) && !m_dialogs.confirmReplace(path))
+            return;
+    }
+    QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(m_outputText.toUtf8()) < 0 || !file.commit())
         setErrorMessage(QStringLiteral("Failed to save: ") + file.errorString());
 }

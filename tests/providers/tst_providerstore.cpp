@@ -2,6 +2,7 @@
 #include "providers/ProviderStore.h"
 #include "support/TestDoubles.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -130,29 +131,44 @@ private Q_SLOTS:
         QCOMPARE(changed.count(), 2);
     }
 
-    void unreadableValueIsKeptAside() {
+    // Whatever a hand edit left in the file survives the first save byte for byte.
+    void handEditedValueSurvivesTheFirstSave_data() {
+        QTest::addColumn<QByteArray>("line");
+        const QByteArray record =
+            R"({"id":"0F8FAD5B-D9CB-469F-A165-70867728950E","name":"M\xE9","baseURL":"u","model":"m"})";
+        QTest::newRow("missing member") << QByteArray(
+            R"(@ByteArray([{"id":"0F8FAD5B-D9CB-469F-A165-70867728950E","name":"Mine","baseURL":"u"}]))");
+        QTest::newRow("unquoted list")
+            << "[" + QByteArray(record).replace("\\xE9", "e") + "," +
+                   QByteArray(record).replace("\\xE9", "e").replace("0F8F", "1F8F") + "]";
+        QTest::newRow("raw non-UTF-8 byte")
+            << "@ByteArray([" + QByteArray(record).replace("\\xE9", "\xE9") + "])";
+        QTest::newRow("a number") << QByteArray("12");
+    }
+    void handEditedValueSurvivesTheFirstSave() {
+        QFETCH(QByteArray, line);
         QTemporaryDir dir;
-        const QByteArray broken =
-            R"([{"id":"0F8FAD5B-D9CB-469F-A165-70867728950E","name":"Mine","baseURL":"u"}])";
-        writeStoredValue(dir, broken);
+        const QString path = settingsIn(dir)->fileName();
+        const QByteArray original = "[General]\ncom.vocalith.customProviders=" + line + "\n";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(original) == original.size());
+        file.close();
 
         ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
         QVERIFY(store.providers().isEmpty());
-        // Loading alone leaves the stored value as it was.
-        QCOMPARE(storedValue(dir), broken);
-
         store.addProvider(u"New"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
+        store.addProvider(u"Newer"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
         QCOMPARE(storedValue(dir), CustomProvider::encodeList(store.providers()));
-        const QString backupKey = ProviderStore::defaultsKey() + u".unreadable"_qs;
-        QCOMPARE(storedValue(dir, backupKey), broken);
-
-        // A later, different breakage goes beside the first copy, not over it.
-        writeStoredValue(dir, "{truncated");
-        ProviderStore again(KeychainHelper::shared(), settingsIn(dir));
-        again.deleteProvider(store.providers().first());
-        QCOMPARE(storedValue(dir, backupKey), broken);
-        QCOMPARE(storedValue(dir, backupKey + u".2"_qs), QByteArray("{truncated"));
-        QCOMPARE(storedValue(dir), QByteArray("[]"));
+        const QStringList copies =
+            QDir(dir.path())
+                .entryList({QFileInfo(path).fileName() + u".unreadable-*"_qs}, QDir::Files,
+                           QDir::Name);
+        QCOMPARE(copies.size(), 1); // one copy, made before the first save only
+        QFile copy(QDir(dir.path()).filePath(copies.first()));
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), original);
+        for (const CustomProvider& provider : QList(store.providers()))
+            store.deleteProvider(provider);
     }
 };
 

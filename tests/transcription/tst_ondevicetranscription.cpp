@@ -2,6 +2,7 @@
 #include "providers/ProviderStore.h"
 #include "support/AudioFixtures.h"
 #include "support/EventLog.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/TestDoubles.h"
 #include "transcription/ExternalTranscriptionService.h"
 #include "transcription/PocketSphinxRecognizer.h"
@@ -9,13 +10,44 @@
 #include "transcription/TranscriptionViewModel.h"
 
 #include <QDir>
+#include <QLockFile>
+#include <QProcess>
 #include <QTest>
 
 #include <sndfile.h>
 
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+
 using namespace vocalith;
 using namespace vocalith::test;
 namespace fixtures = vocalith::test::AudioFixtures;
+
+namespace {
+
+// A disk cannot be made to fail on demand: reads of this one file fail with EIO past
+// its first 16 KB, as from a dying disk or a dropped network share.
+std::atomic<const char*> failingFile{nullptr};
+
+} // namespace
+
+extern "C" ssize_t read(int fd, void* buffer, size_t size) {
+    using Read = ssize_t (*)(int, void*, size_t);
+    static const auto realRead = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+    if (const char* failing = failingFile.load()) {
+        char target[PATH_MAX] = {};
+        const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+        if (readlink(link.constData(), target, sizeof target - 1) > 0 &&
+            qstrcmp(target, failing) == 0 && lseek(fd, 0, SEEK_CUR) > 16 * 1024) {
+            errno = EIO;
+            return -1;
+        }
+    }
+    return realRead(fd, buffer, size);
+}
 
 namespace {
 
@@ -54,6 +86,7 @@ class TestOnDeviceTranscription : public QObject {
 
     QTemporaryDir m_media;
     QTemporaryDir m_work;
+    LoopbackHttpServer m_server;
 
 private Q_SLOTS:
     void initTestCase() {
@@ -206,13 +239,24 @@ private Q_SLOTS:
         recording.open(QIODevice::ReadOnly);
 
         const QString converting = u"Failed to convert audio: "_qs;
-        QTest::newRow("zero bytes") << make(u"empty.mp3"_qs, {}) << converting;
+        const QString notAudio =
+            u"Failed to convert audio: The selected file is not a valid audio file."_qs;
+        QTest::newRow("zero bytes") << make(u"empty.mp3"_qs, {}) << notAudio;
         QTest::newRow("random bytes") << make(u"random.mp3"_qs, random) << converting;
         QTest::newRow("text file")
-            << make(u"notes.mp3"_qs, "Just some notes, not audio.\n") << converting;
+            << make(u"notes.mp3"_qs, "Just some notes, not audio.\n") << notAudio;
+        const QByteArray whole = recording.readAll();
         QTest::newRow("truncated after 1 KB")
-            << make(u"truncated.mp3"_qs, recording.read(1024)) << u"*"_qs;
-        QTest::newRow("deleted") << m_media.filePath(u"deleted.mp3"_qs) << converting;
+            << make(u"truncated.mp3"_qs, whole.left(1024)) << u"*"_qs;
+        QTest::newRow("read error mid-file") << make(u"failing:disk.mp3"_qs, whole)
+                                             << u"Failed to convert audio: Input/output error"_qs;
+        QTest::newRow("deleted") << m_media.filePath(u"deleted.mp3"_qs)
+                                 << u"Failed to convert audio: No such file or directory"_qs;
+        // A playlist saved under a media name must not make the converter go online.
+        const QByteArray playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\n" +
+                                    m_server.baseUrl().toUtf8() + "/segment.mp3\n#EXT-X-ENDLIST\n";
+        QTest::newRow("playlist named .mp3") << make(u"list.mp3"_qs, playlist) << notAudio;
+        QTest::newRow("playlist named .mp4") << make(u"list.mp4"_qs, playlist) << notAudio;
 
         const QString video = m_media.filePath(u"video-only.mp3"_qs);
         QVERIFY(fixtures::ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"testsrc=size=64x64:rate=5"_qs,
@@ -238,16 +282,23 @@ private Q_SLOTS:
         QFETCH(QString, file);
         QFETCH(QString, outcome);
         TranscriptionService service(nullptr, nullptr, m_work.path());
+        const QByteArray failing =
+            QFileInfo(file).fileName().startsWith(u"failing:"_qs) ? file.toUtf8() : QByteArray();
+        failingFile.store(failing.isEmpty() ? nullptr : failing.constData());
         const Job job = runJob(service, file);
+        failingFile.store(nullptr);
         QCOMPARE(job.finalEvents(), 1);
+        QCOMPARE(m_server.requests().size(), 0);
         if (outcome == u"*"_qs) {
             // Whatever it holds, it ends as a transcript or as "no speech".
             QVERIFY2(job.failure().isEmpty() ||
                          job.failure().startsWith(u"No speech was detected"_qs),
                      qPrintable(job.failure()));
-        } else {
+        } else if (outcome.endsWith(u' ')) { // the system's own text follows
             QVERIFY2(job.failure().startsWith(outcome), qPrintable(job.failure()));
-            QVERIFY(job.failure().size() > outcome.size() || outcome.endsWith(u'.'));
+            QVERIFY(job.failure().size() > outcome.size());
+        } else {
+            QCOMPARE(job.failure(), outcome);
         }
         QCOMPARE(filesIn(m_work.path()), QStringList{});
     }
@@ -260,6 +311,86 @@ private Q_SLOTS:
         QCOMPARE(runJob(service, mp3, TranscriptionLanguage::japanese).failure(),
                  u"On-device speech recognition is not available for 日本語."_qs);
         QCOMPARE(PocketSphinxRecognizerProvider().recognizerFor(u"en-US"_qs) != nullptr, true);
+    }
+
+    // An offline engine never sends the user online: a damaged model names its files.
+    void damagedModel() {
+        // Only missing files: PocketSphinx ends the process on a corrupt one.
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath(u"en-us/en-us"_qs));
+        TranscriptionService service(std::make_shared<PocketSphinxRecognizerProvider>(root.path()),
+                                     nullptr, m_work.path());
+        const Job job =
+            runJob(service, m_media.filePath(u"sense_and_sensibility_01_austen_64kb-0880.mp3"_qs));
+        QVERIFY2(job.failure().startsWith(u"Speech recognition error (1101): The PocketSphinx "
+                                          u"model is incomplete; missing: "_qs),
+                 qPrintable(job.failure()));
+        QVERIFY(job.failure().contains(root.path()));
+        QCOMPARE(filesIn(m_work.path()), QStringList{});
+    }
+
+    void autoDetectOnEnglishDesktops_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("identifier");
+        QTest::newRow("en_US") << u"en_US"_qs << u"en-US"_qs;
+        QTest::newRow("en_GB") << u"en_GB"_qs << u"en-US"_qs;
+        QTest::newRow("C") << u"C"_qs << u"en-US"_qs;
+        QTest::newRow("de_DE") << u"de_DE"_qs << u"de-DE"_qs;
+    }
+    void autoDetectOnEnglishDesktops() {
+        QFETCH(QString, locale);
+        QFETCH(QString, identifier);
+        QLocale::setDefault(QLocale(locale));
+        QCOMPARE(PocketSphinxRecognizerProvider().currentLocaleIdentifier(), identifier);
+        QLocale::setDefault(QLocale::system());
+    }
+
+    // Work files of a killed job go when the engine next starts, unless another live
+    // Vocalith may own them.
+    void leftoversOfDeadProcessesAreRemoved() {
+        QTemporaryDir work;
+        const QStringList leftovers{u"0F8FAD5B-D9CB-469F-A165-70867728950E.wav"_qs,
+                                    u"chunk_12_1F8FAD5B-D9CB-469F-A165-70867728950E.wav"_qs};
+        const QStringList others{u"keep.wav"_qs, u"chunk_1_lower.wav"_qs, u"notes.txt"_qs};
+        for (const QString& name : leftovers + others) {
+            QFile file(work.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const auto filesAfterStart = [&] {
+            TranscriptionService service(nullptr, nullptr, work.path());
+            runJob(service, work.filePath(u"notes.txt"_qs)); // the clean-up ran before it
+            QStringList files = filesIn(work.path());
+            files.sort();
+            return files;
+        };
+        QStringList all = leftovers + others;
+        all.sort();
+
+        // A lock held by a running process: nothing is touched.
+        {
+            QLockFile live(work.filePath(u".instance-live.lock"_qs));
+            QVERIFY(live.tryLock(0));
+            QCOMPARE(filesAfterStart(), all);
+        }
+        // The lock of a process that has ended: its files go, nobody else's.
+        QLockFile mine(work.filePath(u".instance-mine.lock"_qs));
+        QVERIFY(mine.tryLock(0));
+        QFile lockFile(mine.fileName());
+        QVERIFY(lockFile.open(QIODevice::ReadOnly));
+        QByteArray contents = lockFile.readAll();
+        QProcess ended;
+        ended.start(u"true"_qs, {});
+        QVERIFY(ended.waitForStarted());
+        const qint64 endedId = ended.processId();
+        QVERIFY(ended.waitForFinished());
+        contents.replace(0, contents.indexOf('\n'), QByteArray::number(endedId));
+        QFile dead(work.filePath(u".instance-dead.lock"_qs));
+        QVERIFY(dead.open(QIODevice::WriteOnly) && dead.write(contents) == contents.size());
+        dead.close();
+        mine.unlock();
+        QStringList kept = others;
+        kept.sort();
+        QCOMPARE(filesAfterStart(), kept);
     }
 };
 

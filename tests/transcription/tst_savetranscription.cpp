@@ -61,9 +61,11 @@ private Q_SLOTS:
         dialog.formatChanged(1);
         QCOMPARE(dialog.dialog->proposedNames.size(), 2);
 
-        // Without an audio file the name falls back to "transcription".
+        // The name and folder are the transcribed file's, whatever is loaded now.
         f.vm->setAudioFileURL({});
-        QCOMPARE(f.openDialog().request.proposedName, u"transcription.txt"_qs);
+        QCOMPARE(f.openDialog().request.proposedName, u"Interview 3.txt"_qs);
+        QCOMPARE(f.dialogs.saveDialogs.last().request.directory,
+                 QFileInfo(f.dir.path()).absoluteFilePath());
     }
 
     void nothingToSave() {
@@ -148,11 +150,11 @@ private Q_SLOTS:
         auto first = f.openDialog();
         f.vm->setAudioFileURL(QUrl::fromLocalFile(f.path(u"Other.mp3"_qs)));
         auto second = f.openDialog();
-        QCOMPARE(second.request.proposedName, u"Other.txt"_qs);
+        QCOMPARE(second.request.proposedName, u"Interview 3.txt"_qs);
 
         // The format choice renames the dialog opened last, until either closes.
         first.formatChanged(1);
-        QCOMPARE(second.dialog->proposedNames, QStringList{u"Other.srt"_qs});
+        QCOMPARE(second.dialog->proposedNames, QStringList{u"Interview 3.srt"_qs});
         first.finished(std::nullopt);
         second.formatChanged(0);
         QCOMPARE(second.dialog->proposedNames.size(), 1);

@@ -1,0 +1,9 @@
+#include "UuidText.h"
+
+namespace vocalith {
+
+QString uuidText(const QUuid& id) {
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+} // namespace vocalith
