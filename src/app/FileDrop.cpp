@@ -21,13 +21,17 @@ public:
         switch (event->type()) {
         case QEvent::DragEnter:
         case QEvent::DragMove: {
+            // Other drags (dragged text) stay with the widget.
             auto* drag = static_cast<QDragMoveEvent*>(event);
-            if (drag->mimeData()->hasUrls())
-                drag->acceptProposedAction();
+            if (!drag->mimeData()->hasUrls())
+                return false;
+            drag->acceptProposedAction();
             return true;
         }
         case QEvent::Drop: {
             auto* drop = static_cast<QDropEvent*>(event);
+            if (!drop->mimeData()->hasUrls())
+                return false;
             drop->acceptProposedAction();
             if (const std::optional<QUrl> url = droppedFile(drop->mimeData(), m_extensions))
                 m_onDrop(*url);

@@ -46,7 +46,8 @@ const QHash<QString, IconSource>& sources() {
         {QStringLiteral("doc.text"), {"text-x-generic", nullptr, QStyle::SP_FileIcon}},
         {QStringLiteral("arrow.down.doc"), {"document-import", nullptr, QStyle::SP_ArrowDown}},
         {QStringLiteral("plus"), {"list-add", ":/plus.svg", QStyle::SP_FileDialogNewFolder}},
-        {QStringLiteral("cloud"), {"network-server", nullptr, QStyle::SP_DriveNetIcon}},
+        // Bundled only: the empty state needs it at 40 px, larger than most themes draw it.
+        {QStringLiteral("cloud"), {nullptr, ":/cloud.svg", QStyle::SP_DriveNetIcon}},
         {QStringLiteral("cloud.fill"), {"network-server", nullptr, QStyle::SP_DriveNetIcon}},
         {QStringLiteral("pencil"),
          {"document-edit", ":/pencil.svg", QStyle::SP_FileDialogDetailedView}},
@@ -64,6 +65,8 @@ QIcon get(const QString& name) {
         return {};
     const QIcon fallback = it->bundled ? QIcon(QString::fromLatin1(it->bundled))
                                        : QApplication::style()->standardIcon(it->standard);
+    if (!it->themeName)
+        return fallback;
     return QIcon::fromTheme(QString::fromLatin1(it->themeName), fallback);
 }
 

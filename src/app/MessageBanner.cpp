@@ -1,24 +1,22 @@
 #include "MessageBanner.h"
 
+#include "app/Contrast.h"
 #include "app/Icons.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 
 namespace vocalith {
 
 MessageBanner::MessageBanner(Kind kind, bool offersCopy, QWidget* parent)
     : QFrame(parent)
+    , m_tint(kind == Kind::error ? QColor(220, 38, 38) : QColor(22, 163, 74))
     , m_text(new QLabel(this)) {
     const bool error = kind == Kind::error;
-    const QColor tint = error ? QColor(220, 38, 38) : QColor(22, 163, 74);
     setObjectName(error ? QStringLiteral("errorBox") : QStringLiteral("successBanner"));
-    setStyleSheet(QStringLiteral("#%1 { background: rgba(%2, %3, %4, 26); border-radius: 8px; }")
-                      .arg(objectName())
-                      .arg(tint.red())
-                      .arg(tint.green())
-                      .arg(tint.blue()));
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
@@ -27,17 +25,23 @@ MessageBanner::MessageBanner(Kind kind, bool offersCopy, QWidget* parent)
     icon->setPixmap(Icons::get(error ? QStringLiteral("exclamationmark.triangle.fill")
                                      : QStringLiteral("checkmark.circle.fill"))
                         .pixmap(18, 18));
-    layout->addWidget(icon);
+    layout->addWidget(icon, 0, Qt::AlignTop);
 
+    // Server and file text is shown as it is, never as markup.
+    m_text->setTextFormat(Qt::PlainText);
     m_text->setWordWrap(true);
-    if (error) // long errors stay within four lines; the copy button has the whole text
-        m_text->setMaximumHeight(m_text->fontMetrics().lineSpacing() * 4);
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_text->setStyleSheet(
-        QStringLiteral("color: %1;%2")
-            .arg(tint.name(), error ? QString() : QStringLiteral(" font-weight: 500;")));
-    m_text->setAccessibleName(error ? QStringLiteral("Error message")
-                                    : QStringLiteral("Success message"));
+    m_text->setObjectName(error ? QStringLiteral("errorText") : QStringLiteral("successText"));
+    m_text->setAccessibleDescription(error ? QStringLiteral("Error message")
+                                           : QStringLiteral("Success message"));
+    if (!error) {
+        QFont font = m_text->font();
+        font.setWeight(QFont::Medium);
+        m_text->setFont(font);
+    }
+    // Long errors stay within four lines; "Copy Error" and the accessible text have it all.
+    if (error)
+        m_text->setMaximumHeight(m_text->fontMetrics().lineSpacing() * 4);
     layout->addWidget(m_text, 1);
 
     if (offersCopy) {
@@ -46,7 +50,7 @@ MessageBanner::MessageBanner(Kind kind, bool offersCopy, QWidget* parent)
         copy->setFlat(true);
         copy->setAccessibleName(copy->text());
         connect(copy, &QPushButton::clicked, this, &MessageBanner::copyRequested);
-        layout->addWidget(copy);
+        layout->addWidget(copy, 0, Qt::AlignTop);
     }
     auto* close = new QPushButton(Icons::get(QStringLiteral("xmark.circle.fill")), QString(), this);
     close->setFlat(true);
@@ -54,15 +58,44 @@ MessageBanner::MessageBanner(Kind kind, bool offersCopy, QWidget* parent)
                                    : QStringLiteral("Close banner"));
     close->setToolTip(QStringLiteral("Close"));
     connect(close, &QPushButton::clicked, this, &MessageBanner::closeRequested);
-    layout->addWidget(close);
+    layout->addWidget(close, 0, Qt::AlignTop);
+    applyColors();
 }
 
 void MessageBanner::setText(const QString& text) {
     m_text->setText(text);
+    m_text->setToolTip(text.size() > 200 ? text : QString());
 }
 
 QString MessageBanner::text() const {
     return m_text->text();
+}
+
+QColor MessageBanner::textColor() const {
+    return m_text->palette().color(QPalette::WindowText);
+}
+
+void MessageBanner::changeEvent(QEvent* event) {
+    QFrame::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyColors();
+}
+
+void MessageBanner::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(m_background);
+    painter.drawRoundedRect(rect(), 8, 8);
+}
+
+void MessageBanner::applyColors() {
+    m_background = Contrast::wash(m_tint, palette().color(QPalette::Window));
+    QPalette textPalette = m_text->palette();
+    textPalette.setColor(QPalette::WindowText, Contrast::readableTint(m_tint, m_background));
+    m_text->setPalette(textPalette);
+    update();
 }
 
 } // namespace vocalith

@@ -8,7 +8,8 @@ class QPushButton;
 namespace vocalith {
 
 // The error box and the success banner of both tabs: an icon, a text, an optional
-// "Copy Error" button and a close button, on a tinted rounded background.
+// "Copy Error" button and a close button, on a tinted rounded background. Colours
+// come from the palette, so text stays readable in light and dark themes.
 class MessageBanner final : public QFrame {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MessageBanner)
@@ -21,11 +22,22 @@ public:
     void setText(const QString& text);
     QString text() const;
 
+    QColor textColor() const;
+    QColor backgroundColor() const { return m_background; }
+
 Q_SIGNALS:
     void closeRequested();
     void copyRequested();
 
+protected:
+    void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
 private:
+    void applyColors();
+
+    QColor m_tint;
+    QColor m_background;
     QLabel* m_text;
 };
 

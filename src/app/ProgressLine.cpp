@@ -33,9 +33,13 @@ ProgressLine::ProgressLine(QWidget* parent)
         font.setPointSizeF(font.pointSizeF() * 0.85);
         label->setFont(font);
     }
+    // A screen reader reads the text itself; the description says what it is.
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_status->setAccessibleName(QStringLiteral("Status"));
-    m_percent->setAccessibleName(QStringLiteral("Percent complete"));
+    m_status->setObjectName(QStringLiteral("status"));
+    m_status->setAccessibleDescription(QStringLiteral("Status"));
+    m_percent->setObjectName(QStringLiteral("percent"));
+    m_percent->setAccessibleDescription(QStringLiteral("Percent complete"));
     row->addWidget(m_status, 1);
     row->addWidget(m_percent);
     layout->addLayout(row);

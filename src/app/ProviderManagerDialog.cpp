@@ -26,6 +26,7 @@ QFrame* divider(QWidget* parent) {
 
 QLabel* secondaryLabel(const QString& text, double scale, QWidget* parent) {
     auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText); // names and URLs are the user's text
     label->setForegroundRole(QPalette::PlaceholderText);
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * scale);
@@ -78,8 +79,10 @@ ProviderManagerDialog::ProviderManagerDialog(TranscriptionViewModel& viewModel, 
         empty);
     explain->setAlignment(Qt::AlignCenter);
     explain->setWordWrap(true);
-    explain->setMaximumWidth(360);
-    emptyLayout->addWidget(explain, 0, Qt::AlignHCenter);
+    // A wrapped label placed with an alignment gets no height for its width; margins
+    // keep it narrow instead.
+    emptyLayout->setContentsMargins(80, 12, 80, 12);
+    emptyLayout->addWidget(explain);
     emptyLayout->addStretch();
     m_content->addWidget(empty);
 
@@ -130,6 +133,7 @@ void ProviderManagerDialog::rebuildRows() {
         auto* texts = new QVBoxLayout;
         texts->setSpacing(2);
         auto* name = new QLabel(provider.name, row);
+        name->setTextFormat(Qt::PlainText);
         QFont bold = name->font();
         bold.setBold(true);
         name->setFont(bold);
@@ -159,10 +163,7 @@ void ProviderManagerDialog::rebuildRows() {
 }
 
 void ProviderManagerDialog::deleteProvider(const CustomProvider& provider) {
-    m_vm.providerStore().deleteProvider(provider);
-    const TranscriptionEngine selected = m_vm.selectedEngine();
-    if (selected.provider() && selected.provider()->id == provider.id)
-        m_vm.setSelectedEngine(TranscriptionEngine::onDevice());
+    m_vm.deleteProvider(provider);
 }
 
 void ProviderManagerDialog::openEditor(const std::optional<CustomProvider>& provider) {

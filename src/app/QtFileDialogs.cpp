@@ -2,13 +2,60 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QSettings>
 
 namespace vocalith {
 
 namespace {
+
+// Qt's own dialog reads a typed name with double quotes as a list of quoted names,
+// so `Entrevista "Ñandú" 3.txt` would become `Ñandú`. We open and save one file at a
+// time, so a name with quotes is taken as it stands.
+class SingleFileDialog final : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    // The file the user chose, quotes and all.
+    QString chosenFile() const {
+        if (!m_chosen.isEmpty())
+            return m_chosen;
+        const QStringList files = selectedFiles();
+        return files.isEmpty() ? QString() : files.first();
+    }
+
+    void accept() override {
+        const auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        const QString typed = edit ? edit->text() : QString();
+        if (!typed.contains(QLatin1Char('"')))
+            return QFileDialog::accept();
+        const QFileInfo info(directory().absoluteFilePath(typed));
+        if (info.isDir()) {
+            setDirectory(info.absoluteFilePath());
+            return;
+        }
+        if (acceptMode() == AcceptOpen && !info.isFile())
+            return QFileDialog::accept(); // Qt says the file was not found
+        if (acceptMode() == AcceptSave && info.exists() &&
+            QMessageBox::warning(
+                this, windowTitle(),
+                tr("%1 already exists.\nDo you want to replace it?").arg(info.fileName()),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+            return;
+        m_chosen = info.absoluteFilePath();
+        QDialog::accept();
+    }
+
+private:
+    QString m_chosen;
+};
+
+QString lastOpenFolderKey() {
+    return QStringLiteral("com.vocalith.lastOpenFolder");
+}
 
 class QtSaveDialog final : public SaveDialog {
 public:
@@ -53,17 +100,27 @@ std::optional<QUrl> QtFileDialogs::chooseFileToOpen(const QString& message,
     QStringList filters;
     for (const QString& filter : nameFilters)
         filters.append(withUpperCasePatterns(filter));
-    const QUrl url =
-        QFileDialog::getOpenFileUrl(m_parent, message, QUrl(), filters.join(QStringLiteral(";;")));
-    if (url.isEmpty())
+    SingleFileDialog dialog(m_parent, message);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters(filters);
+    // Where the user last opened a file, as desktop dialogs remember it.
+    QSettings settings;
+    const QString last = settings.value(lastOpenFolderKey()).toString();
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        dialog.setDirectory(last);
+    if (dialog.exec() != QDialog::Accepted || dialog.chosenFile().isEmpty())
         return std::nullopt;
-    return url;
+    const QString chosen = dialog.chosenFile();
+    settings.setValue(lastOpenFolderKey(), QFileInfo(chosen).absolutePath());
+    return QUrl::fromLocalFile(chosen);
 }
 
 std::shared_ptr<SaveDialog>
 QtFileDialogs::beginSave(const SaveDialogRequest& request, std::function<void(int)> formatChanged,
                          std::function<void(const std::optional<SaveDialogChoice>&)> finished) {
-    auto* dialog = new QFileDialog(m_parent, request.message);
+    auto* dialog = new SingleFileDialog(m_parent, request.message);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
@@ -72,6 +129,8 @@ QtFileDialogs::beginSave(const SaveDialogRequest& request, std::function<void(in
     for (const QString& format : request.formats)
         filters.append(nameFilter(format));
     dialog->setNameFilters(filters);
+    if (!request.directory.isEmpty() && QFileInfo(request.directory).isDir())
+        dialog->setDirectory(request.directory);
     dialog->selectFile(request.proposedName);
 
     QObject::connect(dialog, &QFileDialog::filterSelected, dialog,
@@ -79,11 +138,10 @@ QtFileDialogs::beginSave(const SaveDialogRequest& request, std::function<void(in
                          formatChanged(int(filters.indexOf(filter)));
                      });
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, filters, finished](int result) {
-        const QStringList files = dialog->selectedFiles();
-        if (result != QDialog::Accepted || files.isEmpty())
+        const QString file = dialog->chosenFile();
+        if (result != QDialog::Accepted || file.isEmpty())
             return finished(std::nullopt);
-        finished(
-            SaveDialogChoice{files.first(), int(filters.indexOf(dialog->selectedNameFilter()))});
+        finished(SaveDialogChoice{file, int(filters.indexOf(dialog->selectedNameFilter()))});
     });
     dialog->open();
     return std::make_shared<QtSaveDialog>(dialog);

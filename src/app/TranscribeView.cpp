@@ -1,6 +1,7 @@
 #include "TranscribeView.h"
 
 #include "app/DashedFrame.h"
+#include "app/ElidedLabel.h"
 #include "app/FileDrop.h"
 #include "app/Icons.h"
 #include "app/MessageBanner.h"
@@ -17,6 +18,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -24,9 +26,10 @@ namespace vocalith {
 
 namespace {
 
-QLabel* captionLabel(const QString& text, QWidget* parent) {
+QLabel* captionLabel(const QString& text, QWidget* parent, QWidget* buddy = nullptr) {
     auto* label = new QLabel(text, parent);
     label->setForegroundRole(QPalette::PlaceholderText);
+    label->setBuddy(buddy); // a screen reader names the control after its label
     return label;
 }
 
@@ -50,13 +53,24 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     , m_result(new QWidget(this))
     , m_text(new QPlainTextEdit(this)) {
     acceptFileDrops(this, {QStringLiteral("mp3")}, [this](const QUrl& url) { m_vm.loadFile(url); });
-    auto* layout = new QVBoxLayout(this);
+    // At the window's smallest size the content scrolls instead of being squeezed.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setFocusPolicy(Qt::NoFocus); // it scrolls to the focused control by itself
+    auto* page = new QWidget(scroll);
+    scroll->setWidget(page);
+    outer->addWidget(scroll);
+    auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
 
     // Engine and language rows.
     auto* engineRow = new QHBoxLayout;
-    engineRow->addWidget(captionLabel(QStringLiteral("Engine:"), this));
+    engineRow->addWidget(captionLabel(QStringLiteral("Engine:"), this, m_engines));
     m_engines->setFixedWidth(220);
     m_engines->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_engines->setAccessibleName(QStringLiteral("Engine"));
@@ -69,7 +83,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     layout->addLayout(engineRow);
 
     auto* languageRow = new QHBoxLayout;
-    languageRow->addWidget(captionLabel(QStringLiteral("Language:"), this));
+    languageRow->addWidget(captionLabel(QStringLiteral("Language:"), this, m_languages));
     m_languages->setFixedWidth(200);
     // Measuring every language name would load fonts for six scripts at start-up.
     m_languages->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -120,11 +134,14 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     cardLayout->addWidget(note);
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
-    m_fileName = new QLabel(card);
+    m_fileName = new ElidedLabel(card);
     m_fileName->setFont(scaledFont(font(), 1.0, true));
-    m_fileName->setAccessibleName(QStringLiteral("File name"));
+    m_fileName->setObjectName(QStringLiteral("fileName"));
+    m_fileName->setAccessibleDescription(QStringLiteral("File name"));
     m_fileSize = captionLabel(QString(), card);
-    m_fileSize->setAccessibleName(QStringLiteral("File size"));
+    m_fileSize->setTextFormat(Qt::PlainText);
+    m_fileSize->setObjectName(QStringLiteral("fileSize"));
+    m_fileSize->setAccessibleDescription(QStringLiteral("File size"));
     names->addWidget(m_fileName);
     names->addWidget(m_fileSize);
     cardLayout->addLayout(names, 1);
@@ -216,6 +233,11 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
             &TranscribeView::onSaveRequest);
     connect(&m_vm, &TranscriptionViewModel::showProviderManagerChanged, this,
             &TranscribeView::onProviderManagerRequest);
+    // Tab follows what the eye reads, top to bottom.
+    const QList<QWidget*> order{m_engines, manage,   m_languages, m_select, m_clearFile, m_start,
+                                m_error,   m_banner, save,        copy,     m_text};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
     buildEngines();
 }
 
@@ -239,7 +261,7 @@ void TranscribeView::refresh() {
     m_dropZone->setVisible(!hasFile);
     m_filePage->setVisible(hasFile);
     m_select->setEnabled(!busy);
-    m_fileName->setText(m_vm.audioFileURL().fileName());
+    m_fileName->setFullText(m_vm.audioFileURL().fileName());
     m_fileSize->setText(QLocale().formattedDataSize(m_vm.fileSize(), 1, QLocale::DataSizeSIFormat));
     m_clearFile->setEnabled(!busy);
     m_start->setEnabled(!busy);

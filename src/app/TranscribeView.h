@@ -9,6 +9,7 @@ class QPushButton;
 
 namespace vocalith {
 
+class ElidedLabel;
 class MessageBanner;
 class ProgressLine;
 class TranscriptionViewModel;
@@ -34,7 +35,7 @@ private:
     QWidget* m_dropZone;
     QWidget* m_filePage;
     QPushButton* m_select;
-    QLabel* m_fileName;
+    ElidedLabel* m_fileName;
     QLabel* m_fileSize;
     QPushButton* m_clearFile;
     QPushButton* m_start;

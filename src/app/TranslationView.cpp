@@ -1,6 +1,7 @@
 #include "TranslationView.h"
 
 #include "app/DashedFrame.h"
+#include "app/ElidedLabel.h"
 #include "app/FileDrop.h"
 #include "app/Icons.h"
 #include "app/MessageBanner.h"
@@ -18,15 +19,17 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace vocalith {
 
 namespace {
 
-QLabel* secondaryLabel(const QString& text, QWidget* parent) {
+QLabel* secondaryLabel(const QString& text, QWidget* parent, QWidget* buddy = nullptr) {
     auto* label = new QLabel(text, parent);
     label->setForegroundRole(QPalette::PlaceholderText);
+    label->setBuddy(buddy); // a screen reader names the control after its label
     return label;
 }
 
@@ -68,19 +71,31 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     , m_vm(std::make_unique<TranslationViewModel>(keyStore, dialogs))
     , m_providers(new QComboBox(this))
     , m_languages(new QComboBox(this))
-    , m_error(new MessageBanner(MessageBanner::Kind::error, false, this))
+    , m_error(new MessageBanner(MessageBanner::Kind::error, true, this))
     , m_banner(new MessageBanner(MessageBanner::Kind::success, false, this))
     , m_progress(new ProgressLine(this))
     , m_output(new QWidget(this))
     , m_outputText(new QPlainTextEdit(this)) {
-    acceptFileDrops(this, {QStringLiteral("txt"), QStringLiteral("srt")},
-                    [this](const QUrl& url) { m_vm->loadFile(url); });
-    auto* layout = new QVBoxLayout(this);
+    const QStringList extensions{QStringLiteral("txt"), QStringLiteral("srt")};
+    const auto load = [this](const QUrl& url) { m_vm->loadFile(url); };
+    acceptFileDrops(this, extensions, load);
+    // At the window's smallest size the content scrolls instead of being squeezed.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setFocusPolicy(Qt::NoFocus); // it scrolls to the focused control by itself
+    auto* page = new QWidget(scroll);
+    scroll->setWidget(page);
+    outer->addWidget(scroll);
+    auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
 
     auto* selection = new QHBoxLayout;
-    selection->addWidget(secondaryLabel(QStringLiteral("Provider:"), this));
+    selection->addWidget(secondaryLabel(QStringLiteral("Provider:"), this, m_providers));
     m_providers->setFixedWidth(180);
     m_providers->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_providers->setAccessibleName(QStringLiteral("Provider"));
@@ -89,7 +104,7 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     separator->setFrameShape(QFrame::VLine);
     separator->setFixedHeight(22);
     selection->addWidget(separator);
-    selection->addWidget(secondaryLabel(QStringLiteral("Translate to:"), this));
+    selection->addWidget(secondaryLabel(QStringLiteral("Translate to:"), this, m_languages));
     m_languages->setFixedWidth(180);
     m_languages->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_languages->setAccessibleName(QStringLiteral("Target language"));
@@ -100,9 +115,11 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
 
     auto* inputHeader = new QHBoxLayout;
     headline(QStringLiteral("doc.text"), QStringLiteral("Input"), this, inputHeader);
-    m_fileName = secondaryLabel(QString(), this);
-    m_fileName->setAccessibleName(QStringLiteral("Input file"));
-    inputHeader->addWidget(m_fileName);
+    m_fileName = new ElidedLabel(this);
+    m_fileName->setForegroundRole(QPalette::PlaceholderText);
+    m_fileName->setObjectName(QStringLiteral("inputFile"));
+    m_fileName->setAccessibleDescription(QStringLiteral("Input file"));
+    inputHeader->addWidget(m_fileName, 1);
     m_badge = new QLabel(this);
     m_badge->setStyleSheet(QStringLiteral("QLabel { color: palette(highlight); font-weight: 600; "
                                           "padding: 2px 6px; border-radius: 8px; "
@@ -114,7 +131,9 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     m_clear->setAccessibleName(QStringLiteral("Clear input"));
     m_clear->setToolTip(QStringLiteral("Clear input"));
     inputHeader->addWidget(m_clear);
-    inputHeader->addStretch();
+    m_openStretch = new QWidget(this); // keeps "Open File…" right when there is no name
+    m_openStretch->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    inputHeader->addWidget(m_openStretch);
     m_open = new QPushButton(QStringLiteral("Open File…"), this);
     m_open->setAccessibleName(m_open->text());
     inputHeader->addWidget(m_open);
@@ -142,6 +161,9 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     m_input->setMinimumHeight(120);
     m_input->setMaximumHeight(200);
     m_input->setAccessibleName(QStringLiteral("Input text"));
+    m_input->setTabChangesFocus(true);
+    // The editor would paste a dropped file's address; the file is loaded instead.
+    acceptFileDrops(m_input->viewport(), extensions, load);
     layout->addWidget(m_input);
 
     m_translate = new QPushButton(this);
@@ -183,13 +205,20 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     });
     connect(m_languages, &QComboBox::activated, this,
             [this](int index) { m_vm->setTargetLanguage(targetLanguages().value(index)); });
-    connect(m_input, &QPlainTextEdit::textChanged, this,
-            [this] { m_vm->setInputText(m_input->toPlainText()); });
+    // Only the user's edits go back: the editor's own copy turns no-break spaces,
+    // U+2028 and CR into other characters, and the loaded text must be sent as it is.
+    connect(m_input, &QPlainTextEdit::textChanged, this, [this] {
+        m_shownInput = m_input->toPlainText();
+        m_vm->setInputText(m_shownInput);
+    });
     connect(m_open, &QPushButton::clicked, this, [&vm] { vm.openFilePanel(); });
     connect(m_clear, &QPushButton::clicked, this, [&vm] { vm.clearInput(); });
     connect(m_translate, &QPushButton::clicked, this, [&vm] { vm.startTranslation(); });
     connect(m_error, &MessageBanner::closeRequested, this,
             [&vm] { vm.setErrorMessage(std::nullopt); });
+    connect(m_error, &MessageBanner::copyRequested, this, [&vm] {
+        QGuiApplication::clipboard()->setText(vm.errorMessage().value_or(QString()));
+    });
     connect(m_banner, &MessageBanner::closeRequested, this,
             [&vm] { vm.setShowSuccessBanner(false); });
     connect(save, &QPushButton::clicked, this, [&vm] { vm.saveTranslation(); });
@@ -209,6 +238,11 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
         keepSelectionValid();
         buildProviders();
     });
+    // Tab follows what the eye reads, top to bottom.
+    const QList<QWidget*> order{m_providers, m_languages, m_clear, m_open, m_input,     m_translate,
+                                m_error,     m_banner,    save,    copy,   m_outputText};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
     buildProviders();
 }
 
@@ -260,14 +294,18 @@ void TranslationView::refresh() {
     const bool hasFile = !vm.inputFileURL().isEmpty();
     const bool srt = vm.detectedFormat() == TranslationService::InputFormat::srt;
     m_fileName->setVisible(hasFile);
-    m_fileName->setText(QLatin1Char('(') + vm.inputFileURL().fileName() + QLatin1Char(')'));
+    m_openStretch->setVisible(!hasFile);
+    m_fileName->setFullText(QLatin1Char('(') + vm.inputFileURL().fileName() + QLatin1Char(')'));
     m_badge->setVisible(hasFile);
     m_badge->setText(srt ? QStringLiteral("SRT") : QStringLiteral("TXT"));
     m_clear->setVisible(hasFile);
     m_open->setVisible(!hasFile);
     m_dropHint->setVisible(!hasFile && vm.inputText().isEmpty());
-    if (m_input->toPlainText() != vm.inputText())
+    if (m_shownInput != vm.inputText()) {
+        const QSignalBlocker quiet(m_input);
         m_input->setPlainText(vm.inputText());
+        m_shownInput = vm.inputText();
+    }
     m_input->setEnabled(!busy);
 
     m_translate->setText(busy ? QStringLiteral("Translating…") : QStringLiteral("Translate"));

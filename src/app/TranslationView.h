@@ -11,6 +11,7 @@ class QPushButton;
 
 namespace vocalith {
 
+class ElidedLabel;
 class FileDialogs;
 class KeyStore;
 class MessageBanner;
@@ -46,12 +47,14 @@ private:
     std::unique_ptr<TranslationViewModel> m_vm;
     QComboBox* m_providers;
     QComboBox* m_languages;
-    QLabel* m_fileName;
+    ElidedLabel* m_fileName;
+    QWidget* m_openStretch;
     QLabel* m_badge;
     QPushButton* m_clear;
     QPushButton* m_open;
     QWidget* m_dropHint;
     QPlainTextEdit* m_input;
+    QString m_shownInput; // what the editor was last given or last reported
     QPushButton* m_translate;
     MessageBanner* m_error;
     MessageBanner* m_banner;

@@ -120,6 +120,14 @@ QList<TranscriptionEngine> TranscriptionViewModel::availableEngines() const {
     return engines;
 }
 
+void TranscriptionViewModel::deleteProvider(const CustomProvider& provider) {
+    const CustomProvider deleted = provider; // the argument may live in the store's list
+    m_providerStore->deleteProvider(deleted);
+    const std::optional<CustomProvider>& selected = m_selectedEngine.provider();
+    if (selected && selected->id == deleted.id)
+        setSelectedEngine(TranscriptionEngine::onDevice());
+}
+
 void TranscriptionViewModel::openFilePanel() {
     const std::optional<QUrl> url = m_dialogs.chooseFileToOpen(
         QStringLiteral("Select an MP3 file to transcribe"), {QStringLiteral("MP3 Audio (*.mp3)")});

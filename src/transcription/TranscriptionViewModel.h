@@ -87,6 +87,9 @@ public:
     // The on-device engine first, then one engine per provider in store order.
     QList<TranscriptionEngine> availableEngines() const;
 
+    // Deletes the provider and its key; an engine that used it falls back to on-device.
+    void deleteProvider(const CustomProvider& provider);
+
     void openFilePanel();
     void loadFile(const QUrl& url);
     void resetResults();

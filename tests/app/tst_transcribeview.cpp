@@ -1,4 +1,6 @@
+#include "app/Contrast.h"
 #include "app/MainWindow.h"
+#include "app/MessageBanner.h"
 #include "app/ProgressLine.h"
 #include "app/ProviderEditorDialog.h"
 #include "app/ProviderManagerDialog.h"
@@ -12,6 +14,7 @@
 #include "transcription/TranscriptionViewModel.h"
 #include "translation/TranslationViewModel.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
@@ -20,6 +23,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 using namespace vocalith;
 using namespace vocalith::test;
@@ -149,7 +153,7 @@ private Q_SLOTS:
         QTest::keyClick(f.window->tabs()->currentWidget(), Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(f.dialogs.openMessages, QStringList{u"Select an MP3 file to transcribe"_qs});
         QCOMPARE(f.vm->audioFileURL().fileName(), u"From menu.mp3"_qs);
-        QCOMPARE(f.find<QLabel>(u"File name"_qs)->text(), u"From menu.mp3"_qs);
+        QCOMPARE(f.find<QLabel>(u"File name"_qs)->accessibleName(), u"From menu.mp3"_qs);
     }
 
     void providerManager() {
@@ -193,17 +197,12 @@ private Q_SLOTS:
         QCOMPARE(store.providers().first().name, u"Renamed"_qs);
         QCOMPARE(KeychainHelper::shared().loadKey(added.idText()), u"sk-typed"_qs);
 
-        // Deleting the selected provider resets the engine; deleting another does not.
-        store.addProvider(u"Other"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
-        const CustomProvider renamed = store.providers().first();
-        const CustomProvider other = store.providers().last();
-        f.vm->setSelectedEngine(TranscriptionEngine::custom(renamed));
-        manager->deleteProvider(other);
-        QCOMPARE(f.vm->selectedEngine(), TranscriptionEngine::custom(renamed));
+        // The row's delete button deletes the provider and its key.
+        f.vm->setSelectedEngine(TranscriptionEngine::custom(store.providers().first()));
         byName<QAbstractButton>(manager, u"Delete Renamed"_qs)->click();
         QTRY_VERIFY(store.providers().isEmpty());
         QCOMPARE(f.vm->selectedEngine(), TranscriptionEngine::onDevice());
-        QCOMPARE(KeychainHelper::shared().loadKey(renamed.idText()), std::nullopt);
+        QCOMPARE(KeychainHelper::shared().loadKey(added.idText()), std::nullopt);
 
         byName<QAbstractButton>(manager, u"Done"_qs)->click();
         QTRY_VERIFY(!f.vm->showProviderManager());
@@ -275,10 +274,176 @@ private Q_SLOTS:
     }
 
     void percentages() {
+        QCOMPARE(ProgressLine::percentText(0.35), u"35%"_qs);
         QCOMPARE(ProgressLine::percentText(0.999), u"99%"_qs);
         QCOMPARE(ProgressLine::percentText(0.5), u"50%"_qs);
         QCOMPARE(ProgressLine::percentText(1.0), u"100%"_qs);
         QCOMPARE(ProgressLine::percentText(0.0), u"0%"_qs);
+    }
+
+    // What a screen reader and a keyboard user meet after a job.
+    void screenReaderAndKeyboard() {
+        Fixture f;
+        const auto spoken = [](QWidget* widget) {
+            return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+        };
+        f.vm->loadFile(f.file(u"Interview.mp3"_qs, 1234));
+        f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
+        f.onDevice->jobs.last().emitFromWorkerThread(
+            {TranscriptionEvent::progress(0.35, u"Transcribing chunk 1 of 3..."_qs)});
+        QTRY_COMPARE(spoken(f.find<QLabel>(u"Percent complete"_qs)), u"35%"_qs);
+        QCOMPARE(spoken(f.find<QLabel>(u"Status"_qs)), u"Transcribing chunk 1 of 3..."_qs);
+        f.finishWith({TranscriptionEvent::success({{u"Hello"_qs, 0, 1}})});
+        QCOMPARE(spoken(f.find<QLabel>(u"File name"_qs)), u"Interview.mp3"_qs);
+        QCOMPARE(spoken(f.find<QLabel>(u"File size"_qs)),
+                 QLocale().formattedDataSize(1234, 1, QLocale::DataSizeSIFormat));
+        QCOMPARE(spoken(f.find<QLabel>(u"Success message"_qs)), u"Transcription complete!"_qs);
+        for (const QString& picker : {u"Engine"_qs, u"Language"_qs}) {
+            const auto labels = QAccessible::queryAccessibleInterface(f.find<QComboBox>(picker))
+                                    ->relations(QAccessible::Label);
+            QVERIFY(!labels.isEmpty());
+            QCOMPARE(labels.first().first->text(QAccessible::Name), picker + u':');
+        }
+
+        QApplication::setActiveWindow(f.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+        f.find<QComboBox>(u"Engine"_qs)->setFocus();
+        QStringList order;
+        for (int i = 0; i < 9; ++i) {
+            order.append(QApplication::focusWidget()->accessibleName());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(order, (QStringList{u"Engine"_qs, u"Manage"_qs, u"Language"_qs, u"Remove file"_qs,
+                                     u"Start Transcription"_qs, u"Close banner"_qs, u"Save..."_qs,
+                                     u"Copy"_qs, u"Transcription text"_qs}));
+    }
+
+    // Server and file text is shown as text; a long name is shortened in the middle.
+    void plainAndElidedTexts() {
+        Fixture f;
+        const QString name = QString(u'x').repeated(150) + u" end.mp3"_qs;
+        f.vm->loadFile(f.file(name));
+        auto* label = f.find<QLabel>(u"File name"_qs);
+        QVERIFY(label->text().contains(u'…'));
+        QVERIFY(label->text().endsWith(u" end.mp3"_qs));
+        QCOMPARE(label->toolTip(), name);
+        f.vm->setErrorMessage(u"API error (HTTP 502): <b>down</b>"_qs);
+        auto* error = f.find<QLabel>(u"Error message"_qs);
+        QCOMPARE(error->textFormat(), Qt::PlainText);
+        QCOMPARE(error->text(), u"API error (HTTP 502): <b>down</b>"_qs);
+    }
+
+    // Every state of both tabs fits the smallest window: no control squeezed below its
+    // own minimum, none drawn over another.
+    void usableAtTheSmallestSize() {
+        Fixture f;
+        f.window->resize(f.window->minimumSize());
+        f.vm->loadFile(f.file(u"Interview.mp3"_qs));
+        f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
+        f.finishWith({TranscriptionEvent::success({{u"Hello"_qs, 0, 1}})});
+        f.vm->setErrorMessage(QString(u"A long error. "_qs).repeated(30));
+        f.window->tabs()->setCurrentIndex(1);
+        TranslationViewModel& translation = f.window->translationView()->viewModel();
+        translation.setInputText(u"Hello"_qs);
+        translation.setErrorMessage(u"Translation failed somewhere."_qs);
+        for (int tab : {0, 1}) {
+            f.window->tabs()->setCurrentIndex(tab);
+            QTest::qWait(0);
+            QList<QWidget*> controls;
+            for (QWidget* w : f.window->tabs()->widget(tab)->findChildren<QWidget*>()) {
+                if (w->isVisible() &&
+                    (qobject_cast<QAbstractButton*>(w) || qobject_cast<QPlainTextEdit*>(w) ||
+                     qobject_cast<QComboBox*>(w)))
+                    controls.append(w);
+            }
+            for (QWidget* w : controls) {
+                QVERIFY2(w->height() >= w->minimumSizeHint().height(),
+                         qPrintable(w->accessibleName()));
+                const QRect rect(w->mapTo(f.window.get(), QPoint()), w->size());
+                for (QWidget* other : controls) {
+                    if (other == w || w->isAncestorOf(other) || other->isAncestorOf(w))
+                        continue;
+                    const QRect otherRect(other->mapTo(f.window.get(), QPoint()), other->size());
+                    QVERIFY2(!rect.intersects(otherRect),
+                             qPrintable(w->accessibleName() + u" / "_qs + other->accessibleName()));
+                }
+            }
+        }
+    }
+
+    // Error and success colours reach 4.5:1 on their own background in both themes.
+    void bannerContrast_data() {
+        QTest::addColumn<QPalette>("palette");
+        QTest::newRow("light") << QPalette(QColor(239, 239, 239));
+        QPalette dark(QColor(53, 53, 53));
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        dark.setColor(QPalette::WindowText, Qt::white);
+        QTest::newRow("dark") << dark;
+    }
+    void bannerContrast() {
+        QFETCH(QPalette, palette);
+        for (auto kind : {MessageBanner::Kind::error, MessageBanner::Kind::success}) {
+            MessageBanner banner(kind, false);
+            banner.setPalette(palette);
+            QVERIFY(Contrast::ratio(banner.textColor(), banner.backgroundColor()) >= 4.5);
+        }
+    }
+
+    void providerManagerEmptyState() {
+        Fixture f;
+        ProviderManagerDialog manager(*f.vm);
+        manager.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&manager));
+        QLabel* caption = nullptr;
+        QLabel* icon = nullptr;
+        for (QLabel* label : manager.findChildren<QLabel*>()) {
+            if (label->text().startsWith(u"Add an OpenAI-compatible provider"_qs))
+                caption = label;
+            if (!label->pixmap().isNull() && label->isVisible())
+                icon = label;
+        }
+        QVERIFY(caption && icon);
+        QVERIFY(caption->height() >= caption->heightForWidth(caption->width()));
+        QCOMPARE(icon->pixmap().deviceIndependentSize().toSize(), QSize(40, 40));
+    }
+
+    // The real Qt dialogs: names with double quotes are written and opened as they
+    // stand; open dialogs start where the user last opened a file, saves beside it.
+    void qtDialogsKeepQuotesAndFolders() {
+        QTemporaryDir dir;
+        QDir(dir.path()).mkdir(u"in"_qs);
+        const QString folder = dir.filePath(u"in"_qs);
+        const QString quoted = u"Entrevista \"Ñandú\" 3"_qs;
+        QtFileDialogs dialogs;
+        std::optional<SaveDialogChoice> saved;
+        dialogs.beginSave(
+            {u"Save"_qs, quoted + u".txt"_qs, folder, {u"Plain Text (.txt)"_qs}}, [](int) {},
+            [&](const std::optional<SaveDialogChoice>& c) { saved = c; });
+        auto* save = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(save);
+        QCOMPARE(save->directory().absolutePath(), folder);
+        QMetaObject::invokeMethod(save, "accept");
+        QVERIFY(saved);
+        QCOMPARE(saved->path, QDir(folder).filePath(quoted + u".txt"_qs));
+
+        QFile media(QDir(folder).filePath(quoted + u".mp3"_qs));
+        QVERIFY(media.open(QIODevice::WriteOnly));
+        QString seenFolder;
+        QTimer::singleShot(0, [&] {
+            auto* open = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            open->setDirectory(folder);
+            open->findChild<QLineEdit*>(u"fileNameEdit"_qs)->setText(quoted + u".mp3"_qs);
+            QMetaObject::invokeMethod(open, "accept");
+        });
+        QCOMPARE(dialogs.chooseFileToOpen(u"Open"_qs, {u"MP3 Audio (*.mp3)"_qs}),
+                 QUrl::fromLocalFile(media.fileName()));
+        QTimer::singleShot(0, [&] {
+            auto* open = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            seenFolder = open->directory().absolutePath();
+            open->reject();
+        });
+        QCOMPARE(dialogs.chooseFileToOpen(u"Open"_qs, {u"MP3 Audio (*.mp3)"_qs}), std::nullopt);
+        QCOMPARE(seenFolder, folder);
     }
 };
 

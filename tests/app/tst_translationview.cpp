@@ -8,6 +8,7 @@
 #include "transcription/TranscriptionViewModel.h"
 #include "translation/TranslationViewModel.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
@@ -106,7 +107,7 @@ private Q_SLOTS:
         QCOMPARE(f.find<QPlainTextEdit>(u"Input text"_qs)->toPlainText(), u"1\nOne"_qs);
         QVERIFY(badge->isVisible());
         QCOMPARE(badge->text(), u"SRT"_qs);
-        QCOMPARE(f.find<QLabel>(u"Input file"_qs)->text(), u"(one.srt)"_qs);
+        QCOMPARE(f.find<QLabel>(u"Input file"_qs)->accessibleName(), u"(one.srt)"_qs);
         QVERIFY(!f.find<QWidget>(u"Open File…"_qs)->isVisible());
 
         dropFiles(f.view.get(), {f.file(u"plain.TXT"_qs, "Plain")});
@@ -148,6 +149,63 @@ private Q_SLOTS:
         QGuiApplication::clipboard()->setText(u"old"_qs);
         f.find<QAbstractButton>(u"Copy"_qs)->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), u"Halo"_qs);
+    }
+
+    // A file dropped on the editor is loaded, and the text sent is the file's own:
+    // no-break spaces, U+2028 and CRLF included, until the user edits it.
+    void editorDropsAndLoadedText() {
+        Fixture f({u"Only"_qs});
+        auto* editor = f.find<QPlainTextEdit>(u"Input text"_qs);
+        const QByteArray french = "Caf\xC3\xA9\xC2\xA0!\r\nLigne\xE2\x80\xA8"
+                                  "deux\r\n";
+        dropFiles(editor->viewport(), {f.file(u"fr.txt"_qs, french)});
+        QCOMPARE(f.translation().inputText(), QString::fromUtf8(french));
+        QVERIFY(!editor->toPlainText().contains(u"file:"_qs));
+        QCOMPARE(f.find<QLabel>(u"Input file"_qs)->accessibleName(), u"(fr.txt)"_qs);
+
+        // An edit replaces it with what the editor holds; Tab leaves the editor.
+        QApplication::setActiveWindow(f.view.get());
+        QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+        editor->setFocus();
+        editor->moveCursor(QTextCursor::End);
+        QTest::keyClicks(editor, u"!"_qs);
+        QCOMPARE(f.translation().inputText(), editor->toPlainText());
+        QVERIFY(f.translation().inputText().endsWith(u'!'));
+        QTest::keyClick(editor, Qt::Key_Tab);
+        QVERIFY(!editor->hasFocus());
+        QVERIFY(!f.translation().inputText().contains(u'\t'));
+    }
+
+    // The same error box as the Transcribe tab, shown alone; server text stays text.
+    void errorBoxAndOutcomes() {
+        LoopbackHttpServer server;
+        server.enqueue({200, chatAnswer(u"Halo"_qs)});
+        server.enqueue({502, "<html><body><h1>Bad gateway</h1></body></html>"});
+        Fixture f;
+        f.store().addProvider(u"Server"_qs, server.baseUrl(), u"m"_qs, u"k"_qs);
+        const CustomProvider provider = f.store().providers().first();
+        f.translation().setSelectedProvider(provider);
+        f.translation().setInputText(u"Hello"_qs);
+        f.find<QAbstractButton>(u"Translate"_qs)->click();
+        QTRY_VERIFY(f.find<QWidget>(u"Success message"_qs)->isVisible());
+
+        f.find<QAbstractButton>(u"Translate"_qs)->click();
+        QTRY_VERIFY(f.find<QWidget>(u"Error message"_qs)->isVisible());
+        QVERIFY(!f.find<QWidget>(u"Success message"_qs)->isVisible());
+        auto* error = f.find<QLabel>(u"Error message"_qs);
+        QCOMPARE(error->textFormat(), Qt::PlainText);
+        QVERIFY(QAccessible::queryAccessibleInterface(error)
+                    ->text(QAccessible::Name)
+                    .contains(u"<h1>Bad gateway</h1>"_qs));
+        f.find<QAbstractButton>(u"Copy Error"_qs)->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 u"API error (HTTP 502): <html><body><h1>Bad gateway</h1></body></html>"_qs);
+
+        KeychainHelper::shared().deleteKey(provider.idText());
+        f.translation().setShowSuccessBanner(true);
+        f.find<QAbstractButton>(u"Translate"_qs)->click();
+        QCOMPARE(f.translation().errorMessage(), u"No API key found for Server."_qs);
+        QVERIFY(!f.find<QWidget>(u"Success message"_qs)->isVisible());
     }
 };
 

@@ -9,10 +9,11 @@
 
 namespace vocalith::test {
 
-// The first child of that type whose accessible name is name, or nullptr.
+// The first child of that type whose accessible name is name, or nullptr. Labels
+// that show changing text are found by their accessible description.
 template <typename T> T* byName(const QObject* root, const QString& name) {
     for (T* child : root->findChildren<T*>()) {
-        if (child->accessibleName() == name)
+        if (child->accessibleName() == name || child->accessibleDescription() == name)
             return child;
     }
     return nullptr;

@@ -185,6 +185,9 @@ private Q_SLOTS:
             << rejected;
         QTest::newRow("500 not utf-8") << Server::Response{500, "\xff\xfe\xfd oops"}
                                        << u"API error (HTTP 500): Unknown error"_qs << rejected;
+        QTest::newRow("500 cut mid-character")
+            << Server::Response{500, "Gr\xC3\xBC\xC3"} << u"API error (HTTP 500): Unknown error"_qs
+            << rejected;
         QTest::newRow("301")
             << Server::Response(301, "moved").withHeader("Location", "http://127.0.0.1:1/elsewhere")
             << u"API error (HTTP 301): moved"_qs << rejected;

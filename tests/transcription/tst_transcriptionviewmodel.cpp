@@ -188,6 +188,19 @@ private Q_SLOTS:
         f.store().deleteProvider(provider);
     }
 
+    void deletingTheSelectedProviderResetsTheEngine() {
+        Fixture f;
+        f.store().addProvider(u"Chosen"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
+        f.store().addProvider(u"Other"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
+        const CustomProvider chosen = f.store().providers().first();
+        f.vm->setSelectedEngine(TranscriptionEngine::custom(chosen));
+        f.vm->deleteProvider(f.store().providers().last());
+        QCOMPARE(f.vm->selectedEngine(), TranscriptionEngine::custom(chosen));
+        f.vm->deleteProvider(f.store().providers().first()); // a reference into the list
+        QCOMPARE(f.vm->selectedEngine(), TranscriptionEngine::onDevice());
+        QVERIFY(f.store().providers().isEmpty());
+    }
+
     void missingOrEmptyKeyStopsBeforeAnyRequest() {
         Fixture f;
         TranscriptionViewModel& vm = *f.vm;

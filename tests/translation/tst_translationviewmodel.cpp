@@ -61,6 +61,7 @@ private Q_SLOTS:
 
         // Unreadable files leave everything as it was.
         for (const QUrl& bad : {f.file(u"latin1.txt"_qs, "caf\xe9 cr\xe8me"),
+                                f.file(u"cut.txt"_qs, "Gr\xC3\xBC\xC3"), // cut mid-character
                                 QUrl::fromLocalFile(f.dir.filePath(u"missing.txt"_qs)),
                                 QUrl::fromLocalFile(f.dir.path())}) {
             f.vm.setErrorMessage(std::nullopt);
@@ -180,6 +181,18 @@ private Q_SLOTS:
                  u"translation_translated.txt"_qs);
         f.dialogs.saveDialogs.last().finished(std::nullopt);
         QCOMPARE(QDir(f.dir.path()).entryList({u"*.txt"_qs}), QStringList{});
+
+        // A name typed without an extension gets the format's.
+        f.vm.saveTranslation();
+        f.dialogs.saveDialogs.last().finished(SaveDialogChoice{f.dir.filePath(u"plain"_qs), 0});
+        QCOMPARE(QDir(f.dir.path()).entryList({u"plain*"_qs}), QStringList{u"plain.txt"_qs});
+
+        // One outcome at a time: a failed start hides the last success.
+        QVERIFY(f.vm.showSuccessBanner());
+        KeychainHelper::shared().deleteKey(f.provider.idText());
+        f.vm.startTranslation();
+        QVERIFY(f.vm.errorMessage().has_value());
+        QVERIFY(!f.vm.showSuccessBanner());
     }
 };
 
