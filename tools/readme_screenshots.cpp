@@ -1,6 +1,7 @@
 // Makes the README's screenshots from the real window: a LibriVox recording
 // transcribed on the device, and a subtitle file translated through a loopback
-// provider. Usage: readme_screenshots <output directory>
+// provider. Usage: readme_screenshots <output directory> [WIDTHxHEIGHT] [dark]
+// (a size and a dark Fusion palette, for checking the window as a user would see it)
 #include "app/MainWindow.h"
 #include "app/QtFileDialogs.h"
 #include "app/TranslationView.h"
@@ -27,9 +28,22 @@ namespace fixtures = vocalith::test::AudioFixtures;
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    if (argc != 2)
+    if (argc < 2)
         return 2;
     const QDir out(QString::fromLocal8Bit(argv[1]));
+    const QStringList size =
+        argc > 2 ? QString::fromLocal8Bit(argv[2]).split(QLatin1Char('x')) : QStringList();
+    if (argc > 3 && qstrcmp(argv[3], "dark") == 0) {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        QPalette dark(QColor(53, 53, 53));
+        dark.setColor(QPalette::Window, QColor(37, 37, 38));
+        dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+        dark.setColor(QPalette::Base, QColor(30, 30, 30));
+        dark.setColor(QPalette::Text, QColor(230, 230, 230));
+        dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+        dark.setColor(QPalette::PlaceholderText, QColor(160, 160, 160));
+        QApplication::setPalette(dark);
+    }
     QTemporaryDir dir;
 
     test::LoopbackHttpServer server;
@@ -54,7 +68,7 @@ int main(int argc, char* argv[]) {
                                    QStringLiteral("whisper-large-v3"), QStringLiteral("sk-demo"));
     MainWindow window(vm, KeychainHelper::shared(), dialogs);
     dialogs.setParent(&window);
-    window.resize(720, 820);
+    window.resize(size.size() == 2 ? QSize(size[0].toInt(), size[1].toInt()) : QSize(720, 820));
     window.show();
     QTest::qWait(200);
 
@@ -74,6 +88,12 @@ int main(int argc, char* argv[]) {
     }
     QTest::qWait(200);
     window.grab().save(out.filePath(QStringLiteral("transcribe.png")));
+    if (size.size() == 2) { // the checking run also shows an error next to the result
+        vm.setErrorMessage(QStringLiteral("API error (HTTP 502): <html><body>Bad gateway, the "
+                                          "upstream server did not answer in time.</body></html>"));
+        QTest::qWait(200);
+        window.grab().save(out.filePath(QStringLiteral("transcribe-error.png")));
+    }
 
     window.tabs()->setCurrentIndex(1);
     QTest::qWait(200);

@@ -7,7 +7,7 @@ namespace vocalith {
 ElidedLabel::ElidedLabel(QWidget* parent)
     : QLabel(parent) {
     setTextFormat(Qt::PlainText);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
 }
 
 void ElidedLabel::setFullText(const QString& text) {

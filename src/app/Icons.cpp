@@ -32,8 +32,9 @@ const QHash<QString, IconSource>& sources() {
          {"preferences-system", ":/sliders.svg", QStyle::SP_FileDialogDetailedView}},
         {QStringLiteral("music.note.list"),
          {"audio-x-generic", ":/waveform.svg", QStyle::SP_MediaVolume}},
+        // Bundled: the style's black cross vanishes on a dark background.
         {QStringLiteral("xmark.circle.fill"),
-         {"window-close", nullptr, QStyle::SP_DialogCloseButton}},
+         {nullptr, ":/xmark.svg", QStyle::SP_DialogCloseButton}},
         {QStringLiteral("mic.fill"), {"audio-input-microphone", nullptr, QStyle::SP_MediaPlay}},
         {QStringLiteral("hourglass"), {"appointment-soon", nullptr, QStyle::SP_BrowserReload}},
         {QStringLiteral("exclamationmark.triangle.fill"),

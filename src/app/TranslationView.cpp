@@ -119,7 +119,7 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     m_fileName->setForegroundRole(QPalette::PlaceholderText);
     m_fileName->setObjectName(QStringLiteral("inputFile"));
     m_fileName->setAccessibleDescription(QStringLiteral("Input file"));
-    inputHeader->addWidget(m_fileName, 1);
+    inputHeader->addWidget(m_fileName);
     m_badge = new QLabel(this);
     m_badge->setStyleSheet(QStringLiteral("QLabel { color: palette(highlight); font-weight: 600; "
                                           "padding: 2px 6px; border-radius: 8px; "
@@ -131,9 +131,7 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     m_clear->setAccessibleName(QStringLiteral("Clear input"));
     m_clear->setToolTip(QStringLiteral("Clear input"));
     inputHeader->addWidget(m_clear);
-    m_openStretch = new QWidget(this); // keeps "Open File…" right when there is no name
-    m_openStretch->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    inputHeader->addWidget(m_openStretch);
+    inputHeader->addStretch();
     m_open = new QPushButton(QStringLiteral("Open File…"), this);
     m_open->setAccessibleName(m_open->text());
     inputHeader->addWidget(m_open);
@@ -294,7 +292,6 @@ void TranslationView::refresh() {
     const bool hasFile = !vm.inputFileURL().isEmpty();
     const bool srt = vm.detectedFormat() == TranslationService::InputFormat::srt;
     m_fileName->setVisible(hasFile);
-    m_openStretch->setVisible(!hasFile);
     m_fileName->setFullText(QLatin1Char('(') + vm.inputFileURL().fileName() + QLatin1Char(')'));
     m_badge->setVisible(hasFile);
     m_badge->setText(srt ? QStringLiteral("SRT") : QStringLiteral("TXT"));

@@ -48,7 +48,6 @@ private:
     QComboBox* m_providers;
     QComboBox* m_languages;
     ElidedLabel* m_fileName;
-    QWidget* m_openStretch;
     QLabel* m_badge;
     QPushButton* m_clear;
     QPushButton* m_open;
