@@ -59,12 +59,16 @@ void LoopbackHttpServer::setResponder(Responder responder) {
     m_responder = std::move(responder);
 }
 
-quint16 LoopbackHttpServer::unusedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+ClosedPort::ClosedPort()
+    : m_socket(std::make_unique<QTcpSocket>()) {
+    if (!m_socket->bind(QHostAddress::LocalHost, 0))
+        qFatal("cannot bind a loopback port");
+}
+
+ClosedPort::~ClosedPort() = default;
+
+QString ClosedPort::baseUrl() const {
+    return QStringLiteral("http://127.0.0.1:") + QString::number(m_socket->localPort());
 }
 
 void LoopbackHttpServer::onNewConnection() {

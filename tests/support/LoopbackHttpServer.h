@@ -7,6 +7,7 @@
 #include <QTcpServer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QTcpSocket;
@@ -72,9 +73,6 @@ public:
 
     const QList<Request>& requests() const { return m_requests; }
 
-    // A port on which nothing listens, for refused connections.
-    static quint16 unusedPort();
-
 Q_SIGNALS:
     void requestReceived();
 
@@ -96,6 +94,19 @@ private:
     QList<Response> m_queue;
     Responder m_responder;
     bool m_keepBodies = true;
+};
+
+// A loopback port the test holds bound but never listens on: connections to it are
+// refused, and no other process can take the port meanwhile.
+class ClosedPort final {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    // "http://127.0.0.1:<port>".
+    QString baseUrl() const;
+
+private:
+    std::unique_ptr<QTcpSocket> m_socket;
 };
 
 } // namespace vocalith::test

@@ -80,10 +80,13 @@ ProviderStore& TestController::store() const {
 }
 
 QUrl TestController::makeFile(const QString& name, qsizetype bytes) const {
+    return makeFile(name, QByteArray(bytes, 'x'));
+}
+
+QUrl TestController::makeFile(const QString& name, const QByteArray& contents) const {
     QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
         qFatal("cannot write %s", qPrintable(file.fileName()));
-    file.write(QByteArray(bytes, 'x'));
     return QUrl::fromLocalFile(file.fileName());
 }
 

@@ -92,6 +92,7 @@ struct TestController {
     ProviderStore& store() const;
     // A file of that many bytes in the temporary directory.
     QUrl makeFile(const QString& name, qsizetype bytes = 10) const;
+    QUrl makeFile(const QString& name, const QByteArray& contents) const;
 };
 
 // JSON written with single quotes, for readable literals in tests.

@@ -71,7 +71,9 @@ Job runJob(TranscriptionService& service, const QString& path,
     service.transcribe(path, language, job.queuedHandler());
     if (!QTest::qWaitFor([&] { return job.finished(); }, 120'000))
         qWarning("on-device job did not finish");
-    QTest::qWait(20); // nothing may follow the final event
+    // Nothing may follow the final event: wait a moment for one that would.
+    const qsizetype count = job.events.size();
+    QTest::qWaitFor([&] { return job.events.size() > count; }, 20);
     return job;
 }
 

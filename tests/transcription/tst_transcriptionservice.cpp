@@ -15,28 +15,30 @@ namespace fixtures = vocalith::test::AudioFixtures;
 
 namespace {
 
-// Answers each chunk from a script; a chunk scripted as "wait" blocks until its
-// task is cancelled.
+// Answers each chunk from a script. Like the real recogniser it looks at its task
+// only once a whole chunk is done: a held first chunk runs until the test releases it.
 class ScriptedRecognizer final : public SpeechRecognizer {
 public:
     bool available = true;
     bool onDevice = true;
     QList<RecognitionOutcome> script; // one per chunk; missing entries mean no speech
-    bool waitForCancel = false;
+    bool holdFirstChunk = false;
     std::atomic<int> calls{0};
     std::atomic<bool> waiting{false};
+    std::atomic<bool> released{false};
 
     bool isAvailable() const override { return available; }
     bool supportsOnDeviceRecognition() const override { return onDevice; }
     RecognitionOutcome recognize(const QString& path, bool, const RecognitionTask& task) override {
         paths.append(path);
         const int call = calls++;
-        if (waitForCancel && call == 0) {
+        if (holdFirstChunk && call == 0) {
             waiting = true;
-            while (!task.isCancelled())
+            while (!released)
                 QThread::msleep(1);
-            return RecognitionOutcome::failure(RecognitionCode::cancelled, u"cancelled"_qs);
         }
+        if (task.isCancelled())
+            return RecognitionOutcome::failure(RecognitionCode::cancelled, u"cancelled"_qs);
         if (call < script.size())
             return script[call];
         return RecognitionOutcome::failure(RecognitionCode::noSpeech, u"none"_qs);
@@ -237,7 +239,7 @@ private Q_SLOTS:
 
     void newRequestCancelsTheRunningChunk() {
         Setup s;
-        s.recognizer().waitForCancel = true;
+        s.recognizer().holdFirstChunk = true;
         Job first;
         s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english,
                               first.queuedHandler());
@@ -247,6 +249,7 @@ private Q_SLOTS:
         Job second;
         s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english,
                               second.queuedHandler());
+        s.recognizer().released = true; // the chunk ends, and only then sees the cancel
         QTRY_VERIFY(first.finished());
         QCOMPARE(first.failure(), u"Speech recognition error (301): cancelled"_qs);
         QTRY_VERIFY(second.finished());
@@ -256,12 +259,18 @@ private Q_SLOTS:
 
     void destroyedWhileRecognising() {
         Setup s;
-        s.recognizer().waitForCancel = true;
+        s.recognizer().holdFirstChunk = true;
         Job job;
         s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english,
                               job.queuedHandler());
         QVERIFY(QTest::qWaitFor([&] { return s.recognizer().waiting.load(); }, 10'000));
-        s.service.reset(); // must not hang: the running chunk is cancelled
+        std::thread chunkEnds([&] {
+            QThread::msleep(50);
+            s.recognizer().released = true;
+        });
+        s.service.reset(); // waits for the running chunk, then stops before the next one
+        chunkEnds.join();
+        QCOMPARE(s.recognizer().calls.load(), 1);
         QCOMPARE(s.leftovers(), QStringList{});
     }
 };

@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace vocalith;
@@ -158,7 +159,8 @@ private Q_SLOTS:
         service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
                              job.handler());
         QVERIFY(waitFor(job));
-        QTest::qWait(100);
+        QSignalSpy more(&server, &Server::requestReceived);
+        QVERIFY(!more.wait(100)); // no third batch
         QCOMPARE(server.requests().size(), 2);
         QCOMPARE(job.failure(), u"API error (HTTP 500): Unknown error"_qs);
         QCOMPARE(job.progress().last().second, u"Translating Batch 2/3..."_qs);
@@ -226,10 +228,9 @@ private Q_SLOTS:
         QVERIFY(badKey.failure().startsWith(u"The API key contains a line break"_qs));
 
         Job refused;
-        service.translatePlainText(
-            u"x"_qs, u"German"_qs,
-            providerAt(u"http://127.0.0.1:"_qs + QString::number(Server::unusedPort())), u"k"_qs,
-            refused.handler());
+        const ClosedPort closed;
+        service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(closed.baseUrl()), u"k"_qs,
+                                   refused.handler());
         QVERIFY(waitFor(refused));
         QCOMPARE(refused.failure(), u"Network error: Connection refused"_qs);
         QVERIFY(server.requests().isEmpty());
@@ -243,8 +244,7 @@ private Q_SLOTS:
         service->translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
                               job.handler());
         service.reset(); // the first request is already on its way
-        QTest::qWait(300);
-        QVERIFY(!job.finished());
+        QVERIFY(!QTest::qWaitFor([&] { return job.events.size() > 2; }, 300));
         QCOMPARE(job.events.size(), 2);
         QVERIFY(server.requests().size() <= 1);
     }
