@@ -63,8 +63,9 @@ void ProviderStore::addProvider(const QString& name, const QString& baseURL, con
     save();
 }
 
-void ProviderStore::updateProvider(const CustomProvider& provider,
+void ProviderStore::updateProvider(const CustomProvider& record,
                                    const std::optional<QString>& apiKey) {
+    const CustomProvider provider = record; // the caller may hand in an element of our list
     const auto it = std::find_if(m_providers.cbegin(), m_providers.cend(),
                                  [&](const CustomProvider& p) { return p.id == provider.id; });
     if (it == m_providers.cend())
@@ -77,7 +78,8 @@ void ProviderStore::updateProvider(const CustomProvider& provider,
     save();
 }
 
-void ProviderStore::deleteProvider(const CustomProvider& provider) {
+void ProviderStore::deleteProvider(const CustomProvider& record) {
+    const CustomProvider provider = record; // the caller may hand in an element of our list
     QList<CustomProvider> providers = m_providers;
     providers.removeIf([&](const CustomProvider& p) { return p.id == provider.id; });
     setProviders(std::move(providers));

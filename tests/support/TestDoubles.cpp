@@ -71,8 +71,8 @@ TestController::TestController(FileDialogs* otherDialogs) {
 TestController::~TestController() {
     if (!vm) // a test may let the controller go first
         return;
-    for (const CustomProvider& provider : store().providers())
-        store().deleteProvider(provider);
+    while (!store().providers().isEmpty())
+        store().deleteProvider(store().providers().first());
 }
 
 ProviderStore& TestController::store() const {

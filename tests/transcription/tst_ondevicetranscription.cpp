@@ -144,47 +144,28 @@ private Q_SLOTS:
         // 7.1 s of speech, silence to 92 s, 3 s of speech, 2 s of silence.
         const QString dir = fixtures::librivoxDirectory();
         const QString path = m_media.filePath(u"long.mp3"_qs);
-        QVERIFY(fixtures::ffmpeg({u"-i"_qs,
-                                  dir + u"/sense_and_sensibility_01_austen_64kb-0870.wav"_qs,
-                                  u"-f"_qs,
-                                  u"lavfi"_qs,
-                                  u"-t"_qs,
-                                  u"84.9"_qs,
-                                  u"-i"_qs,
-                                  u"anullsrc=r=16000:cl=mono"_qs,
-                                  u"-i"_qs,
-                                  dir + u"/sense_and_sensibility_01_austen_64kb-0880.wav"_qs,
-                                  u"-f"_qs,
-                                  u"lavfi"_qs,
-                                  u"-t"_qs,
-                                  u"2"_qs,
-                                  u"-i"_qs,
-                                  u"anullsrc=r=16000:cl=mono"_qs,
-                                  u"-filter_complex"_qs,
-                                  u"[0:a][1:a][2:a][3:a]concat=n=4:v=0:a=1"_qs,
-                                  u"-ar"_qs,
-                                  u"44100"_qs,
-                                  u"-ac"_qs,
-                                  u"2"_qs,
-                                  u"-c:a"_qs,
-                                  u"libmp3lame"_qs,
-                                  path}));
+        QVERIFY(fixtures::ffmpeg(
+            QString(
+                u"-i "_qs + dir +
+                u"/sense_and_sensibility_01_austen_64kb-0870.wav -f lavfi -t 84.9 "
+                u"-i anullsrc=r=16000:cl=mono -i "_qs +
+                dir +
+                u"/sense_and_sensibility_01_austen_64kb-0880.wav -f lavfi -t 2 -i "
+                u"anullsrc=r=16000:cl=mono -filter_complex [0:a][1:a][2:a][3:a]concat=n=4:v=0:a=1 "
+                u"-ar 44100 -ac 2 -c:a libmp3lame "_qs +
+                path)
+                .split(u' ')));
 
         TranscriptionService service(nullptr, nullptr, m_work.path());
         const Job job = runJob(service, path);
-        QList<std::pair<double, QString>> progress;
-        for (const TranscriptionEvent& event : job.events) {
-            if (const auto* p = std::get_if<TranscriptionEvent::Progress>(&event.value))
-                progress.append({p->fraction, p->message});
-        }
-        QCOMPARE(progress, (QList<std::pair<double, QString>>{
-                               {0.05, u"Converting MP3 to audio buffer..."_qs},
-                               {0.1, u"Splitting audio into chunks..."_qs},
-                               {0.15, u"Transcribing 3 chunk(s) [on-device]..."_qs},
-                               {0.15, u"Transcribing chunk 1 of 3..."_qs},
-                               {1.0 / 3.0 * 0.85 + 0.15, u"Transcribing chunk 2 of 3..."_qs},
-                               {2.0 / 3.0 * 0.85 + 0.15, u"Transcribing chunk 3 of 3..."_qs},
-                               {1.0, u"Complete"_qs}}));
+        QCOMPARE(job.progress(), (QList<std::pair<double, QString>>{
+                                     {0.05, u"Converting MP3 to audio buffer..."_qs},
+                                     {0.1, u"Splitting audio into chunks..."_qs},
+                                     {0.15, u"Transcribing 3 chunk(s) [on-device]..."_qs},
+                                     {0.15, u"Transcribing chunk 1 of 3..."_qs},
+                                     {1.0 / 3.0 * 0.85 + 0.15, u"Transcribing chunk 2 of 3..."_qs},
+                                     {2.0 / 3.0 * 0.85 + 0.15, u"Transcribing chunk 3 of 3..."_qs},
+                                     {1.0, u"Complete"_qs}}));
         const QList<TranscriptSegment> segments = segmentsOf(job);
         QVERIFY(!segments.isEmpty());
         // The silent middle chunk adds nothing; the last chunk's words sit past 92 s.
@@ -261,23 +242,28 @@ private Q_SLOTS:
         QTest::newRow("playlist named .mp4") << make(u"list.mp4"_qs, playlist) << notAudio;
 
         const QString video = m_media.filePath(u"video-only.mp3"_qs);
-        QVERIFY(fixtures::ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"testsrc=size=64x64:rate=5"_qs,
-                                  u"-t"_qs, u"1"_qs, u"-an"_qs, u"-f"_qs, u"mp4"_qs, video}));
+        QVERIFY(fixtures::ffmpeg(
+            QString(u"-f lavfi -i testsrc=size=64x64:rate=5 -t 1 -an -f mp4 "_qs + video)
+                .split(u' ')));
         QTest::newRow("video only") << video
                                     << u"Failed to convert audio: No audio track found in the "
                                        u"selected file."_qs;
 
         const QString multichannel = m_media.filePath(u"eight-channels.mp3"_qs);
-        QVERIFY(fixtures::ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs,
-                                  u"sine=frequency=440:sample_rate=96000:duration=2"_qs, u"-af"_qs,
-                                  u"pan=7.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0|c6=c0|c7=c0"_qs,
-                                  u"-c:a"_qs, u"flac"_qs, u"-f"_qs, u"flac"_qs, multichannel}));
+        QVERIFY(
+            fixtures::ffmpeg(QString(u"-f lavfi -i sine=frequency=440:sample_rate=96000:duration=2 "
+                                     u"-af pan=7.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0|c6=c0|c7=c0 "
+                                     u"-c:a flac -f flac "_qs +
+                                     multichannel)
+                                 .split(u' ')));
         QTest::newRow("8 channels at 96 kHz") << multichannel << u"*"_qs;
 
         const QString tiny = m_media.filePath(u"ten-ms.mp3"_qs);
-        QVERIFY(fixtures::ffmpeg({u"-f"_qs, u"lavfi"_qs, u"-i"_qs,
-                                  u"sine=frequency=440:sample_rate=44100:duration=0.01"_qs,
-                                  u"-c:a"_qs, u"libmp3lame"_qs, tiny}));
+        QVERIFY(fixtures::ffmpeg(
+            QString(
+                u"-f lavfi -i sine=frequency=440:sample_rate=44100:duration=0.01 -c:a libmp3lame "_qs +
+                tiny)
+                .split(u' ')));
         QTest::newRow("10 ms") << tiny << u"*"_qs;
     }
     void badInput() {
