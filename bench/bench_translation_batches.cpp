@@ -1,6 +1,7 @@
 // Translates subtitle files of 150, 1,500 and 15,000 blocks against a loopback
 // server that answers each batch with its own text, and compares the time per
-// batch with a bare request/answer of the same size.
+// batch with a bare request/answer of the same size. Also times the splitting of
+// CRLF subtitle files ten times apart in size.
 #include "support/ChatFixtures.h"
 #include "support/LoopbackHttpServer.h"
 #include "translation/TranslationService.h"
@@ -15,6 +16,7 @@
 #include <QNetworkReply>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace vocalith;
@@ -22,15 +24,32 @@ using Server = test::LoopbackHttpServer;
 
 namespace {
 
-QString subtitles(int blocks) {
+QString subtitles(int blocks, const char* eol = "\n") {
     QString text;
+    const QString end = QString::fromLatin1(eol);
     for (int i = 1; i <= blocks; ++i) {
         const int s = i * 3;
-        text += QString::asprintf("%d\n%02d:%02d:%02d,000 --> %02d:%02d:%02d,500\n", i, s / 3600,
-                                  s / 60 % 60, s % 60, s / 3600, s / 60 % 60, s % 60) +
-                QStringLiteral("This is the spoken line number %1 of the film.\n\n").arg(i);
+        text +=
+            QString::asprintf("%d%s%02d:%02d:%02d,000 --> %02d:%02d:%02d,500%s", i, eol, s / 3600,
+                              s / 60 % 60, s % 60, s / 3600, s / 60 % 60, s % 60, eol) +
+            QStringLiteral("This is the spoken line number %1 of the film.").arg(i) + end + end;
     }
     return text;
+}
+
+// Seconds to split a CRLF subtitle file of that many blocks, best of three.
+double splitSeconds(int blocks) {
+    const QString text = subtitles(blocks, "\r\n");
+    double best = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        const qsizetype found = TranslationService::splitSRTBlocks(text).size();
+        best = std::min(best, timer.nsecsElapsed() / 1e9);
+        if (found != blocks)
+            qFatal("split %lld blocks instead of %d", qlonglong(found), blocks);
+    }
+    return best;
 }
 
 // Seconds for one whole job.
@@ -130,6 +149,10 @@ int main(int argc, char* argv[]) {
     serverThread.quit();
     serverThread.wait();
 
+    const double split10k = splitSeconds(10'000);
+    const double split100k = splitSeconds(100'000);
+    std::printf("splitting CRLF subtitles: 10,000 blocks %.3f s, 100,000 blocks %.3f s\n", split10k,
+                split100k);
     std::printf("translation_overhead_per_batch_ms: %.3f (target <= 3)\n",
                 (perBatch1500 - bare) * 1e3);
     std::printf("translation_time_per_block_growth_1500_to_15000: %.2f (target <= 1.2, 1.0 is "
@@ -138,5 +161,7 @@ int main(int argc, char* argv[]) {
     std::printf("translation_time_per_block_growth_150_to_1500: %.2f (target <= 1.2, 1.0 is "
                 "linear)\n",
                 perBlock[1] / perBlock[0]);
+    std::printf("srt_split_crlf_growth_10k_to_100k: %.2f (target <= 1.3, 1.0 is linear)\n",
+                split100k / split10k / 10);
     return 0;
 }
