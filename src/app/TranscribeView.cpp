@@ -7,6 +7,7 @@
 #include "app/MessageBanner.h"
 #include "app/ProgressLine.h"
 #include "app/ProviderManagerDialog.h"
+#include "app/ScrollingPage.h"
 #include "transcription/TranscriptionViewModel.h"
 
 #include <QClipboard>
@@ -18,7 +19,6 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -53,20 +53,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     , m_result(new QWidget(this))
     , m_text(new QPlainTextEdit(this)) {
     acceptFileDrops(this, {QStringLiteral("mp3")}, [this](const QUrl& url) { m_vm.loadFile(url); });
-    // At the window's smallest size the content scrolls instead of being squeezed.
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setFocusPolicy(Qt::NoFocus); // it scrolls to the focused control by itself
-    auto* page = new QWidget(scroll);
-    scroll->setWidget(page);
-    outer->addWidget(scroll);
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(20, 20, 20, 20);
-    layout->setSpacing(16);
+    QVBoxLayout* layout = scrollingPage(this);
 
     // Engine and language rows.
     auto* engineRow = new QHBoxLayout;

@@ -6,6 +6,7 @@
 #include "app/Icons.h"
 #include "app/MessageBanner.h"
 #include "app/ProgressLine.h"
+#include "app/ScrollingPage.h"
 #include "core/TextTrimming.h"
 #include "providers/ProviderStore.h"
 #include "transcription/TranscriptionViewModel.h"
@@ -19,7 +20,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace vocalith {
@@ -79,20 +79,7 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     const QStringList extensions{QStringLiteral("txt"), QStringLiteral("srt")};
     const auto load = [this](const QUrl& url) { m_vm->loadFile(url); };
     acceptFileDrops(this, extensions, load);
-    // At the window's smallest size the content scrolls instead of being squeezed.
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setFocusPolicy(Qt::NoFocus); // it scrolls to the focused control by itself
-    auto* page = new QWidget(scroll);
-    scroll->setWidget(page);
-    outer->addWidget(scroll);
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(20, 20, 20, 20);
-    layout->setSpacing(16);
+    QVBoxLayout* layout = scrollingPage(this);
 
     auto* selection = new QHBoxLayout;
     selection->addWidget(secondaryLabel(QStringLiteral("Provider:"), this, m_providers));
