@@ -27,18 +27,22 @@ class TestProviderStore : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void firstStartIsEmpty() {
-        QTemporaryDir dir;
-        ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
-        QVERIFY(store.providers().isEmpty());
-        QVERIFY(!settingsIn(dir)->contains(ProviderStore::defaultsKey()));
-    }
-
     void restartKeepsProvidersInOrder() {
         QTemporaryDir dir;
         QList<CustomProvider> added;
         {
             ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
+            QVERIFY(store.providers().isEmpty());
+            QVERIFY(!settingsIn(dir)->contains(ProviderStore::defaultsKey()));
+            // Every change is announced before it happens, and after.
+            QList<qsizetype> sizesSeenBefore;
+            connect(&store, &ProviderStore::providersAboutToChange, this,
+                    [&] { sizesSeenBefore.append(store.providers().size()); });
+            QSignalSpy changed(&store, &ProviderStore::providersChanged);
+            store.addProvider(u"A"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
+            store.deleteProvider(store.providers().first());
+            QCOMPARE(sizesSeenBefore, (QList<qsizetype>{0, 1}));
+            QCOMPARE(changed.count(), 2);
             store.addProvider(u"Groq"_qs, u"https://api.groq.com/openai/v1"_qs,
                               u"whisper-large-v3"_qs, u"gsk_1"_qs);
             store.addProvider(u"OpenAI"_qs, u"https://api.openai.com/v1"_qs, u"whisper-1"_qs,
@@ -115,20 +119,6 @@ private Q_SLOTS:
         QCOMPARE(KeychainHelper::shared().loadKey(stranger.idText()), std::nullopt);
         QCOMPARE(storedValue(dir), CustomProvider::encodeList({c}));
         QCOMPARE(aboutToChange.count(), 2);
-    }
-
-    void changesAreAnnouncedBeforeTheyHappen() {
-        QTemporaryDir dir;
-        ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
-        QList<qsizetype> sizesSeenBefore;
-        connect(&store, &ProviderStore::providersAboutToChange, this,
-                [&] { sizesSeenBefore.append(store.providers().size()); });
-        QSignalSpy changed(&store, &ProviderStore::providersChanged);
-
-        store.addProvider(u"A"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
-        store.deleteProvider(store.providers().first());
-        QCOMPARE(sizesSeenBefore, (QList<qsizetype>{0, 1}));
-        QCOMPARE(changed.count(), 2);
     }
 
     // Whatever a hand edit left in the file survives the first save byte for byte.
