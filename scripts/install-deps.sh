@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev qt6-svg-dev libgl-dev
   # keyring
   libsecret-1-dev gnome-keyring dbus dbus-bin
+  # provider requests: libcurl, and the system's certificates it checks TLS against
+  libcurl4-openssl-dev ca-certificates
   # audio and recognition
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsndfile1-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us

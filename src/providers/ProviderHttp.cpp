@@ -3,18 +3,10 @@
 #include "core/TextTrimming.h"
 
 #include <QJsonParseError>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 
 #include <algorithm>
 
 namespace vocalith::ProviderHttp {
-
-QNetworkAccessManager& sharedNetworkAccessManager() {
-    static QNetworkAccessManager* manager = new QNetworkAccessManager;
-    return *manager;
-}
 
 std::optional<QUrl> endpoint(const QString& baseURL, const QString& path) {
     QString base = trimmedWhiteSpaceAndLineBreaks(baseURL);
@@ -32,36 +24,6 @@ bool isUsableApiKey(const QString& apiKey) {
     return std::none_of(apiKey.cbegin(), apiKey.cend(), [](QChar c) {
         return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7f;
     });
-}
-
-QNetworkRequest request(const QUrl& url, const QString& apiKey, const QByteArray& contentType,
-                        std::chrono::milliseconds transferTimeout) {
-    QNetworkRequest request(url);
-    request.setRawHeader("Authorization", "Bearer " + apiKey.toUtf8());
-    request.setRawHeader("Content-Type", contentType);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(static_cast<int>(transferTimeout.count()));
-    return request;
-}
-
-Answer readAnswer(QNetworkReply& reply) {
-    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QNetworkReply::NetworkError error = reply.error();
-    // Qt reports HTTP error statuses as errors too; only failures below HTTP, or a
-    // connection lost in the middle of an answer, count as transport errors.
-    const bool transportFailure =
-        error != QNetworkReply::NoError &&
-        (!status.isValid() || error < QNetworkReply::ContentAccessDenied ||
-         error == QNetworkReply::ProtocolFailure);
-    if (transportFailure) {
-        if (error == QNetworkReply::OperationCanceledError)
-            return {QStringLiteral("The request timed out."), 0, {}};
-        return {reply.errorString(), 0, {}};
-    }
-    if (!status.isValid())
-        return {QStringLiteral("No HTTP response"), 0, {}};
-    return {std::nullopt, status.toInt(), reply.readAll()};
 }
 
 QString networkErrorText(const QString& message) {

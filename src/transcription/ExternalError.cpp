@@ -43,6 +43,10 @@ ExternalError ExternalError::unusableApiKey() {
     return {Case::unusableApiKey};
 }
 
+ExternalError ExternalError::cancelled() {
+    return {Case::cancelled};
+}
+
 QString ExternalError::errorDescription() const {
     switch (m_case) {
     case Case::network:
@@ -63,6 +67,8 @@ QString ExternalError::errorDescription() const {
             "The provider returned no transcription. The audio may contain no speech.");
     case Case::unusableApiKey:
         return ProviderHttp::unusableApiKeyText();
+    case Case::cancelled:
+        return QStringLiteral("Transcription was cancelled.");
     }
     Q_UNREACHABLE();
     return {};

@@ -18,6 +18,7 @@ public:
         emptyResponse,
         noSegments,
         unusableApiKey,
+        cancelled,
     };
 
     static ExternalError network(const QString& message);
@@ -29,6 +30,8 @@ public:
     static ExternalError noSegments();
     // A key with a line break or another control character cannot go into a header.
     static ExternalError unusableApiKey();
+    // The user stopped the job.
+    static ExternalError cancelled();
 
     Case kind() const { return m_case; }
     QString errorDescription() const;

@@ -1,15 +1,11 @@
 #include "ExternalTranscriptionService.h"
 
 #include "core/UuidText.h"
-
 #include "providers/ProviderHttp.h"
 #include "transcription/ExternalError.h"
 #include "transcription/VerboseResponse.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 
 namespace vocalith {
 
@@ -37,36 +33,37 @@ void appendField(QByteArray& body, const QByteArray& boundary, QByteArrayView na
     body.append(value.toUtf8()).append(crlf);
 }
 
-// Reads the whole file straight into its place between head and tail, so the
-// audio is copied once, not read and then copied again into the body.
-std::optional<QByteArray> bodyAroundFile(const QString& path, const QByteArray& head,
-                                         const QByteArray& tail) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.isSequential())
-        return std::nullopt;
-    const qint64 size = file.size();
-    QByteArray body(head.size() + size + tail.size(), Qt::Uninitialized);
-    std::copy(head.cbegin(), head.cend(), body.begin());
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 n = file.read(body.data() + head.size() + done, size - done);
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break; // the file shrank meanwhile: send what it holds now
-        done += n;
+// Upload progress between 0.2 and 0.8, one event per whole percent.
+class UploadProgress {
+public:
+    UploadProgress(TranscriptionEventHandler onEvent, QString status)
+        : m_onEvent(std::move(onEvent))
+        , m_status(std::move(status)) {}
+
+    void operator()(qint64 sent, qint64 total) {
+        if (total <= 0)
+            return;
+        const int percent = int(20 + 60 * sent / total);
+        if (percent <= m_percent)
+            return;
+        m_percent = percent;
+        m_onEvent(TranscriptionEvent::progress(percent / 100.0, m_status));
     }
-    body.resize(head.size() + done + tail.size());
-    std::copy(tail.cbegin(), tail.cend(), body.begin() + head.size() + done);
-    return body;
-}
+
+private:
+    TranscriptionEventHandler m_onEvent;
+    QString m_status;
+    int m_percent = 20;
+};
 
 } // namespace
 
-ExternalTranscriptionService::ExternalTranscriptionService(QNetworkAccessManager* network,
-                                                           std::chrono::milliseconds timeout)
-    : m_network(network ? *network : ProviderHttp::sharedNetworkAccessManager())
-    , m_timeout(timeout) {
+ExternalTranscriptionService::ExternalTranscriptionService(std::chrono::milliseconds timeout)
+    : m_timeout(timeout) {
+}
+
+void ExternalTranscriptionService::cancel() {
+    m_http.cancelAll();
 }
 
 void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
@@ -83,26 +80,25 @@ void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
     if (!ProviderHttp::isUsableApiKey(apiKey))
         return reportFailure(onEvent, ExternalError::unusableApiKey());
 
-    const QByteArray boundary = "Boundary-" + uuidText().toLatin1();
-    const std::optional<QByteArray> body =
-        bodyAroundFile(audioFilePath,
-                       multipartHead(boundary, provider.model, languageCode(language),
-                                     QFileInfo(audioFilePath).fileName()),
-                       multipartTail(boundary));
-    if (!body)
+    const QFileInfo file(audioFilePath);
+    if (!file.isFile() || !file.isReadable())
         return reportFailure(onEvent, ExternalError::cannotReadFile());
 
-    const QNetworkRequest request =
-        ProviderHttp::request(*url, apiKey, "multipart/form-data; boundary=" + boundary, m_timeout);
+    const QByteArray boundary = "Boundary-" + uuidText().toLatin1();
+    HttpRequest request;
+    request.url = *url;
+    request.headers = {{"Authorization", "Bearer " + apiKey.toUtf8()},
+                       {"Content-Type", "multipart/form-data; boundary=" + boundary}};
+    request.body = {BodyPart::data(multipartHead(boundary, provider.model, languageCode(language),
+                                                 file.fileName())),
+                    BodyPart::file(audioFilePath), BodyPart::data(multipartTail(boundary))};
+    request.idleTimeout = m_timeout;
 
-    onEvent(TranscriptionEvent::progress(0.2, QStringLiteral("Uploading & transcribing via ") +
-                                                  provider.name + QStringLiteral("...")));
-
-    QNetworkReply* reply = m_network.post(request, *body);
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, onEvent] {
-        handleAnswer(ProviderHttp::readAnswer(*reply), onEvent);
-        reply->deleteLater();
-    });
+    const QString status =
+        QStringLiteral("Uploading & transcribing via ") + provider.name + QStringLiteral("...");
+    onEvent(TranscriptionEvent::progress(0.2, status));
+    m_http.post(request, UploadProgress(onEvent, status),
+                [onEvent](const HttpAnswer& answer) { handleAnswer(answer, onEvent); });
 }
 
 QByteArray ExternalTranscriptionService::multipartHead(const QByteArray& boundary,
@@ -128,8 +124,12 @@ QByteArray ExternalTranscriptionService::multipartTail(const QByteArray& boundar
     return crlf.toByteArray() + "--" + boundary + "--" + crlf.toByteArray();
 }
 
-void ExternalTranscriptionService::handleAnswer(const ProviderHttp::Answer& answer,
+void ExternalTranscriptionService::handleAnswer(const HttpAnswer& answer,
                                                 const TranscriptionEventHandler& onEvent) {
+    if (answer.cancelled)
+        return reportFailure(onEvent, ExternalError::cancelled());
+    if (answer.bodyUnreadable)
+        return reportFailure(onEvent, ExternalError::cannotReadFile());
     if (answer.transportError)
         return reportFailure(onEvent, ExternalError::network(*answer.transportError));
     if (!answer.isSuccessStatus())

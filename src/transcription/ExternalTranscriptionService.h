@@ -1,32 +1,28 @@
 #pragma once
 
+#include "network/HttpClient.h"
 #include "transcription/ProviderEngine.h"
 
 #include <QByteArray>
 
 #include <chrono>
 
-class QNetworkAccessManager;
-
 namespace vocalith {
 
-namespace ProviderHttp {
-struct Answer;
-}
-
-// Transcription by provider: the whole file goes up as one multipart POST to
-// "/audio/transcriptions" and the "verbose_json" answer becomes the segments.
-// Keeps nothing per job; call on the thread that owns the network manager.
+// Transcription by provider: the file is streamed from disk as one multipart POST to
+// "/audio/transcriptions" and the "verbose_json" answer becomes the segments. Events
+// after the first ones come from the transfer's thread.
 class ExternalTranscriptionService final : public ProviderEngine {
 public:
+    // No byte moved for this long ends the upload.
     static constexpr std::chrono::milliseconds defaultTimeout{300'000};
 
-    explicit ExternalTranscriptionService(QNetworkAccessManager* network = nullptr,
-                                          std::chrono::milliseconds timeout = defaultTimeout);
+    explicit ExternalTranscriptionService(std::chrono::milliseconds timeout = defaultTimeout);
 
     void transcribe(const QString& audioFilePath, const CustomProvider& provider,
                     const QString& apiKey, TranscriptionLanguage language,
                     TranscriptionEventHandler onEvent) override;
+    void cancel() override;
 
     // The multipart body is head, the file's bytes, tail.
     static QByteArray multipartHead(const QByteArray& boundary, const QString& model,
@@ -35,11 +31,10 @@ public:
     static QByteArray multipartTail(const QByteArray& boundary);
 
 private:
-    static void handleAnswer(const ProviderHttp::Answer& answer,
-                             const TranscriptionEventHandler& onEvent);
+    static void handleAnswer(const HttpAnswer& answer, const TranscriptionEventHandler& onEvent);
 
-    QNetworkAccessManager& m_network;
     std::chrono::milliseconds m_timeout;
+    HttpClient m_http; // last: its transfers end before anything else goes
 };
 
 } // namespace vocalith

@@ -18,6 +18,8 @@ public:
     virtual void transcribe(const QString& audioFilePath, const CustomProvider& provider,
                             const QString& apiKey, TranscriptionLanguage language,
                             TranscriptionEventHandler onEvent) = 0;
+    // Ends the running job, which reports one failure saying it was cancelled.
+    virtual void cancel() = 0;
 };
 
 } // namespace vocalith

@@ -42,6 +42,10 @@ TranslationError TranslationError::unusableApiKey() {
     return {Case::unusableApiKey};
 }
 
+TranslationError TranslationError::cancelled() {
+    return {Case::cancelled};
+}
+
 QString TranslationError::errorDescription() const {
     switch (m_case) {
     case Case::network:
@@ -60,6 +64,8 @@ QString TranslationError::errorDescription() const {
         return QStringLiteral("No SRT blocks found in the input.");
     case Case::unusableApiKey:
         return ProviderHttp::unusableApiKeyText();
+    case Case::cancelled:
+        return QStringLiteral("Translation was cancelled.");
     }
     Q_UNREACHABLE();
     return {};

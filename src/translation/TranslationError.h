@@ -18,6 +18,7 @@ public:
         emptyResponse,
         emptyInput,
         unusableApiKey,
+        cancelled,
     };
 
     static TranslationError network(const QString& message);
@@ -29,6 +30,8 @@ public:
     static TranslationError emptyInput();
     // A key with a line break or another control character cannot go into a header.
     static TranslationError unusableApiKey();
+    // The user stopped the job.
+    static TranslationError cancelled();
 
     Case kind() const { return m_case; }
     QString errorDescription() const;

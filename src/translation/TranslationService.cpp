@@ -7,9 +7,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPointer>
 #include <QRegularExpression>
 
 namespace vocalith {
@@ -22,6 +19,7 @@ struct TranslationService::SrtJob {
     QString apiKey;
     QStringList translated;
     TranslationEventHandler onEvent;
+    quint64 generation = 0;
 };
 
 namespace {
@@ -34,11 +32,15 @@ void reportFailure(const TranslationEventHandler& onEvent, const TranslationErro
 
 } // namespace
 
-TranslationService::TranslationService(QNetworkAccessManager* network,
-                                       std::chrono::milliseconds timeout, QObject* parent)
+TranslationService::TranslationService(std::chrono::milliseconds timeout, QObject* parent)
     : QObject(parent)
-    , m_network(network ? *network : ProviderHttp::sharedNetworkAccessManager())
     , m_timeout(timeout) {
+}
+
+void TranslationService::cancel() {
+    const std::lock_guard lock(m_cancelMutex);
+    ++m_generation;
+    m_http.cancelAll();
 }
 
 TranslationService::InputFormat TranslationService::detectFormat(const QString& path) {
@@ -113,13 +115,15 @@ void TranslationService::sendChatCompletion(const QString& systemPrompt, const Q
                                 {QStringLiteral("content"), userContent}}}},
         {QStringLiteral("temperature"), 0.3},
     };
-    const QNetworkRequest request =
-        ProviderHttp::request(*url, apiKey, "application/json", m_timeout);
-    QNetworkReply* reply =
-        m_network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, completion] {
-        reply->deleteLater();
-        const ProviderHttp::Answer answer = ProviderHttp::readAnswer(*reply);
+    HttpRequest request;
+    request.url = *url;
+    request.headers = {{"Authorization", "Bearer " + apiKey.toUtf8()},
+                       {"Content-Type", "application/json"}};
+    request.body = {BodyPart::data(QJsonDocument(body).toJson(QJsonDocument::Compact))};
+    request.idleTimeout = m_timeout;
+    m_http.post(request, {}, [completion](const HttpAnswer& answer) {
+        if (answer.cancelled)
+            return completion(TranslationError::cancelled());
         if (answer.transportError)
             return completion(TranslationError::network(*answer.transportError));
         if (!answer.isSuccessStatus())
@@ -193,6 +197,10 @@ void TranslationService::translateSRT(const QString& text, const QString& target
     job->provider = provider;
     job->apiKey = apiKey;
     job->onEvent = std::move(onEvent);
+    {
+        const std::lock_guard lock(m_cancelMutex);
+        job->generation = m_generation;
+    }
     job->onEvent(TranslationEvent::progress(
         0.05, QStringLiteral("Translating ") + QString::number(job->blockCount) +
                   QStringLiteral(" subtitle blocks in ") + QString::number(job->batches.size()) +
@@ -207,6 +215,10 @@ void TranslationService::runBatch(const std::shared_ptr<SrtJob>& job, qsizetype 
         job->onEvent(TranslationEvent::success(job->translated.join(blockSeparator)));
         return;
     }
+    // Checked and sent under the lock, so a cancel between two batches stops the job.
+    const std::lock_guard lock(m_cancelMutex);
+    if (job->generation != m_generation)
+        return reportFailure(job->onEvent, TranslationError::cancelled());
     qsizetype done = 0;
     for (qsizetype i = 0; i < index; ++i)
         done += job->batches[i].size();
@@ -215,15 +227,12 @@ void TranslationService::runBatch(const std::shared_ptr<SrtJob>& job, qsizetype 
         QStringLiteral("Translating Batch ") + QString::number(index + 1) + QLatin1Char('/') +
             QString::number(batchCount) + QStringLiteral("...")));
 
-    const QPointer<TranslationService> self(this);
     sendChatCompletion(job->systemPrompt, job->batches[index].join(blockSeparator), job->provider,
-                       job->apiKey, [self, job, index](const ChatResult& result) {
-                           if (!self)
-                               return;
+                       job->apiKey, [this, job, index](const ChatResult& result) {
                            if (const auto* error = std::get_if<TranslationError>(&result))
                                return reportFailure(job->onEvent, *error);
                            job->translated.append(stripCodeFence(std::get<QString>(result)));
-                           self->runBatch(job, index + 1);
+                           runBatch(job, index + 1);
                        });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "network/HttpClient.h"
 #include "providers/CustomProvider.h"
 #include "translation/TranslationError.h"
 #include "translation/TranslationEvent.h"
@@ -9,16 +10,16 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <variant>
-
-class QNetworkAccessManager;
 
 namespace vocalith {
 
 // Translates plain text in one chat-completion request, and subtitles in
 // sequential batches of srtChunkSize blocks. Keeps no state of its own per job;
-// a job whose service is gone ends silently.
+// a job whose service is gone ends silently. Events after the first ones come from
+// the transfers' threads.
 class TranslationService final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TranslationService)
@@ -26,11 +27,11 @@ class TranslationService final : public QObject {
 public:
     enum class InputFormat { plainText, srt };
 
+    // No byte moved for this long ends an exchange.
     static constexpr std::chrono::milliseconds defaultTimeout{120'000};
     const int srtChunkSize = 15;
 
-    explicit TranslationService(QNetworkAccessManager* network = nullptr,
-                                std::chrono::milliseconds timeout = defaultTimeout,
+    explicit TranslationService(std::chrono::milliseconds timeout = defaultTimeout,
                                 QObject* parent = nullptr);
 
     // srt for a ".srt" extension in any case, plain text for everything else.
@@ -61,13 +62,17 @@ public:
     void translatePlainText(const QString& text, const QString& targetLanguage,
                             const CustomProvider& provider, const QString& apiKey,
                             TranslationEventHandler onEvent);
+    // Ends the running job, which reports one failure saying it was cancelled.
+    void cancel();
 
 private:
     struct SrtJob;
     void runBatch(const std::shared_ptr<SrtJob>& job, qsizetype index);
 
-    QNetworkAccessManager& m_network;
     std::chrono::milliseconds m_timeout;
+    std::mutex m_cancelMutex; // a batch is never started past a cancel
+    quint64 m_generation = 0;
+    HttpClient m_http; // last: its transfers end before anything else goes
 };
 
 } // namespace vocalith

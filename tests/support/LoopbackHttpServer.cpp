@@ -143,6 +143,11 @@ void LoopbackHttpServer::respond(QTcpSocket* socket, const Request& request) {
     const Response response = m_queue.isEmpty() ? m_responder(request) : m_queue.takeFirst();
     if (response.delivery == Delivery::neverAnswer)
         return;
+    if (response.delivery == Delivery::closeUnanswered) {
+        // Queued: closing at once would drop the connection we are still reading.
+        QMetaObject::invokeMethod(socket, &QTcpSocket::disconnectFromHost, Qt::QueuedConnection);
+        return;
+    }
 
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
                       reasonPhrase(response.status) + "\r\n";
@@ -171,6 +176,7 @@ void LoopbackHttpServer::respond(QTcpSocket* socket, const Request& request) {
         break;
     }
     case Delivery::neverAnswer:
+    case Delivery::closeUnanswered:
         break;
     }
 }

@@ -72,7 +72,9 @@ public:
     void transcribe(const QString& audioFilePath, const CustomProvider& provider,
                     const QString& apiKey, TranscriptionLanguage language,
                     TranscriptionEventHandler onEvent) override;
+    void cancel() override { ++cancels; }
     QList<RecordedJob> jobs;
+    int cancels = 0;
 };
 
 // A transcription controller on a real provider store (settings in a temporary

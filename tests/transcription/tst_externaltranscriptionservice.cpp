@@ -4,6 +4,7 @@
 #include "transcription/ExternalTranscriptionService.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -34,7 +35,7 @@ Job run(ExternalTranscriptionService& service, const QString& path, const Custom
         TranscriptionLanguage language = TranscriptionLanguage::autoDetect,
         const QString& key = u"sk-test"_qs) {
     Job job;
-    service.transcribe(path, provider, key, language, job.handler());
+    service.transcribe(path, provider, key, language, job.queuedHandler());
     if (!QTest::qWaitFor([&] { return job.finished(); }, 20'000))
         qWarning("job did not finish");
     return job;
@@ -106,6 +107,7 @@ private Q_SLOTS:
         const QList<TranscriptionEvent> expectedEvents{
             TranscriptionEvent::progress(0.05, u"Preparing upload to Groq..."_qs),
             TranscriptionEvent::progress(0.2, u"Uploading & transcribing via Groq..."_qs),
+            TranscriptionEvent::progress(0.8, u"Uploading & transcribing via Groq..."_qs),
             TranscriptionEvent::progress(0.9, u"Parsing transcription..."_qs),
             TranscriptionEvent::progress(1.0, u"Complete"_qs),
             TranscriptionEvent::success({{u"Hello"_qs, 0.0, 1.25}, {u"world\n"_qs, 1.25, 2.5}})};
@@ -165,9 +167,9 @@ private Q_SLOTS:
         QTest::addColumn<Server::Response>("response");
         QTest::addColumn<QString>("outcome"); // failure text, or the transcript
         QTest::addColumn<QList<double>>("fractions");
-        const QList<double> rejected{0.05, 0.2};
-        const QList<double> unparsed{0.05, 0.2, 0.9};
-        const QList<double> complete{0.05, 0.2, 0.9, 1.0};
+        const QList<double> rejected{0.05, 0.2, 0.8}; // the whole body went up
+        const QList<double> unparsed{0.05, 0.2, 0.8, 0.9};
+        const QList<double> complete{0.05, 0.2, 0.8, 0.9, 1.0};
 
         QTest::newRow("401")
             << Server::Response{401, R"({"error":{"message":"Invalid API Key"}})"}
@@ -224,23 +226,64 @@ private Q_SLOTS:
         }
     }
 
-    void transportFailures() {
-        const QString file = writeFile(m_dir, u"t.mp3"_qs, audioBytes);
-        {
-            ExternalTranscriptionService service;
-            const ClosedPort closed;
-            const Job job = run(service, file, providerAt(closed.baseUrl() + u"/v1"_qs));
-            QCOMPARE(job.failure(), u"Network error: Connection refused"_qs);
-            QCOMPARE(job.fractions(), (QList<double>{0.05, 0.2}));
+    // One request per action whatever the server does; a cancel ends the job at once
+    // with one failure, and nothing follows it.
+    void transportFailuresAndCancel_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("refused") << u"refused"_qs << u"Network error: Connection refused"_qs << 0;
+        QTest::newRow("idle") << u"idle"_qs << u"Network error: The request timed out."_qs << 1;
+        QTest::newRow("closed unanswered") << u"close"_qs << u"Network error: "_qs << 1;
+        QTest::newRow("cancel mid-upload")
+            << u"cancel upload"_qs << u"Transcription was cancelled."_qs << 0;
+        QTest::newRow("cancel mid-answer")
+            << u"cancel answer"_qs << u"Transcription was cancelled."_qs << 1;
+    }
+    void transportFailuresAndCancel() {
+        QFETCH(QString, situation);
+        QFETCH(QString, failure);
+        QFETCH(int, requests);
+        Server server;
+        server.setKeepBodies(false);
+        server.enqueue({200,
+                        {},
+                        situation == u"close"_qs ? Server::Delivery::closeUnanswered
+                                                 : Server::Delivery::neverAnswer});
+        const ClosedPort closed;
+        QString file = writeFile(m_dir, u"t.mp3"_qs, audioBytes);
+        if (situation == u"cancel upload"_qs) {
+            QFile big(m_dir.filePath(u"big.mp3"_qs));
+            QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(400) << 20));
+            file = big.fileName();
         }
-        {
-            Server server;
-            server.enqueue({200, {}, Server::Delivery::neverAnswer});
-            ExternalTranscriptionService service(nullptr, std::chrono::milliseconds(300));
-            const Job job = run(service, file, providerAt(server.baseUrl()));
-            QCOMPARE(job.failure(), u"Network error: The request timed out."_qs);
-            QCOMPARE(job.fractions(), (QList<double>{0.05, 0.2}));
+        ExternalTranscriptionService service(std::chrono::milliseconds(500));
+        Job job;
+        service.transcribe(
+            file, providerAt(situation == u"refused"_qs ? closed.baseUrl() : server.baseUrl()),
+            u"k"_qs, TranscriptionLanguage::autoDetect, job.queuedHandler());
+        if (situation.startsWith(u"cancel"_qs)) {
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return situation == u"cancel upload"_qs ? job.fractions().last() > 0.2
+                                                            : !server.requests().isEmpty();
+                },
+                10'000));
+            QElapsedTimer timer;
+            timer.start();
+            service.cancel();
+            QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 5'000));
+            QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
         }
+        QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 10'000));
+        QVERIFY2(job.failure().startsWith(failure), qPrintable(job.failure()));
+        QCOMPARE(server.requests().size(), requests);
+        const qsizetype count = job.events.size();
+        QVERIFY(!QTest::qWaitFor([&] { return job.events.size() > count; }, 50));
+        // Upload progress never goes back and stops at 0.8 before the answer.
+        const QList<double> fractions = job.fractions();
+        QVERIFY(std::is_sorted(fractions.cbegin(), fractions.cend()));
+        QVERIFY(fractions.last() <= 0.8);
     }
 
 private:

@@ -4,6 +4,7 @@
 #include "support/TestDoubles.h"
 #include "translation/TranslationService.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -42,7 +43,7 @@ bool waitFor(const Job& job) {
 // Translates "x" into German through the server and waits for the end of the job.
 bool translateX(TranslationService& service, const Server& server, Job& job) {
     service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                               job.handler());
+                               job.queuedHandler());
     return waitFor(job);
 }
 
@@ -59,7 +60,7 @@ private Q_SLOTS:
         Job job;
         service.translatePlainText(u"\nHello, world!\n"_qs, u"Indonesian"_qs,
                                    providerAt(server.baseUrl() + u"/openai/v1/ "_qs), u"sk-x"_qs,
-                                   job.handler());
+                                   job.queuedHandler());
         QVERIFY(waitFor(job));
 
         const Server::Request& request = server.requests().first();
@@ -94,10 +95,10 @@ private Q_SLOTS:
         {
             // While the first batch waits for its answer, nothing else is sent.
             server.enqueue({200, {}, Server::Delivery::neverAnswer});
-            TranslationService service(nullptr, std::chrono::milliseconds(400));
+            TranslationService service(std::chrono::milliseconds(400));
             Job job;
             service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                                 job.handler());
+                                 job.queuedHandler());
             QVERIFY(waitFor(job));
             QCOMPARE(server.requests().size(), 1);
         }
@@ -106,7 +107,7 @@ private Q_SLOTS:
         TranslationService service;
         Job job;
         service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                             job.handler());
+                             job.queuedHandler());
         QVERIFY(waitFor(job));
 
         const QList<Server::Request> requests = server.requests().mid(before);
@@ -139,7 +140,7 @@ private Q_SLOTS:
         TranslationService service;
         Job job;
         service.translateSRT(srtOf(16), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                             job.handler());
+                             job.queuedHandler());
         QVERIFY(waitFor(job));
         QCOMPARE(text(job), u"1\nEINS\n\n16\nSECHZEHN"_qs);
 
@@ -157,7 +158,7 @@ private Q_SLOTS:
         TranslationService service;
         Job job;
         service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                             job.handler());
+                             job.queuedHandler());
         QVERIFY(waitFor(job));
         QSignalSpy more(&server, &Server::requestReceived);
         QVERIFY(!more.wait(100)); // no third batch
@@ -186,17 +187,42 @@ private Q_SLOTS:
                                  << u"Network error: "_qs;
         QTest::newRow("hang") << Server::Response(200, {}, Server::Delivery::neverAnswer)
                               << u"Network error: The request timed out."_qs;
+        QTest::newRow("closed unanswered")
+            << Server::Response(200, {}, Server::Delivery::closeUnanswered)
+            << u"Network error: "_qs;
     }
     void exchangeFailures() {
         QFETCH(Server::Response, response);
         QFETCH(QString, description);
         Server server;
         server.enqueue(response);
-        TranslationService service(nullptr, std::chrono::milliseconds(300));
+        TranslationService service(std::chrono::milliseconds(300));
         Job job;
         QVERIFY(translateX(service, server, job));
         QVERIFY2(job.failure().startsWith(description), qPrintable(job.failure()));
         QCOMPARE(job.events.size(), 2);
+        QCOMPARE(server.requests().size(), 1); // never sent again
+    }
+
+    // A cancel during a batch, or between two, ends the job with one failure.
+    void cancelStopsTheBatches() {
+        Server server;
+        server.enqueue({200, chatAnswer(u"one"_qs)});
+        server.enqueue({200, {}, Server::Delivery::neverAnswer});
+        TranslationService service;
+        Job job;
+        service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                             job.queuedHandler());
+        QVERIFY(QTest::qWaitFor([&] { return server.requests().size() == 2; }, 10'000));
+        QElapsedTimer timer;
+        timer.start();
+        service.cancel();
+        QVERIFY(waitFor(job));
+        QVERIFY(timer.elapsed() < 100);
+        QCOMPARE(job.failure(), u"Translation was cancelled."_qs);
+        QSignalSpy more(&server, &Server::requestReceived);
+        QVERIFY(!more.wait(100));
+        QCOMPARE(job.finalEvents(), 1);
     }
 
     void status299IsSuccess() {
@@ -230,7 +256,7 @@ private Q_SLOTS:
         Job refused;
         const ClosedPort closed;
         service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(closed.baseUrl()), u"k"_qs,
-                                   refused.handler());
+                                   refused.queuedHandler());
         QVERIFY(waitFor(refused));
         QCOMPARE(refused.failure(), u"Network error: Connection refused"_qs);
         QVERIFY(server.requests().isEmpty());
@@ -242,7 +268,7 @@ private Q_SLOTS:
         auto service = std::make_unique<TranslationService>();
         Job job;
         service->translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                              job.handler());
+                              job.queuedHandler());
         service.reset(); // the first request is already on its way
         QVERIFY(!QTest::qWaitFor([&] { return job.events.size() > 2; }, 300));
         QCOMPARE(job.events.size(), 2);
