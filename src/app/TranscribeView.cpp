@@ -52,7 +52,8 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     , m_progress(new ProgressLine(this))
     , m_result(new QWidget(this))
     , m_text(new QPlainTextEdit(this)) {
-    acceptFileDrops(this, {QStringLiteral("mp3")}, [this](const QUrl& url) { m_vm.loadFile(url); });
+    acceptFileDrops(this, TranscriptionViewModel::mediaExtensions(),
+                    [this](const QUrl& url) { m_vm.loadFile(url); });
     QVBoxLayout* layout = scrollingPage(this);
 
     // Engine and language rows.

@@ -1,21 +1,25 @@
 #include "ExternalTranscriptionService.h"
 
+#include "core/SerialQueue.h"
+#include "core/TextTrimming.h"
 #include "core/UuidText.h"
 #include "providers/ProviderHttp.h"
 #include "transcription/ExternalError.h"
+#include "transcription/TranscriptionError.h"
+#include "transcription/TranscriptionService.h"
 #include "transcription/VerboseResponse.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 
 namespace vocalith {
 
 namespace {
 
 constexpr QByteArrayView crlf("\r\n");
-
-void reportFailure(const TranscriptionEventHandler& onEvent, const ExternalError& error) {
-    onEvent(TranscriptionEvent::failure(error.toEngineError()));
-}
+// The context handed to the next part: about the last 200 characters said.
+constexpr qsizetype promptLength = 200;
 
 // A quote or line break in a file name would end the header early or start a new
 // one; they are percent-encoded the way browsers encode form data.
@@ -33,36 +37,99 @@ void appendField(QByteArray& body, const QByteArray& boundary, QByteArrayView na
     body.append(value.toUtf8()).append(crlf);
 }
 
-// Upload progress between 0.2 and 0.8, one event per whole percent.
-class UploadProgress {
-public:
-    UploadProgress(TranscriptionEventHandler onEvent, QString status)
-        : m_onEvent(std::move(onEvent))
-        , m_status(std::move(status)) {}
-
-    void operator()(qint64 sent, qint64 total) {
-        if (total <= 0)
-            return;
-        const int percent = int(20 + 60 * sent / total);
-        if (percent <= m_percent)
-            return;
-        m_percent = percent;
-        m_onEvent(TranscriptionEvent::progress(percent / 100.0, m_status));
-    }
-
-private:
-    TranscriptionEventHandler m_onEvent;
-    QString m_status;
-    int m_percent = 20;
-};
+QString lastWords(const QString& text) {
+    if (text.size() <= promptLength)
+        return text;
+    const QString tail = text.right(promptLength);
+    const qsizetype space = tail.indexOf(QLatin1Char(' '));
+    return space >= 0 ? tail.mid(space + 1) : tail;
+}
 
 } // namespace
 
-ExternalTranscriptionService::ExternalTranscriptionService(std::chrono::milliseconds timeout)
-    : m_timeout(timeout) {
+// One transcription: its parts, where it stands, and what was heard so far. Removes
+// the parts it made when the job ends, however it ends.
+struct ExternalTranscriptionService::Job {
+    QUrl url;
+    QString apiKey;
+    CustomProvider provider;
+    std::optional<QString> language;
+    TranscriptionEventHandler onEvent;
+    quint64 generation = 0;
+    QList<UploadPreparation::Part> parts;
+    QList<bool> halves; // a part already cut in two after a 413 is not cut again
+    qsizetype index = 0;
+    qint64 totalBytes = 0;
+    qint64 doneBytes = 0;
+    int percent = 20;
+    QList<TranscriptSegment> segments;
+    QString text;
+
+    ~Job() { removeParts(); }
+    // Before the final event, so whoever sees it finds nothing left behind.
+    void removeParts() const {
+        for (const UploadPreparation::Part& part : parts) {
+            if (part.temporary)
+                QFile::remove(part.path);
+        }
+    }
+    void fail(const ExternalError& error) const {
+        removeParts();
+        const QString prefix = parts.size() > 1
+                                   ? QStringLiteral("Part ") + QString::number(index + 1) +
+                                         QStringLiteral(" of ") + QString::number(parts.size()) +
+                                         QStringLiteral(": ")
+                                   : QString();
+        onEvent(TranscriptionEvent::failure({QStringLiteral("ExternalError"), int(error.kind()),
+                                             error.kind() == ExternalError::Case::cancelled
+                                                 ? error.errorDescription()
+                                                 : prefix + error.errorDescription()}));
+    }
+    QString status() const {
+        if (parts.size() == 1)
+            return QStringLiteral("Uploading & transcribing via ") + provider.name +
+                   QStringLiteral("...");
+        return QStringLiteral("Uploading part ") + QString::number(index + 1) +
+               QStringLiteral(" of ") + QString::number(parts.size()) + QStringLiteral(" via ") +
+               provider.name + QStringLiteral("...");
+    }
+    // Between 0.2 and 0.8 with the bytes sent; one event per whole percent.
+    void uploaded(qint64 bytes) {
+        if (totalBytes <= 0)
+            return;
+        const int now = int(20 + 60 * std::min(doneBytes + bytes, totalBytes) / totalBytes);
+        if (now <= percent)
+            return;
+        percent = now;
+        onEvent(TranscriptionEvent::progress(percent / 100.0, status()));
+    }
+};
+
+QString ExternalTranscriptionService::uploadLimitKey() {
+    return QStringLiteral("com.vocalith.uploadLimitBytes");
+}
+
+ExternalTranscriptionService::ExternalTranscriptionService(std::chrono::milliseconds timeout,
+                                                           std::optional<qint64> uploadLimit,
+                                                           const QString& workDirectory)
+    : m_timeout(timeout)
+    , m_uploadLimit(uploadLimit
+                        ? *uploadLimit
+                        : QSettings().value(uploadLimitKey(), defaultUploadLimit).toLongLong())
+    , m_workDirectory(workDirectory.isEmpty() ? TranscriptionService::defaultWorkDirectory()
+                                              : workDirectory)
+    , m_queue(SerialQueue::create(QStringLiteral("com.vocalith.upload"))) {
+}
+
+ExternalTranscriptionService::~ExternalTranscriptionService() {
+    // Preparation may still post a transfer: it ends first, while the client lives.
+    m_stopping = true;
+    m_queue->close();
 }
 
 void ExternalTranscriptionService::cancel() {
+    const std::lock_guard lock(m_cancelMutex);
+    ++m_generation;
     m_http.cancelAll();
 }
 
@@ -72,82 +139,144 @@ void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
                                               TranscriptionEventHandler onEvent) {
     onEvent(TranscriptionEvent::progress(0.05, QStringLiteral("Preparing upload to ") +
                                                    provider.name + QStringLiteral("...")));
-
+    auto job = std::make_shared<Job>();
+    job->provider = provider;
+    job->onEvent = std::move(onEvent);
     const std::optional<QUrl> url =
         ProviderHttp::endpoint(provider.baseURL, QStringLiteral("/audio/transcriptions"));
     if (!url)
-        return reportFailure(onEvent, ExternalError::invalidURL());
+        return job->fail(ExternalError::invalidURL());
     if (!ProviderHttp::isUsableApiKey(apiKey))
-        return reportFailure(onEvent, ExternalError::unusableApiKey());
-
+        return job->fail(ExternalError::unusableApiKey());
     const QFileInfo file(audioFilePath);
     if (!file.isFile() || !file.isReadable())
-        return reportFailure(onEvent, ExternalError::cannotReadFile());
+        return job->fail(ExternalError::cannotReadFile());
 
-    const QByteArray boundary = "Boundary-" + uuidText().toLatin1();
-    HttpRequest request;
-    request.url = *url;
-    request.headers = {{"Authorization", "Bearer " + apiKey.toUtf8()},
-                       {"Content-Type", "multipart/form-data; boundary=" + boundary}};
-    request.body = {BodyPart::data(multipartHead(boundary, provider.model, languageCode(language),
-                                                 file.fileName())),
-                    BodyPart::file(audioFilePath), BodyPart::data(multipartTail(boundary))};
-    request.idleTimeout = m_timeout;
-
-    const QString status =
-        QStringLiteral("Uploading & transcribing via ") + provider.name + QStringLiteral("...");
-    onEvent(TranscriptionEvent::progress(0.2, status));
-    m_http.post(request, UploadProgress(onEvent, status),
-                [onEvent](const HttpAnswer& answer) { handleAnswer(answer, onEvent); });
+    job->url = *url;
+    job->apiKey = apiKey;
+    job->language = languageCode(language);
+    {
+        const std::lock_guard lock(m_cancelMutex);
+        job->generation = m_generation;
+    }
+    // Cutting a long recording takes a while: never on the caller's thread.
+    m_queue->post([this, job, audioFilePath] {
+        QString error;
+        std::optional<QList<UploadPreparation::Part>> parts = UploadPreparation::prepare(
+            audioFilePath, m_workDirectory, m_uploadLimit, error, &m_stopping);
+        if (!parts)
+            return job->onEvent(TranscriptionEvent::failure(
+                TranscriptionError::conversionFailed(error).toEngineError()));
+        job->parts = std::move(*parts);
+        job->halves = QList<bool>(job->parts.size(), false);
+        for (const UploadPreparation::Part& part : job->parts)
+            job->totalBytes += QFileInfo(part.path).size();
+        sendPart(job);
+    });
 }
 
-QByteArray ExternalTranscriptionService::multipartHead(const QByteArray& boundary,
-                                                       const QString& model,
-                                                       const std::optional<QString>& languageCode,
-                                                       const QString& fileName) {
+void ExternalTranscriptionService::sendPart(const std::shared_ptr<Job>& job) {
+    // Checked and sent under the lock, so a cancel between two parts stops the job.
+    const std::lock_guard lock(m_cancelMutex);
+    if (job->generation != m_generation)
+        return job->fail(ExternalError::cancelled());
+    const UploadPreparation::Part& part = job->parts[job->index];
+    const QByteArray boundary = "Boundary-" + uuidText().toLatin1();
+    HttpRequest request;
+    request.url = job->url;
+    request.headers = {{"Authorization", "Bearer " + job->apiKey.toUtf8()},
+                       {"Content-Type", "multipart/form-data; boundary=" + boundary}};
+    request.body = {BodyPart::data(multipartHead(
+                        boundary, job->provider.model, job->language, lastWords(job->text),
+                        QFileInfo(part.path).fileName(), part.contentType)),
+                    BodyPart::file(part.path), BodyPart::data(multipartTail(boundary))};
+    request.idleTimeout = m_timeout;
+    job->onEvent(TranscriptionEvent::progress(job->percent / 100.0, job->status()));
+    const qint64 partBytes = QFileInfo(part.path).size();
+    m_http.post(
+        request,
+        [job, partBytes](qint64 sent, qint64 total) {
+            job->uploaded(total > 0 ? sent * partBytes / total : 0);
+        },
+        [this, job](const HttpAnswer& answer) { handleAnswer(job, answer); });
+}
+
+void ExternalTranscriptionService::handleAnswer(const std::shared_ptr<Job>& job,
+                                                const HttpAnswer& answer) {
+    if (answer.cancelled)
+        return job->fail(ExternalError::cancelled());
+    if (answer.bodyUnreadable)
+        return job->fail(ExternalError::cannotReadFile());
+    if (answer.transportError)
+        return job->fail(ExternalError::network(*answer.transportError));
+    // Refused as too large although under the limit: that body was not processed, so
+    // it is sent once more, cut in two.
+    constexpr int tooLarge = 413;
+    UploadPreparation::Part& part = job->parts[job->index];
+    if (answer.status == tooLarge && !job->halves[job->index]) {
+        QString error;
+        if (const auto halves = UploadPreparation::halve(part, m_workDirectory, error)) {
+            if (part.temporary)
+                QFile::remove(part.path);
+            job->parts.replace(job->index, halves->at(0));
+            job->parts.insert(job->index + 1, halves->at(1));
+            job->halves.replace(job->index, true);
+            job->halves.insert(job->index + 1, true);
+            return sendPart(job);
+        }
+    }
+    if (!answer.isSuccessStatus())
+        return job->fail(
+            ExternalError::apiError(answer.status, ProviderHttp::bodyText(answer.body)));
+
+    const bool single = job->parts.size() == 1;
+    if (single)
+        job->onEvent(TranscriptionEvent::progress(0.9, QStringLiteral("Parsing transcription...")));
+    QString decodeError;
+    const std::optional<VerboseResponse> response =
+        VerboseResponse::decode(answer.body, decodeError);
+    if (!response)
+        return job->fail(ExternalError::parseError(decodeError));
+    // A part with nothing said in it is skipped, as silent chunks are on the device.
+    for (TranscriptSegment segment : response->transcriptSegments()) {
+        segment.startTime += part.start;
+        segment.endTime += part.start;
+        job->segments.append(segment);
+        job->text += (job->text.isEmpty() ? QString() : QStringLiteral(" ")) + segment.text;
+    }
+    job->doneBytes += QFileInfo(part.path).size();
+    if (++job->index < job->parts.size())
+        return sendPart(job);
+    job->index = job->parts.size() - 1;
+    if (job->segments.isEmpty())
+        return job->fail(ExternalError::noSegments());
+    job->removeParts();
+    job->onEvent(TranscriptionEvent::progress(1.0, QStringLiteral("Complete")));
+    job->onEvent(TranscriptionEvent::success(job->segments));
+}
+
+QByteArray ExternalTranscriptionService::multipartHead(
+    const QByteArray& boundary, const QString& model, const std::optional<QString>& languageCode,
+    const QString& prompt, const QString& fileName, const QByteArray& contentType) {
     QByteArray head;
     appendField(head, boundary, "model", model);
     appendField(head, boundary, "response_format", QStringLiteral("verbose_json"));
     if (languageCode)
         appendField(head, boundary, "language", *languageCode);
+    if (!prompt.isEmpty())
+        appendField(head, boundary, "prompt", prompt);
 
     head.append("--").append(boundary).append(crlf);
     head.append("Content-Disposition: form-data; name=\"file\"; filename=\"")
         .append(headerSafeFileName(fileName))
         .append("\"")
         .append(crlf);
-    head.append("Content-Type: audio/mpeg").append(crlf).append(crlf);
+    head.append("Content-Type: ").append(contentType).append(crlf).append(crlf);
     return head;
 }
 
 QByteArray ExternalTranscriptionService::multipartTail(const QByteArray& boundary) {
     return crlf.toByteArray() + "--" + boundary + "--" + crlf.toByteArray();
-}
-
-void ExternalTranscriptionService::handleAnswer(const HttpAnswer& answer,
-                                                const TranscriptionEventHandler& onEvent) {
-    if (answer.cancelled)
-        return reportFailure(onEvent, ExternalError::cancelled());
-    if (answer.bodyUnreadable)
-        return reportFailure(onEvent, ExternalError::cannotReadFile());
-    if (answer.transportError)
-        return reportFailure(onEvent, ExternalError::network(*answer.transportError));
-    if (!answer.isSuccessStatus())
-        return reportFailure(
-            onEvent, ExternalError::apiError(answer.status, ProviderHttp::bodyText(answer.body)));
-
-    onEvent(TranscriptionEvent::progress(0.9, QStringLiteral("Parsing transcription...")));
-    QString decodeError;
-    const std::optional<VerboseResponse> response =
-        VerboseResponse::decode(answer.body, decodeError);
-    if (!response)
-        return reportFailure(onEvent, ExternalError::parseError(decodeError));
-
-    const QList<TranscriptSegment> segments = response->transcriptSegments();
-    if (segments.isEmpty())
-        return reportFailure(onEvent, ExternalError::noSegments());
-    onEvent(TranscriptionEvent::progress(1.0, QStringLiteral("Complete")));
-    onEvent(TranscriptionEvent::success(segments));
 }
 
 } // namespace vocalith

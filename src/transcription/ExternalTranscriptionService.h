@@ -2,22 +2,37 @@
 
 #include "network/HttpClient.h"
 #include "transcription/ProviderEngine.h"
+#include "transcription/UploadPreparation.h"
 
 #include <QByteArray>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
+#include <mutex>
 
 namespace vocalith {
 
-// Transcription by provider: the file is streamed from disk as one multipart POST to
-// "/audio/transcriptions" and the "verbose_json" answer becomes the segments. Events
-// after the first ones come from the transfer's thread.
+class SerialQueue;
+
+// Transcription by provider: the recording, or its audio cut into parts that fit the
+// upload limit, is streamed from disk as multipart POSTs to "/audio/transcriptions",
+// one after another, each with the text so far as its prompt; the "verbose_json"
+// answers become the segments. Events after the first ones come from other threads.
 class ExternalTranscriptionService final : public ProviderEngine {
 public:
     // No byte moved for this long ends the upload.
     static constexpr std::chrono::milliseconds defaultTimeout{300'000};
+    // What OpenAI and Groq's free tier take; a preference under uploadLimitKey().
+    static constexpr qint64 defaultUploadLimit = 25'000'000;
+    static QString uploadLimitKey();
 
-    explicit ExternalTranscriptionService(std::chrono::milliseconds timeout = defaultTimeout);
+    // Without a limit the preference is read; parts are cut in workDirectory
+    // (default: the on-device engine's cache folder).
+    explicit ExternalTranscriptionService(std::chrono::milliseconds timeout = defaultTimeout,
+                                          std::optional<qint64> uploadLimit = {},
+                                          const QString& workDirectory = {});
+    ~ExternalTranscriptionService() override;
 
     void transcribe(const QString& audioFilePath, const CustomProvider& provider,
                     const QString& apiKey, TranscriptionLanguage language,
@@ -27,13 +42,22 @@ public:
     // The multipart body is head, the file's bytes, tail.
     static QByteArray multipartHead(const QByteArray& boundary, const QString& model,
                                     const std::optional<QString>& languageCode,
-                                    const QString& fileName);
+                                    const QString& prompt, const QString& fileName,
+                                    const QByteArray& contentType);
     static QByteArray multipartTail(const QByteArray& boundary);
 
 private:
-    static void handleAnswer(const HttpAnswer& answer, const TranscriptionEventHandler& onEvent);
+    struct Job;
+    void sendPart(const std::shared_ptr<Job>& job);
+    void handleAnswer(const std::shared_ptr<Job>& job, const HttpAnswer& answer);
 
     std::chrono::milliseconds m_timeout;
+    qint64 m_uploadLimit;
+    QString m_workDirectory;
+    std::atomic<bool> m_stopping{false};
+    std::shared_ptr<SerialQueue> m_queue;
+    std::mutex m_cancelMutex; // a part is never sent past a cancel
+    quint64 m_generation = 0;
     HttpClient m_http; // last: its transfers end before anything else goes
 };
 

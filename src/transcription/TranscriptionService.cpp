@@ -194,8 +194,9 @@ void TranscriptionService::removeLeftovers() {
         other.unlock();
     }
     static const QRegularExpression workFile(QStringLiteral(
-        "^(chunk_\\d+_)?[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.wav$"));
-    for (const QString& name : directory.entryList({QStringLiteral("*.wav")}, QDir::Files)) {
+        "^((chunk|part)_\\d+_)?[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\."
+        "(wav|mp3|m4a|ogg|flac)$"));
+    for (const QString& name : directory.entryList(QDir::Files)) {
         if (workFile.match(name).hasMatch())
             directory.remove(name);
     }

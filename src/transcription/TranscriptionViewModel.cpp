@@ -128,9 +128,19 @@ void TranscriptionViewModel::deleteProvider(const CustomProvider& provider) {
         setSelectedEngine(TranscriptionEngine::onDevice());
 }
 
+const QStringList& TranscriptionViewModel::mediaExtensions() {
+    static const QStringList extensions =
+        QStringLiteral("mp3 m4a aac wav flac ogg oga opus webm mp4 m4v mov mkv avi mpeg mpga wma")
+            .split(QLatin1Char(' '));
+    return extensions;
+}
+
 void TranscriptionViewModel::openFilePanel() {
+    const QString patterns = QStringLiteral("*.") + mediaExtensions().join(QStringLiteral(" *."));
     const std::optional<QUrl> url = m_dialogs.chooseFileToOpen(
-        QStringLiteral("Select an MP3 file to transcribe"), {QStringLiteral("MP3 Audio (*.mp3)")});
+        QStringLiteral("Select an MP3 file to transcribe"),
+        {QStringLiteral("Audio and video files (") + patterns + QLatin1Char(')'),
+         QStringLiteral("MP3 Audio (*.mp3)")});
     if (url && !url->isEmpty())
         loadFile(*url);
 }

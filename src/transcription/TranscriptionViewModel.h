@@ -56,6 +56,10 @@ public:
     };
 
     explicit TranscriptionViewModel(Services services, QObject* parent = nullptr);
+
+    // The media people transcribe that FFmpeg reads: what the open dialog lists and
+    // drops take.
+    static const QStringList& mediaExtensions();
     ~TranscriptionViewModel() override;
 
     QUrl audioFileURL() const { return m_audioFileURL; }

@@ -203,15 +203,17 @@ private Q_SLOTS:
 
     void dropsAndMenu() {
         Fixture f;
-        const QUrl wav = f.makeFile(u"talk.wav"_qs);
+        const QUrl text = f.makeFile(u"notes.txt"_qs);
         QDir(f.dir.path()).mkdir(u"folder.mp3"_qs);
-        dropFiles(f.tab(), {wav});
+        dropFiles(f.tab(), {text});
         dropFiles(f.tab(), {QUrl::fromLocalFile(f.dir.filePath(u"folder.mp3"_qs))});
-        dropFiles(f.tab(), {wav, f.makeFile(u"second.mp3"_qs)});
+        dropFiles(f.tab(), {text, f.makeFile(u"second.mp3"_qs)});
         QVERIFY(f.vm->audioFileURL().isEmpty());
-        const QUrl talk = f.makeFile(u"Talk.MP3"_qs);
-        dropFiles(f.tab(), {talk, f.makeFile(u"other.mp3"_qs)});
-        QCOMPARE(f.vm->audioFileURL(), talk);
+        for (const QString& name : {u"Talk.MP3"_qs, u"clip.mkv"_qs, u"memo.WAV"_qs}) {
+            const QUrl media = f.makeFile(name);
+            dropFiles(f.tab(), {media, f.makeFile(u"other.mp3"_qs)});
+            QCOMPARE(f.vm->audioFileURL(), media);
+        }
 
         // Ctrl+O opens from either tab.
         QCOMPARE(f.window->minimumSize(), QSize(600, 500));

@@ -1,12 +1,15 @@
 #include "providers/ProviderHttp.h"
+#include "support/AudioFixtures.h"
 #include "support/EventLog.h"
 #include "support/LoopbackHttpServer.h"
 #include "transcription/ExternalTranscriptionService.h"
 
 #include <QDir>
+
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <cmath>
 
 using namespace vocalith;
 using namespace vocalith::test;
@@ -14,7 +17,8 @@ using Server = LoopbackHttpServer;
 
 namespace {
 
-const QByteArray audioBytes = QByteArray("ID3\x03\x00", 5) + QByteArray(3000, '\xfb') + "\r\n--";
+// A real second of MP3, made by ffmpeg when the test starts.
+QByteArray audioBytes;
 
 using Job = EventLog<TranscriptionEvent>;
 
@@ -54,6 +58,15 @@ class TestExternalTranscriptionService : public QObject {
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
+    void initTestCase() {
+        const QString mp3 = m_dir.filePath(u"tone.mp3"_qs);
+        QVERIFY(AudioFixtures::ffmpeg(
+            {u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"sine=duration=1"_qs, u"-ac"_qs, u"1"_qs, mp3}));
+        QFile file(mp3);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        audioBytes = file.readAll();
+    }
+
     void requestIsByteExact_data() {
         QTest::addColumn<TranscriptionLanguage>("language");
         QTest::addColumn<QByteArray>("languageField");
@@ -253,11 +266,11 @@ private Q_SLOTS:
         const ClosedPort closed;
         QString file = writeFile(m_dir, u"t.mp3"_qs, audioBytes);
         if (situation == u"cancel upload"_qs) {
-            QFile big(m_dir.filePath(u"big.mp3"_qs));
-            QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(400) << 20));
-            file = big.fileName();
+            // 200 MB of silence take a while to send.
+            file = m_dir.filePath(u"big.wav"_qs);
+            QVERIFY(AudioFixtures::writeWave(file, 16000, 100'000'000));
         }
-        ExternalTranscriptionService service(std::chrono::milliseconds(500));
+        ExternalTranscriptionService service(std::chrono::milliseconds(500), qint64(1) << 30);
         Job job;
         service.transcribe(
             file, providerAt(situation == u"refused"_qs ? closed.baseUrl() : server.baseUrl()),
@@ -284,6 +297,119 @@ private Q_SLOTS:
         const QList<double> fractions = job.fractions();
         QVERIFY(std::is_sorted(fractions.cbegin(), fractions.cend()));
         QVERIFY(fractions.last() <= 0.8);
+    }
+
+    // Any media: sent as it is, its audio copied out of the container, or a clear
+    // failure before anything is sent.
+    void anyMedia_data() {
+        QTest::addColumn<QString>("ffmpegArguments");
+        QTest::addColumn<QString>("outcome"); // the part's content type, or the failure
+        QTest::addColumn<QByteArray>("magic");
+        QTest::newRow("opus in webm, sent as it is")
+            << u"-f lavfi -i sine=duration=2 -c:a libopus x.webm"_qs << u"audio/webm"_qs
+            << QByteArray("\x1a\x45\xdf\xa3");
+        QTest::newRow("opus in mkv, copied into ogg")
+            << u"-f lavfi -i sine=duration=2 -c:a libopus x.mkv"_qs << u"audio/ogg"_qs
+            << QByteArray("OggS");
+        QTest::newRow("aac in mov, copied into m4a")
+            << u"-f lavfi -i sine=duration=2 -c:a aac x.mov"_qs << u"audio/mp4"_qs
+            << QByteArray("ftyp");
+        QTest::newRow("pcm in avi, decoded to wav")
+            << u"-f lavfi -i sine=duration=2 -c:a pcm_u8 x.avi"_qs << u"audio/wav"_qs
+            << QByteArray("RIFF");
+        QTest::newRow("video without audio")
+            << u"-f lavfi -i testsrc=size=32x32:rate=5 -t 1 x.mkv"_qs
+            << u"Failed to convert audio: No audio track found in the selected file."_qs
+            << QByteArray();
+        QTest::newRow("not media")
+            << u""_qs << u"Failed to convert audio: The selected file is not a valid audio file."_qs
+            << QByteArray();
+    }
+    void anyMedia() {
+        QFETCH(QString, ffmpegArguments);
+        QFETCH(QString, outcome);
+        QFETCH(QByteArray, magic);
+        QTemporaryDir dir;
+        QStringList arguments = ffmpegArguments.split(u' ', Qt::SkipEmptyParts);
+        QString path = dir.filePath(u"notes.mkv"_qs);
+        if (arguments.isEmpty())
+            writeFile(dir, u"notes.mkv"_qs, "not media at all");
+        else
+            QVERIFY(AudioFixtures::ffmpeg(arguments.replaceInStrings(
+                u"x."_qs, (path = dir.filePath(arguments.last())).chopped(arguments.last().size()) +
+                              u"x."_qs)));
+        Server server;
+        server.enqueue({200, R"({"text":"ok"})"});
+        ExternalTranscriptionService service(ExternalTranscriptionService::defaultTimeout,
+                                             ExternalTranscriptionService::defaultUploadLimit,
+                                             dir.path());
+        const Job job = run(service, path, providerAt(server.baseUrl()));
+        QCOMPARE(job.finalEvents(), 1);
+        if (magic.isEmpty()) {
+            QCOMPARE(job.failure(), outcome);
+            QVERIFY(server.requests().isEmpty());
+        } else {
+            QVERIFY2(job.success(), qPrintable(job.failure()));
+            const QByteArray body = server.requests().first().body;
+            const QByteArray head = "Content-Type: " + outcome.toUtf8() + "\r\n\r\n";
+            QVERIFY(body.mid(body.indexOf(head) + head.size(), 8).contains(magic));
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1); // nothing made is left
+    }
+
+    // A long recording over the limit goes up in parts cut in its silences; times are
+    // absolute, each part carries the text before it, and a 413 is answered once by
+    // cutting that part in two.
+    void longRecordingInParts_data() {
+        QTest::addColumn<bool>("refuseFirst");
+        QTest::newRow("parts") << false;
+        QTest::newRow("first part refused as too large") << true;
+    }
+    void longRecordingInParts() {
+        QFETCH(bool, refuseFirst);
+        QTemporaryDir dir;
+        // 120 s: 8 s of tone, then 2 s of silence, over and over; about 1.9 MB.
+        const QString path = dir.filePath(u"talk.mp3"_qs);
+        QVERIFY(AudioFixtures::ffmpeg(
+            {u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"sine=frequency=300:duration=120"_qs, u"-af"_qs,
+             u"volume='if(lt(mod(t,10),8),1,0)':eval=frame"_qs, u"-b:a"_qs, u"128k"_qs, path}));
+        Server server;
+        server.setResponder([&](const Server::Request&) {
+            const qsizetype n = server.requests().size();
+            if (refuseFirst && n == 1)
+                return Server::Response(413, "too large");
+            return Server::Response(200, R"({"segments":[{"start":0.5,"end":1,"text":"part)" +
+                                             QByteArray::number(n) + R"("}]})");
+        });
+        ExternalTranscriptionService service(ExternalTranscriptionService::defaultTimeout,
+                                             1'500'000, dir.path());
+        const Job job = run(service, path, providerAt(server.baseUrl()));
+        QVERIFY2(job.success(), qPrintable(job.failure()));
+        const QList<TranscriptSegment> segments = job.success()->segments;
+        QCOMPARE(server.requests().size(), segments.size() + (refuseFirst ? 1 : 0));
+        QVERIFY(segments.size() >= 4);
+        QCOMPARE(segments.first().startTime, 0.5);
+        for (qsizetype i = 1; i < segments.size(); ++i) {
+            const double cut = segments[i].startTime - 0.5;
+            QVERIFY2(std::fmod(cut, 10.0) >= 7.9, qPrintable(QString::number(cut)));
+            QVERIFY(cut > segments[i - 1].startTime);
+        }
+        const QList<Server::Request>& requests = server.requests();
+        for (qsizetype i = 1; i < requests.size(); ++i) {
+            QVERIFY(requests[i].body.size() < 1'500'000 - 900'000);
+            const bool prompted = requests[i].body.contains(QByteArray(
+                "name=\"prompt\"\r\n\r\npart" + QByteArray::number(refuseFirst ? 2 : 1)));
+            QVERIFY(prompted || (refuseFirst && i == 1));
+        }
+        const QStringList statuses = [&] {
+            QStringList list;
+            for (const auto& [fraction, message] : job.progress())
+                list.append(message);
+            return list;
+        }();
+        QVERIFY(statuses.contains(u"Uploading part 2 of "_qs + QString::number(segments.size()) +
+                                  u" via Groq..."_qs));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"talk.mp3"_qs});
     }
 
 private:

@@ -339,7 +339,8 @@ private Q_SLOTS:
     void leftoversOfDeadProcessesAreRemoved() {
         QTemporaryDir work;
         const QStringList leftovers{u"0F8FAD5B-D9CB-469F-A165-70867728950E.wav"_qs,
-                                    u"chunk_12_1F8FAD5B-D9CB-469F-A165-70867728950E.wav"_qs};
+                                    u"chunk_12_1F8FAD5B-D9CB-469F-A165-70867728950E.wav"_qs,
+                                    u"part_3_2F8FAD5B-D9CB-469F-A165-70867728950E.m4a"_qs};
         const QStringList others{u"keep.wav"_qs, u"chunk_1_lower.wav"_qs, u"notes.txt"_qs};
         for (const QString& name : leftovers + others) {
             QFile file(work.filePath(name));

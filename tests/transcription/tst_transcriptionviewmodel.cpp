@@ -37,7 +37,10 @@ private Q_SLOTS:
         QCOMPARE(vm.audioFileURL(), file);
         QCOMPARE(vm.fileSize(), 1234);
         QCOMPARE(f.dialogs.openMessages.last(), u"Select an MP3 file to transcribe"_qs);
-        QCOMPARE(f.dialogs.openFilters.last(), QStringList{u"MP3 Audio (*.mp3)"_qs});
+        QCOMPARE(f.dialogs.openFilters.last().size(), 2);
+        QVERIFY(f.dialogs.openFilters.last().first().startsWith(
+            u"Audio and video files (*.mp3 *.m4a *.aac *.wav"_qs));
+        QCOMPARE(f.dialogs.openFilters.last().last(), u"MP3 Audio (*.mp3)"_qs);
         // A file that cannot be read shows size 0 and no error.
         vm.loadFile(QUrl::fromLocalFile(f.dir.filePath(u"gone.mp3"_qs)));
         QCOMPARE(vm.fileSize(), 0);
