@@ -204,6 +204,24 @@ private Q_SLOTS:
         QCOMPARE(server.requests().size(), 1); // never sent again
     }
 
+    // Proxies come from the environment, as for other command-line tools.
+    void proxiesFromTheEnvironment() {
+        Server proxy;
+        proxy.enqueue({200, chatAnswer(u"via proxy"_qs)});
+        qputenv("http_proxy", proxy.baseUrl().toUtf8());
+        TranslationService service;
+        Job job;
+        service.translatePlainText(u"x"_qs, u"German"_qs,
+                                   providerAt(u"http://provider.invalid/v1"_qs), u"k"_qs,
+                                   job.queuedHandler());
+        const bool finished = waitFor(job);
+        qunsetenv("http_proxy");
+        QVERIFY(finished);
+        QCOMPARE(text(job), u"via proxy"_qs);
+        QCOMPARE(proxy.requests().first().target,
+                 QByteArray("http://provider.invalid/v1/chat/completions"));
+    }
+
     // A cancel during a batch, or between two, ends the job with one failure.
     void cancelStopsTheBatches() {
         Server server;
