@@ -361,12 +361,16 @@ private Q_SLOTS:
     // absolute, each part carries the text before it, and a 413 is answered once by
     // cutting that part in two.
     void longRecordingInParts_data() {
-        QTest::addColumn<bool>("refuseFirst");
-        QTest::newRow("parts") << false;
-        QTest::newRow("first part refused as too large") << true;
+        QTest::addColumn<int>("refused"); // the request answered 413
+        QTest::addColumn<int>("failing"); // the request answered 500
+        QTest::newRow("parts") << 0 << 0;
+        QTest::newRow("first part refused as too large") << 1 << 0;
+        QTest::newRow("second part fails") << 0 << 2;
     }
     void longRecordingInParts() {
-        QFETCH(bool, refuseFirst);
+        QFETCH(int, refused);
+        QFETCH(int, failing);
+        const bool refuseFirst = refused == 1;
         QTemporaryDir dir;
         // 120 s: 8 s of tone, then 2 s of silence, over and over; about 1.9 MB.
         const QString path = dir.filePath(u"talk.mp3"_qs);
@@ -376,14 +380,23 @@ private Q_SLOTS:
         Server server;
         server.setResponder([&](const Server::Request&) {
             const qsizetype n = server.requests().size();
-            if (refuseFirst && n == 1)
+            if (n == refused)
                 return Server::Response(413, "too large");
+            if (n == failing)
+                return Server::Response(500, "down");
             return Server::Response(200, R"({"segments":[{"start":0.5,"end":1,"text":"part)" +
                                              QByteArray::number(n) + R"("}]})");
         });
         ExternalTranscriptionService service(ExternalTranscriptionService::defaultTimeout,
                                              1'500'000, dir.path());
         const Job job = run(service, path, providerAt(server.baseUrl()));
+        if (failing) {
+            QVERIFY2(job.failure().startsWith(u"Part 2 of "_qs), qPrintable(job.failure()));
+            QVERIFY(job.failure().endsWith(u": API error (HTTP 500): down"_qs));
+            QCOMPARE(server.requests().size(), 2);
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"talk.mp3"_qs});
+            return;
+        }
         QVERIFY2(job.success(), qPrintable(job.failure()));
         const QList<TranscriptSegment> segments = job.success()->segments;
         QCOMPARE(server.requests().size(), segments.size() + (refuseFirst ? 1 : 0));
