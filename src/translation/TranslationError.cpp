@@ -46,6 +46,15 @@ TranslationError TranslationError::cancelled() {
     return {Case::cancelled};
 }
 
+TranslationError TranslationError::batchMismatch(qsizetype batch, qsizetype batchCount,
+                                                 qsizetype returned, qsizetype sent) {
+    return {Case::batchMismatch, 0,
+            QStringLiteral("Batch ") + QString::number(batch) + QStringLiteral(" of ") +
+                QString::number(batchCount) + QStringLiteral(": the provider returned ") +
+                QString::number(returned) + QStringLiteral(" blocks instead of ") +
+                QString::number(sent) + QLatin1Char('.')};
+}
+
 QString TranslationError::errorDescription() const {
     switch (m_case) {
     case Case::network:
@@ -66,6 +75,8 @@ QString TranslationError::errorDescription() const {
         return ProviderHttp::unusableApiKeyText();
     case Case::cancelled:
         return QStringLiteral("Translation was cancelled.");
+    case Case::batchMismatch:
+        return m_text;
     }
     Q_UNREACHABLE();
     return {};

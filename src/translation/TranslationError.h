@@ -19,6 +19,7 @@ public:
         emptyInput,
         unusableApiKey,
         cancelled,
+        batchMismatch,
     };
 
     static TranslationError network(const QString& message);
@@ -32,6 +33,10 @@ public:
     static TranslationError unusableApiKey();
     // The user stopped the job.
     static TranslationError cancelled();
+    // A subtitle batch came back, also after one corrective request, with other blocks
+    // than were sent; the text carries what is shown.
+    static TranslationError batchMismatch(qsizetype batch, qsizetype batchCount,
+                                          qsizetype returned, qsizetype sent);
 
     Case kind() const { return m_case; }
     QString errorDescription() const;

@@ -30,6 +30,21 @@ void reportFailure(const TranslationEventHandler& onEvent, const TranslationErro
     onEvent(TranslationEvent::failure(error.toEngineError()));
 }
 
+bool isNumberLine(const QString& block) {
+    bool number = false;
+    block.section(QLatin1Char('\n'), 0, 0).trimmed().toLongLong(&number);
+    return number;
+}
+
+bool isTimeLine(const QString& line) {
+    return line.contains(QLatin1String("-->"));
+}
+
+// The number line, and the time line when there is one.
+qsizetype headLines(const QStringList& lines) {
+    return lines.size() > 1 && isTimeLine(lines[1]) ? 2 : 1;
+}
+
 } // namespace
 
 TranslationService::TranslationService(std::chrono::milliseconds timeout, QObject* parent)
@@ -183,6 +198,49 @@ QString TranslationService::stripCodeFence(const QString& text) {
     return result;
 }
 
+std::optional<QStringList> TranslationService::matchBatchReply(const QStringList& sent,
+                                                              const QString& reply,
+                                                              qsizetype& returned) {
+    QStringList blocks = splitSRTBlocks(stripCodeFence(reply));
+    // Blocks that are not numbered are taken as they come; numbered ones are checked.
+    const bool numbered = std::all_of(sent.cbegin(), sent.cend(), isNumberLine);
+    if (numbered) { // "Here is the translation:" and the like are not blocks
+        while (!blocks.isEmpty() && !isNumberLine(blocks.first()))
+            blocks.removeFirst();
+        while (!blocks.isEmpty() && !isNumberLine(blocks.last()))
+            blocks.removeLast();
+    }
+    returned = blocks.size();
+    if (blocks.size() != sent.size())
+        return std::nullopt;
+    if (!numbered)
+        return blocks;
+    QStringList rebuilt;
+    for (qsizetype i = 0; i < sent.size(); ++i) {
+        const QStringList original = sent[i].split(QLatin1Char('\n'));
+        QStringList lines = blocks[i].split(QLatin1Char('\n'));
+        if (lines.first().trimmed() != original.first().trimmed())
+            return std::nullopt; // renumbered, merged or moved
+        lines.remove(0, headLines(lines));
+        const qsizetype head = headLines(original);
+        const bool hadText =
+            !trimmedWhiteSpaceAndLineBreaks(original.mid(head).join(QLatin1Char('\n'))).isEmpty();
+        if (hadText && trimmedWhiteSpaceAndLineBreaks(lines.join(QLatin1Char('\n'))).isEmpty())
+            return std::nullopt;
+        rebuilt.append((original.mid(0, head) + lines).join(QLatin1Char('\n')));
+    }
+    return rebuilt;
+}
+
+QString TranslationService::correctionNote(const QStringList& sent) {
+    return QStringLiteral("Your previous reply did not keep the subtitle blocks. Return exactly ") +
+           QString::number(sent.size()) + QStringLiteral(" blocks, numbered ") +
+           sent.first().section(QLatin1Char('\n'), 0, 0).trimmed() + QStringLiteral(" to ") +
+           sent.last().section(QLatin1Char('\n'), 0, 0).trimmed() +
+           QStringLiteral(", each with its number, its timestamp line and its translated text, "
+                          "and nothing else.");
+}
+
 void TranslationService::translateSRT(const QString& text, const QString& targetLanguage,
                                       const CustomProvider& provider, const QString& apiKey,
                                       TranslationEventHandler onEvent) {
@@ -227,13 +285,36 @@ void TranslationService::runBatch(const std::shared_ptr<SrtJob>& job, qsizetype 
         QStringLiteral("Translating Batch ") + QString::number(index + 1) + QLatin1Char('/') +
             QString::number(batchCount) + QStringLiteral("...")));
 
-    sendChatCompletion(job->systemPrompt, job->batches[index].join(blockSeparator), job->provider,
-                       job->apiKey, [this, job, index](const ChatResult& result) {
-                           if (const auto* error = std::get_if<TranslationError>(&result))
-                               return reportFailure(job->onEvent, *error);
-                           job->translated.append(stripCodeFence(std::get<QString>(result)));
-                           runBatch(job, index + 1);
-                       });
+    sendBatch(job, index, false);
+}
+
+void TranslationService::sendBatch(const std::shared_ptr<SrtJob>& job, qsizetype index,
+                                   bool corrective) {
+    const QStringList& batch = job->batches[index];
+    QString message = batch.join(blockSeparator);
+    if (corrective)
+        message += blockSeparator + correctionNote(batch);
+    sendChatCompletion(
+        job->systemPrompt, message, job->provider, job->apiKey,
+        [this, job, index, corrective](const ChatResult& result) {
+            if (const auto* error = std::get_if<TranslationError>(&result))
+                return reportFailure(job->onEvent, *error);
+            const QStringList& sent = job->batches[index];
+            qsizetype returned = 0;
+            if (const auto blocks = matchBatchReply(sent, std::get<QString>(result), returned)) {
+                job->translated.append(blocks->join(blockSeparator));
+                return runBatch(job, index + 1);
+            }
+            if (corrective)
+                return reportFailure(job->onEvent,
+                                     TranslationError::batchMismatch(
+                                         index + 1, job->batches.size(), returned, sent.size()));
+            // One corrective request, only because this reply cannot be used.
+            const std::lock_guard lock(m_cancelMutex);
+            if (job->generation != m_generation)
+                return reportFailure(job->onEvent, TranslationError::cancelled());
+            sendBatch(job, index, true);
+        });
 }
 
 void TranslationService::translatePlainText(const QString& text, const QString& targetLanguage,

@@ -55,6 +55,15 @@ public:
     static std::optional<QString> parseChatResponse(const QByteArray& body, QString& error);
     // Drops a Markdown fence line at the start and a closing fence at the end.
     static QString stripCodeFence(const QString& text);
+    // The sent blocks with the reply's text in place of theirs: the numbers and time
+    // lines are the originals, whatever the model did to them. Absent when the reply,
+    // past any commentary before or after, does not hold the same blocks in the same
+    // order, or leaves a text empty that was not; returned is then its block count.
+    static std::optional<QStringList> matchBatchReply(const QStringList& sent,
+                                                      const QString& reply,
+                                                      qsizetype& returned);
+    // Added to the user message of the one corrective request for a batch.
+    static QString correctionNote(const QStringList& sent);
 
     void translateSRT(const QString& text, const QString& targetLanguage,
                       const CustomProvider& provider, const QString& apiKey,
@@ -68,6 +77,7 @@ public:
 private:
     struct SrtJob;
     void runBatch(const std::shared_ptr<SrtJob>& job, qsizetype index);
+    void sendBatch(const std::shared_ptr<SrtJob>& job, qsizetype index, bool corrective);
 
     std::chrono::milliseconds m_timeout;
     std::mutex m_cancelMutex; // a batch is never started past a cancel

@@ -133,18 +133,67 @@ private Q_SLOTS:
         QCOMPARE(text(job), srtOf(31).trimmed().toUpper());
     }
 
-    void fencedBatchRepliesAreCleaned() {
+    // Each batch reply is checked against the batch sent: the output keeps the original
+    // numbers and times with the reply's text, or, after one corrective request, the
+    // job fails clearly.
+    void batchReplies_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("secondReply");
+        QTest::addColumn<QString>("outcome"); // the SRT, or the failure
+        QTest::addColumn<int>("requests");
+        const auto block = [](int n, const QString& time, const QString& text) -> QString {
+            return QString::number(n) + u'\n' + (time.isEmpty() ? QString() : time + u'\n') + text;
+        };
+        const QString time = u"00:00:01,000 --> 00:00:02,000"_qs;
+        const QString good = block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, u"Zwei"_qs) +
+                             u"\n\n"_qs + block(3, time, u"Drei"_qs);
+        const QString failure = u"Batch 1 of 1: the provider returned %1 blocks instead of 3."_qs;
+        QTest::newRow("as sent") << good << QString() << good << 1;
+        QTest::newRow("times rewritten or missing")
+            << block(1, u"00:00:01.000 --> 00:00:02.000"_qs, u"Eins"_qs) + u"\n\n"_qs +
+                   block(2, QString(), u"Zwei"_qs) + u"\n\n"_qs +
+                   block(3, u"00:09:09,999 --> 00:09:10,000"_qs, u"Drei"_qs)
+            << QString() << good << 1;
+        QTest::newRow("commentary before and after")
+            << u"Here is the translation:\n\n"_qs + good + u"\n\nLet me know!"_qs << QString()
+            << good << 1;
+        QTest::newRow("fenced") << u"```srt\n"_qs + good + u"\n```"_qs << QString() << good << 1;
+        QTest::newRow("merged, then right")
+            << block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, u"Zwei Drei"_qs) << good
+            << good << 2;
+        QTest::newRow("renumbered, then right")
+            << block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, u"Zwei"_qs) + u"\n\n"_qs +
+                   block(4, time, u"Drei"_qs)
+            << good << good << 2;
+        QTest::newRow("dropped twice") << block(1, time, u"Eins"_qs) << block(1, time, u"Eins"_qs)
+                                       << failure.arg(1) << 2;
+        QTest::newRow("empty text twice")
+            << block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, QString()) + u"\n\n"_qs +
+                   block(3, time, u"Drei"_qs)
+            << u"Sorry."_qs << failure.arg(0) << 2;
+    }
+    void batchReplies() {
+        QFETCH(QString, reply);
+        QFETCH(QString, secondReply);
+        QFETCH(QString, outcome);
+        QFETCH(int, requests);
         Server server;
-        server.enqueue({200, chatAnswer(u"```srt\n1\nEINS\n```"_qs)});
-        server.enqueue({200, chatAnswer(u"16\nSECHZEHN\n```"_qs)});
+        server.enqueue({200, chatAnswer(reply)});
+        if (requests == 2)
+            server.enqueue({200, chatAnswer(secondReply)});
         TranslationService service;
         Job job;
-        service.translateSRT(srtOf(16), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+        service.translateSRT(srtOf(3), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
                              job.queuedHandler());
         QVERIFY(waitFor(job));
-        QCOMPARE(text(job), u"1\nEINS\n\n16\nSECHZEHN"_qs);
+        QCOMPARE(job.success() ? text(job) : job.failure(), outcome);
+        QCOMPARE(server.requests().size(), requests);
+        if (requests == 2)
+            QVERIFY(chatUserMessage(server.requests().last())
+                        .endsWith(TranslationService::correctionNote(
+                            TranslationService::splitSRTBlocks(srtOf(3)))));
 
-        // Plain text keeps its fences.
+        // Plain text is taken as it comes, fences and all.
         server.enqueue({200, chatAnswer(u"```\ncode\n```"_qs)});
         Job plain;
         QVERIFY(translateX(service, server, plain));
@@ -153,7 +202,8 @@ private Q_SLOTS:
 
     void failureInSecondBatchStopsTheJob() {
         Server server;
-        server.enqueue({200, chatAnswer(u"ok"_qs)});
+        server.enqueue(
+            {200, chatAnswer(TranslationService::splitSRTBlocks(srtOf(15)).join(u"\n\n"_qs))});
         server.enqueue({500, "\xff\xfe broken"});
         TranslationService service;
         Job job;
