@@ -99,6 +99,15 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     selection->addWidget(m_languages);
     selection->addStretch();
     layout->addLayout(selection);
+    m_speechModelHint = secondaryLabel(
+        QStringLiteral("This provider's model transcribes speech. To translate, add a provider "
+                       "with a chat model (for example llama-3.3-70b-versatile on Groq, "
+                       "gpt-4o-mini on OpenAI)."),
+        this);
+    m_speechModelHint->setWordWrap(true);
+    m_speechModelHint->setTextFormat(Qt::PlainText);
+    m_speechModelHint->setObjectName(QStringLiteral("speechModelHint"));
+    layout->addWidget(m_speechModelHint);
 
     auto* inputHeader = new QHBoxLayout;
     headline(QStringLiteral("doc.text"), QStringLiteral("Input"), this, inputHeader);
@@ -273,6 +282,7 @@ void TranslationView::refresh() {
     }
     m_providers->setCurrentIndex(selected);
     m_providers->setEnabled(!busy);
+    m_speechModelHint->setVisible(vm.selectedProviderTranscribesSpeech());
     m_languages->setCurrentIndex(int(targetLanguages().indexOf(vm.targetLanguage())));
     m_languages->setEnabled(!busy);
 

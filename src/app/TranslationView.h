@@ -47,6 +47,7 @@ private:
     std::unique_ptr<TranslationViewModel> m_vm;
     QComboBox* m_providers;
     QComboBox* m_languages;
+    QLabel* m_speechModelHint;
     ElidedLabel* m_fileName;
     QLabel* m_badge;
     QPushButton* m_clear;

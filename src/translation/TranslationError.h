@@ -35,8 +35,8 @@ public:
     static TranslationError cancelled();
     // A subtitle batch came back, also after one corrective request, with other blocks
     // than were sent; the text carries what is shown.
-    static TranslationError batchMismatch(qsizetype batch, qsizetype batchCount,
-                                          qsizetype returned, qsizetype sent);
+    static TranslationError batchMismatch(qsizetype batch, qsizetype batchCount, qsizetype returned,
+                                          qsizetype sent);
 
     Case kind() const { return m_case; }
     QString errorDescription() const;

@@ -199,8 +199,8 @@ QString TranslationService::stripCodeFence(const QString& text) {
 }
 
 std::optional<QStringList> TranslationService::matchBatchReply(const QStringList& sent,
-                                                              const QString& reply,
-                                                              qsizetype& returned) {
+                                                               const QString& reply,
+                                                               qsizetype& returned) {
     QStringList blocks = splitSRTBlocks(stripCodeFence(reply));
     // Blocks that are not numbered are taken as they come; numbered ones are checked.
     const bool numbered = std::all_of(sent.cbegin(), sent.cend(), isNumberLine);
@@ -307,8 +307,8 @@ void TranslationService::sendBatch(const std::shared_ptr<SrtJob>& job, qsizetype
             }
             if (corrective)
                 return reportFailure(job->onEvent,
-                                     TranslationError::batchMismatch(
-                                         index + 1, job->batches.size(), returned, sent.size()));
+                                     TranslationError::batchMismatch(index + 1, job->batches.size(),
+                                                                     returned, sent.size()));
             // One corrective request, only because this reply cannot be used.
             const std::lock_guard lock(m_cancelMutex);
             if (job->generation != m_generation)

@@ -59,8 +59,7 @@ public:
     // lines are the originals, whatever the model did to them. Absent when the reply,
     // past any commentary before or after, does not hold the same blocks in the same
     // order, or leaves a text empty that was not; returned is then its block count.
-    static std::optional<QStringList> matchBatchReply(const QStringList& sent,
-                                                      const QString& reply,
+    static std::optional<QStringList> matchBatchReply(const QStringList& sent, const QString& reply,
                                                       qsizetype& returned);
     // Added to the user message of the one corrective request for a batch.
     static QString correctionNote(const QStringList& sent);

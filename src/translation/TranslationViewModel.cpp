@@ -76,6 +76,14 @@ void TranslationViewModel::setStatusMessage(const QString& message) {
     assign(m_statusMessage, message, &TranslationViewModel::statusMessageChanged);
 }
 
+bool TranslationViewModel::selectedProviderTranscribesSpeech() const {
+    if (!m_selectedProvider)
+        return false;
+    const QString& model = m_selectedProvider->model;
+    return model.contains(QLatin1String("whisper"), Qt::CaseInsensitive) ||
+           model.contains(QLatin1String("transcribe"), Qt::CaseInsensitive);
+}
+
 ProviderStore* TranslationViewModel::providerStore() const {
     return m_providerStore;
 }

@@ -59,6 +59,9 @@ public:
     QString statusMessage() const { return m_statusMessage; }
     std::optional<QString> errorMessage() const { return m_errorMessage; }
     bool showSuccessBanner() const { return m_showSuccessBanner; }
+    // The selected provider's model transcribes speech ("whisper", "transcribe") and
+    // is unlikely to answer chat completions.
+    bool selectedProviderTranscribesSpeech() const;
 
     // Set by the tab: the editor, the pickers, the error box and the banner.
     void setInputText(const QString& text);

@@ -72,6 +72,20 @@ private Q_SLOTS:
         f.store().addProvider(u"Third"_qs, u"u"_qs, u"m"_qs, u"k"_qs);
         QCOMPARE(f.translation().selectedProvider(), std::nullopt);
         QCOMPARE(f.providerEntries(), (QStringList{u"None"_qs, u"Third"_qs}));
+
+        // A speech model gets a hint, and Translate stays the user's choice.
+        auto* hint = f.view->findChild<QLabel*>(u"speechModelHint"_qs);
+        f.translation().setSelectedProvider(f.store().providers().first());
+        QVERIFY(!hint->isVisible());
+        for (const QString& model : {u"whisper-large-v3"_qs, u"gpt-4o-mini-Transcribe"_qs}) {
+            f.store().addProvider(u"Speech"_qs, u"u"_qs, model, u"k"_qs);
+            f.translation().setSelectedProvider(f.store().providers().last());
+            QVERIFY(hint->isVisible());
+        }
+        QVERIFY(hint->text().startsWith(
+            u"This provider's model transcribes speech. To translate, "_qs));
+        f.translation().setInputText(u"Hello"_qs);
+        QVERIFY(f.find<QAbstractButton>(u"Translate"_qs)->isEnabled());
     }
 
     // Drops anywhere, the editor included, load the file; the text sent is the file's

@@ -165,8 +165,8 @@ private Q_SLOTS:
             << block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, u"Zwei"_qs) + u"\n\n"_qs +
                    block(4, time, u"Drei"_qs)
             << good << good << 2;
-        QTest::newRow("dropped twice") << block(1, time, u"Eins"_qs) << block(1, time, u"Eins"_qs)
-                                       << failure.arg(1) << 2;
+        QTest::newRow("dropped twice")
+            << block(1, time, u"Eins"_qs) << block(1, time, u"Eins"_qs) << failure.arg(1) << 2;
         QTest::newRow("empty text twice")
             << block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, QString()) + u"\n\n"_qs +
                    block(3, time, u"Drei"_qs)
