@@ -66,6 +66,9 @@ int main(int argc, char* argv[]) {
          std::make_unique<ExternalTranscriptionService>(), &KeychainHelper::shared(), &dialogs});
     vm.providerStore().addProvider(QStringLiteral("Groq Whisper"), server.baseUrl(),
                                    QStringLiteral("whisper-large-v3"), QStringLiteral("sk-demo"));
+    vm.providerStore().addProvider(QStringLiteral("Groq Llama"), server.baseUrl(),
+                                   QStringLiteral("llama-3.3-70b-versatile"),
+                                   QStringLiteral("sk-demo"));
     MainWindow window(vm, KeychainHelper::shared(), dialogs);
     dialogs.setParent(&window);
     window.resize(size.size() == 2 ? QSize(size[0].toInt(), size[1].toInt()) : QSize(720, 820));
@@ -98,6 +101,7 @@ int main(int argc, char* argv[]) {
     window.tabs()->setCurrentIndex(1);
     QTest::qWait(200);
     TranslationViewModel& translation = window.translationView()->viewModel();
+    translation.setSelectedProvider(vm.providerStore().providers().last());
     QFile srt(dir.filePath(QStringLiteral("episode.srt")));
     srt.open(QIODevice::WriteOnly);
     srt.write("1\n00:00:01,000 --> 00:00:03,000\nHello, how are you?\n\n"
@@ -110,6 +114,7 @@ int main(int argc, char* argv[]) {
         return 1;
     QTest::qWait(300);
     window.grab().save(out.filePath(QStringLiteral("translate.png")));
-    vm.providerStore().deleteProvider(vm.providerStore().providers().first());
+    while (!vm.providerStore().providers().isEmpty())
+        vm.providerStore().deleteProvider(vm.providerStore().providers().first());
     return 0;
 }
