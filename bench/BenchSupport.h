@@ -1,11 +1,15 @@
 #pragma once
 
+#include "support/LoopbackHttpServer.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QProcess>
 #include <QString>
+#include <QThread>
 
 #include <chrono>
+#include <functional>
 
 namespace vocalith::bench {
 
@@ -36,5 +40,34 @@ inline double timeCommand(const QString& program, const QStringList& arguments,
         *output = process.readAllStandardOutput();
     return elapsed.count();
 }
+
+// A loopback server on a thread of its own, so that reading never waits on the client.
+class ThreadedServer {
+public:
+    explicit ThreadedServer(const std::function<void(test::LoopbackHttpServer&)>& configure) {
+        m_thread.start();
+        m_context.moveToThread(&m_thread);
+        onServerThread([&] {
+            m_server = new test::LoopbackHttpServer;
+            configure(*m_server);
+        });
+    }
+    ~ThreadedServer() {
+        onServerThread([this] { delete m_server; });
+        m_thread.quit();
+        m_thread.wait();
+    }
+    QString baseUrl() const { return m_server->baseUrl(); }
+    // Runs work on the server's thread and waits for it, e.g. to read its requests.
+    void onServerThread(const std::function<void()>& work) {
+        QMetaObject::invokeMethod(&m_context, work, Qt::BlockingQueuedConnection);
+    }
+    const test::LoopbackHttpServer& server() const { return *m_server; }
+
+private:
+    QThread m_thread;
+    QObject m_context;
+    test::LoopbackHttpServer* m_server = nullptr;
+};
 
 } // namespace vocalith::bench

@@ -10,7 +10,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <atomic>
 #include <cstdio>
@@ -92,28 +91,19 @@ int main(int argc, char* argv[]) {
                 fields.value(2).toDouble() / 1e6, bestFfmpeg);
 
     // The whole job against a provider that refuses bodies over the limit.
-    QThread serverThread;
-    serverThread.start();
-    QObject context;
-    context.moveToThread(&serverThread);
-    Server* server = nullptr;
-    QMetaObject::invokeMethod(
-        &context,
-        [&] {
-            server = new Server;
-            server->setKeepBodies(false);
-            server->setResponder([](const Server::Request& request) {
-                if (request.bodySize > limit)
-                    return Server::Response(413, "too large");
-                return Server::Response(200, R"({"segments":[{"start":0,"end":1,"text":"x"}]})");
-            });
-        },
-        Qt::BlockingQueuedConnection);
+    bench::ThreadedServer server([](Server& server) {
+        server.setKeepBodies(false);
+        server.setResponder([](const Server::Request& request) {
+            if (request.bodySize > limit)
+                return Server::Response(413, "too large");
+            return Server::Response(200, R"({"segments":[{"start":0,"end":1,"text":"x"}]})");
+        });
+    });
     ExternalTranscriptionService service(ExternalTranscriptionService::defaultTimeout, limit, work);
     std::atomic<bool> ok = false;
     const auto start = std::chrono::steady_clock::now();
     service.transcribe(mp3,
-                       CustomProvider::create(QStringLiteral("Bench"), server->baseUrl(),
+                       CustomProvider::create(QStringLiteral("Bench"), server.baseUrl(),
                                               QStringLiteral("whisper-1")),
                        QStringLiteral("sk-bench"), TranscriptionLanguage::english,
                        [&](const TranscriptionEvent& event) {
@@ -127,17 +117,11 @@ int main(int argc, char* argv[]) {
     const std::chrono::duration<double> endToEnd = std::chrono::steady_clock::now() - start;
     qint64 sent = 0;
     qsizetype requests = 0;
-    QMetaObject::invokeMethod(
-        &context,
-        [&] {
-            requests = server->requests().size();
-            for (const Server::Request& request : server->requests())
-                sent += request.bodySize;
-            delete server;
-        },
-        Qt::BlockingQueuedConnection);
-    serverThread.quit();
-    serverThread.wait();
+    server.onServerThread([&] {
+        requests = server.server().requests().size();
+        for (const Server::Request& request : server.server().requests())
+            sent += request.bodySize;
+    });
     if (!ok)
         return 1;
     std::printf("end to end: %lld requests, %.1f MB sent\n", qlonglong(requests), sent / 1e6);

@@ -1,11 +1,11 @@
-// Uploads a 200 MB file through the provider engine and through curl to the same
+// Uploads a 200 MB recording through the provider engine and through curl to the same
 // loopback server, and reports the time ratio and the engine's peak memory.
 #include "BenchSupport.h"
+#include "support/AudioFixtures.h"
 #include "support/LoopbackHttpServer.h"
 #include "transcription/ExternalTranscriptionService.h"
 
 #include <QCoreApplication>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -14,6 +14,7 @@
 #include <cstdio>
 
 using namespace vocalith;
+namespace fixtures = vocalith::test::AudioFixtures;
 
 namespace {
 
@@ -22,7 +23,9 @@ constexpr int rounds = 3;
 
 // Child mode: one upload in a fresh process, printing seconds and peak memory.
 int uploadOnce(const QString& path, const QString& baseUrl) {
-    ExternalTranscriptionService service;
+    // One upload of the whole file: a limit above its size.
+    ExternalTranscriptionService service(ExternalTranscriptionService::defaultTimeout,
+                                         fileSize * 2);
     const CustomProvider provider =
         CustomProvider::create(QStringLiteral("Bench"), baseUrl, QStringLiteral("whisper-1"));
     std::atomic<bool> ok = false;
@@ -51,38 +54,24 @@ int main(int argc, char* argv[]) {
         return uploadOnce(args[2], args[3]);
 
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("upload.mp3"));
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return 1;
-        QByteArray block(1 << 20, Qt::Uninitialized);
-        for (qint64 written = 0; written < fileSize; written += block.size()) {
-            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()),
-                                                  block.size() / 4);
-            file.write(block.constData(), std::min<qint64>(block.size(), fileSize - written));
-        }
-    }
+    // Noise as 48 kHz 16-bit WAVE: a file the engine accepts as it is, that no
+    // compression along the way could shrink.
+    const QString path = dir.filePath(QStringLiteral("upload.wav"));
+    if (!fixtures::ffmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                           QStringLiteral("anoisesrc=r=48000:d=") +
+                               QString::number(double(fileSize) / 96'000, 'f', 3),
+                           QStringLiteral("-ac"), QStringLiteral("1"), path}))
+        return 1;
 
-    // The server gets a thread of its own so that reading never waits on the client.
-    QThread serverThread;
-    serverThread.start();
-    QObject context;
-    context.moveToThread(&serverThread);
-    test::LoopbackHttpServer* server = nullptr;
-    QMetaObject::invokeMethod(
-        &context,
-        [&] {
-            server = new test::LoopbackHttpServer;
-            server->setKeepBodies(false);
-            // Only a body that holds the whole file counts as an upload.
-            server->setResponder([](const test::LoopbackHttpServer::Request& request) {
-                return test::LoopbackHttpServer::Response(request.bodySize > fileSize ? 200 : 400,
-                                                          R"({"text":"ok"})");
-            });
-        },
-        Qt::BlockingQueuedConnection);
-    const QString baseUrl = server->baseUrl() + QStringLiteral("/v1");
+    // Only a body that holds the whole file counts as an upload.
+    bench::ThreadedServer server([](test::LoopbackHttpServer& server) {
+        server.setKeepBodies(false);
+        server.setResponder([](const test::LoopbackHttpServer::Request& request) {
+            return test::LoopbackHttpServer::Response(request.bodySize > fileSize ? 200 : 400,
+                                                      R"({"text":"ok"})");
+        });
+    });
+    const QString baseUrl = server.baseUrl() + QStringLiteral("/v1");
 
     double bestEngine = 1e9;
     double bestCurl = 1e9;
@@ -106,7 +95,7 @@ int main(int argc, char* argv[]) {
              QStringLiteral("model=whisper-1"), QStringLiteral("-F"),
              QStringLiteral("response_format=verbose_json"), QStringLiteral("-F"),
              QStringLiteral("language=en"), QStringLiteral("-F"),
-             QStringLiteral("file=@") + path + QStringLiteral(";type=audio/mpeg"),
+             QStringLiteral("file=@") + path + QStringLiteral(";type=audio/wav"),
              baseUrl + QStringLiteral("/audio/transcriptions")});
         if (curl < 0) {
             std::fprintf(stderr, "curl upload failed\n");
@@ -114,11 +103,6 @@ int main(int argc, char* argv[]) {
         }
         bestCurl = std::min(bestCurl, curl);
     }
-
-    QMetaObject::invokeMethod(
-        &context, [&] { delete server; }, Qt::BlockingQueuedConnection);
-    serverThread.quit();
-    serverThread.wait();
 
     std::printf("engine upload: %.3f s, curl -F: %.3f s (best of %d)\n", bestEngine, bestCurl,
                 rounds);

@@ -2,6 +2,7 @@
 // server that answers each batch with its own text, and compares the time per
 // batch with a bare request/answer of the same size. Also times the splitting of
 // CRLF subtitle files ten times apart in size.
+#include "BenchSupport.h"
 #include "support/ChatFixtures.h"
 #include "support/LoopbackHttpServer.h"
 #include "translation/TranslationService.h"
@@ -96,18 +97,9 @@ double bareExchange(const QString& url, const QByteArray& body, int repeats) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
 
-    QThread serverThread;
-    serverThread.start();
-    QObject context;
-    context.moveToThread(&serverThread);
-    Server* server = nullptr;
-    QMetaObject::invokeMethod(
-        &context,
-        [&] {
-            server = new Server;
-            server->setResponder(test::echoingChat());
-        },
-        Qt::BlockingQueuedConnection);
+    bench::ThreadedServer threaded(
+        [](Server& server) { server.setResponder(test::echoingChat()); });
+    const Server* server = &threaded.server();
 
     const CustomProvider provider =
         CustomProvider::create(QStringLiteral("Bench"), server->baseUrl(), QStringLiteral("m"));
@@ -143,11 +135,6 @@ int main(int argc, char* argv[]) {
                     seconds, seconds / batches * 1e3);
     }
     std::printf("bare loopback exchange of one batch: %.3f ms\n", bare * 1e3);
-
-    QMetaObject::invokeMethod(
-        &context, [&] { delete server; }, Qt::BlockingQueuedConnection);
-    serverThread.quit();
-    serverThread.wait();
 
     const double split50k = splitSeconds(50'000);
     const double split500k = splitSeconds(500'000);
