@@ -128,11 +128,22 @@ RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
     if (isSilent(samples))
         return RecognitionOutcome::failure(RecognitionCode::noSpeech,
                                            QStringLiteral("No speech detected."));
+    // One utterance per chunk, so frame numbers stay times; fed half a second at a
+    // time, so a cancel is seen within that.
+    constexpr size_t block = expectedRate / 2;
+    // A stream of its own: nothing learnt from the chunk before carries over, and
+    // frames count from its start.
+    ps_start_stream(m_decoder);
     ps_start_utt(m_decoder);
-    ps_process_raw(m_decoder, samples.data(), samples.size(), FALSE, TRUE);
+    for (size_t start = 0; start < samples.size(); start += block) {
+        if (task.isCancelled()) {
+            ps_end_utt(m_decoder);
+            return cancelled();
+        }
+        ps_process_raw(m_decoder, samples.data() + start, std::min(block, samples.size() - start),
+                       FALSE, FALSE);
+    }
     ps_end_utt(m_decoder);
-    if (task.isCancelled())
-        return cancelled();
 
     RecognitionOutcome outcome;
     for (ps_seg_t* segment = ps_seg_iter(m_decoder); segment; segment = ps_seg_next(segment)) {
