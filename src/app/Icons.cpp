@@ -39,6 +39,8 @@ const QHash<QString, IconSource>& sources() {
         {QStringLiteral("hourglass"), {"appointment-soon", nullptr, QStyle::SP_BrowserReload}},
         {QStringLiteral("exclamationmark.triangle.fill"),
          {"dialog-warning", nullptr, QStyle::SP_MessageBoxWarning}},
+        {QStringLiteral("info.circle"),
+         {"dialog-information", nullptr, QStyle::SP_MessageBoxInformation}},
         {QStringLiteral("checkmark.circle.fill"),
          {"emblem-default", nullptr, QStyle::SP_DialogApplyButton}},
         {QStringLiteral("doc.on.doc"), {"edit-copy", nullptr, QStyle::SP_FileDialogContentsView}},

@@ -13,17 +13,23 @@ namespace vocalith {
 
 MessageBanner::MessageBanner(Kind kind, bool offersCopy, QWidget* parent)
     : QFrame(parent)
-    , m_tint(kind == Kind::error ? QColor(220, 38, 38) : QColor(22, 163, 74))
+    , m_tint(kind == Kind::error     ? QColor(220, 38, 38)
+             : kind == Kind::success ? QColor(22, 163, 74)
+                                     : QColor(71, 85, 105))
     , m_text(new QLabel(this)) {
     const bool error = kind == Kind::error;
-    setObjectName(error ? QStringLiteral("errorBox") : QStringLiteral("successBanner"));
+    const bool notice = kind == Kind::notice;
+    setObjectName(error    ? QStringLiteral("errorBox")
+                  : notice ? QStringLiteral("noticeBanner")
+                           : QStringLiteral("successBanner"));
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->setSpacing(8);
     auto* icon = new QLabel(this);
-    icon->setPixmap(Icons::get(error ? QStringLiteral("exclamationmark.triangle.fill")
-                                     : QStringLiteral("checkmark.circle.fill"))
+    icon->setPixmap(Icons::get(error    ? QStringLiteral("exclamationmark.triangle.fill")
+                               : notice ? QStringLiteral("info.circle")
+                                        : QStringLiteral("checkmark.circle.fill"))
                         .pixmap(18, 18));
     layout->addWidget(icon, 0, Qt::AlignTop);
 
@@ -31,10 +37,10 @@ MessageBanner::MessageBanner(Kind kind, bool offersCopy, QWidget* parent)
     m_text->setTextFormat(Qt::PlainText);
     m_text->setWordWrap(true);
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_text->setObjectName(error ? QStringLiteral("errorText") : QStringLiteral("successText"));
-    m_text->setAccessibleDescription(error ? QStringLiteral("Error message")
-                                           : QStringLiteral("Success message"));
-    if (!error) {
+    m_text->setAccessibleDescription(error    ? QStringLiteral("Error message")
+                                     : notice ? QStringLiteral("Notice")
+                                              : QStringLiteral("Success message"));
+    if (kind == Kind::success) {
         QFont font = m_text->font();
         font.setWeight(QFont::Medium);
         m_text->setFont(font);
@@ -54,8 +60,9 @@ MessageBanner::MessageBanner(Kind kind, bool offersCopy, QWidget* parent)
     }
     auto* close = new QPushButton(Icons::get(QStringLiteral("xmark.circle.fill")), QString(), this);
     close->setFlat(true);
-    close->setAccessibleName(error ? QStringLiteral("Close error")
-                                   : QStringLiteral("Close banner"));
+    close->setAccessibleName(error    ? QStringLiteral("Close error")
+                             : notice ? QStringLiteral("Close notice")
+                                      : QStringLiteral("Close banner"));
     close->setToolTip(QStringLiteral("Close"));
     connect(close, &QPushButton::clicked, this, &MessageBanner::closeRequested);
     layout->addWidget(close, 0, Qt::AlignTop);

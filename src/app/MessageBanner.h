@@ -15,7 +15,7 @@ class MessageBanner final : public QFrame {
     Q_DISABLE_COPY_MOVE(MessageBanner)
 
 public:
-    enum class Kind { error, success };
+    enum class Kind { error, success, notice };
 
     MessageBanner(Kind kind, bool offersCopy, QWidget* parent = nullptr);
 

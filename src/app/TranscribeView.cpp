@@ -49,6 +49,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     , m_languages(new QComboBox(this))
     , m_error(new MessageBanner(MessageBanner::Kind::error, true, this))
     , m_banner(new MessageBanner(MessageBanner::Kind::success, false, this))
+    , m_notice(new MessageBanner(MessageBanner::Kind::notice, false, this))
     , m_progress(new ProgressLine(this))
     , m_result(new QWidget(this))
     , m_text(new QPlainTextEdit(this)) {
@@ -139,15 +140,24 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     m_clearFile->setToolTip(QStringLiteral("Remove file"));
     cardLayout->addWidget(m_clearFile);
     fileLayout->addWidget(card);
+    auto* startRow = new QHBoxLayout;
     m_start = new QPushButton(this);
     m_start->setMinimumHeight(m_start->sizeHint().height() + 16);
     m_start->setDefault(true);
-    fileLayout->addWidget(m_start);
+    startRow->addWidget(m_start, 1);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setMinimumHeight(m_start->minimumHeight());
+    m_cancel->setAccessibleName(m_cancel->text());
+    m_cancel->setShortcut(Qt::Key_Escape);
+    m_cancel->setToolTip(QStringLiteral("Cancel (Esc)"));
+    startRow->addWidget(m_cancel);
+    fileLayout->addLayout(startRow);
     layout->addWidget(filePage);
 
     layout->addWidget(m_error);
     layout->addWidget(m_banner);
     m_banner->setText(QStringLiteral("Transcription complete!"));
+    layout->addWidget(m_notice);
     layout->addWidget(m_progress);
 
     // Result.
@@ -192,6 +202,9 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
         m_vm.resetResults();
     });
     connect(m_start, &QPushButton::clicked, this, [this] { m_vm.startTranscription(); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { m_vm.cancelTranscription(); });
+    connect(m_notice, &MessageBanner::closeRequested, this,
+            [this] { m_vm.setNoticeMessage(std::nullopt); });
     connect(m_error, &MessageBanner::copyRequested, this, [this] {
         QGuiApplication::clipboard()->setText(m_vm.errorMessage().value_or(QString()));
     });
@@ -213,6 +226,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
           &TranscriptionViewModel::selectedLanguageChanged,
           &TranscriptionViewModel::errorMessageChanged,
           &TranscriptionViewModel::showSuccessBannerChanged,
+          &TranscriptionViewModel::noticeMessageChanged,
           &TranscriptionViewModel::selectedEngineChanged})
         connect(&m_vm, signal, this, &TranscribeView::refresh);
     connect(&m_vm, &TranscriptionViewModel::availableEnginesChanged, this,
@@ -222,8 +236,9 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     connect(&m_vm, &TranscriptionViewModel::showProviderManagerChanged, this,
             &TranscribeView::onProviderManagerRequest);
     // Tab follows what the eye reads, top to bottom.
-    const QList<QWidget*> order{m_engines, manage,   m_languages, m_select, m_clearFile, m_start,
-                                m_error,   m_banner, save,        copy,     m_text};
+    const QList<QWidget*> order{m_engines, manage,   m_languages, m_select, m_clearFile,
+                                m_start,   m_cancel, m_error,     m_banner, m_notice,
+                                save,      copy,     m_text};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     buildEngines();
@@ -261,6 +276,9 @@ void TranscribeView::refresh() {
     m_error->setVisible(m_vm.errorMessage().has_value());
     m_error->setText(m_vm.errorMessage().value_or(QString()));
     m_banner->setVisible(m_vm.showSuccessBanner());
+    m_notice->setVisible(m_vm.noticeMessage().has_value());
+    m_notice->setText(m_vm.noticeMessage().value_or(QString()));
+    m_cancel->setVisible(busy);
     m_progress->setVisible(busy || m_vm.progress() > 0.0);
     m_progress->setProgress(m_vm.progress(), m_vm.statusMessage());
     m_result->setVisible(!m_vm.transcribedText().isEmpty());

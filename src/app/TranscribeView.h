@@ -39,8 +39,10 @@ private:
     QLabel* m_fileSize;
     QPushButton* m_clearFile;
     QPushButton* m_start;
+    QPushButton* m_cancel;
     MessageBanner* m_error;
     MessageBanner* m_banner;
+    MessageBanner* m_notice;
     ProgressLine* m_progress;
     QWidget* m_result;
     QPlainTextEdit* m_text;

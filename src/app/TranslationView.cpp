@@ -73,6 +73,7 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     , m_languages(new QComboBox(this))
     , m_error(new MessageBanner(MessageBanner::Kind::error, true, this))
     , m_banner(new MessageBanner(MessageBanner::Kind::success, false, this))
+    , m_notice(new MessageBanner(MessageBanner::Kind::notice, false, this))
     , m_progress(new ProgressLine(this))
     , m_output(new QWidget(this))
     , m_outputText(new QPlainTextEdit(this)) {
@@ -160,14 +161,23 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     acceptFileDrops(m_input->viewport(), extensions, load);
     layout->addWidget(m_input);
 
+    auto* translateRow = new QHBoxLayout;
     m_translate = new QPushButton(this);
     m_translate->setMinimumHeight(m_translate->sizeHint().height() + 12);
     m_translate->setDefault(true);
-    layout->addWidget(m_translate);
+    translateRow->addWidget(m_translate, 1);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setMinimumHeight(m_translate->minimumHeight());
+    m_cancel->setAccessibleName(m_cancel->text());
+    m_cancel->setShortcut(Qt::Key_Escape);
+    m_cancel->setToolTip(QStringLiteral("Cancel (Esc)"));
+    translateRow->addWidget(m_cancel);
+    layout->addLayout(translateRow);
 
     layout->addWidget(m_error);
     layout->addWidget(m_banner);
     m_banner->setText(QStringLiteral("Translation complete!"));
+    layout->addWidget(m_notice);
     layout->addWidget(m_progress);
 
     auto* outputLayout = new QVBoxLayout(m_output);
@@ -208,6 +218,9 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     connect(m_open, &QPushButton::clicked, this, [&vm] { vm.openFilePanel(); });
     connect(m_clear, &QPushButton::clicked, this, [&vm] { vm.clearInput(); });
     connect(m_translate, &QPushButton::clicked, this, [&vm] { vm.startTranslation(); });
+    connect(m_cancel, &QPushButton::clicked, this, [&vm] { vm.cancelTranslation(); });
+    connect(m_notice, &MessageBanner::closeRequested, this,
+            [&vm] { vm.setNoticeMessage(std::nullopt); });
     connect(m_error, &MessageBanner::closeRequested, this,
             [&vm] { vm.setErrorMessage(std::nullopt); });
     connect(m_error, &MessageBanner::copyRequested, this, [&vm] {
@@ -226,15 +239,17 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
           &TranslationViewModel::selectedProviderChanged, &TranslationViewModel::outputTextChanged,
           &TranslationViewModel::isTranslatingChanged, &TranslationViewModel::progressChanged,
           &TranslationViewModel::statusMessageChanged, &TranslationViewModel::errorMessageChanged,
-          &TranslationViewModel::showSuccessBannerChanged})
+          &TranslationViewModel::showSuccessBannerChanged,
+          &TranslationViewModel::noticeMessageChanged})
         connect(m_vm.get(), signal, this, &TranslationView::refresh);
     connect(&m_transcribeVM, &TranscriptionViewModel::availableEnginesChanged, this, [this] {
         keepSelectionValid();
         buildProviders();
     });
     // Tab follows what the eye reads, top to bottom.
-    const QList<QWidget*> order{m_providers, m_languages, m_clear, m_open, m_input,     m_translate,
-                                m_error,     m_banner,    save,    copy,   m_outputText};
+    const QList<QWidget*> order{m_providers, m_languages, m_clear,     m_open,   m_input,
+                                m_translate, m_cancel,    m_error,     m_banner, m_notice,
+                                save,        copy,        m_outputText};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     buildProviders();
@@ -311,6 +326,9 @@ void TranslationView::refresh() {
     m_error->setVisible(vm.errorMessage().has_value());
     m_error->setText(vm.errorMessage().value_or(QString()));
     m_banner->setVisible(vm.showSuccessBanner());
+    m_notice->setVisible(vm.noticeMessage().has_value());
+    m_notice->setText(vm.noticeMessage().value_or(QString()));
+    m_cancel->setVisible(busy);
     m_progress->setVisible(busy || vm.progress() > 0.0);
     m_progress->setProgress(vm.progress(), vm.statusMessage());
     m_output->setVisible(!vm.outputText().isEmpty());

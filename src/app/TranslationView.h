@@ -56,8 +56,10 @@ private:
     QPlainTextEdit* m_input;
     QString m_shownInput; // what the editor was last given or last reported
     QPushButton* m_translate;
+    QPushButton* m_cancel;
     MessageBanner* m_error;
     MessageBanner* m_banner;
+    MessageBanner* m_notice;
     ProgressLine* m_progress;
     QWidget* m_output;
     QPlainTextEdit* m_outputText;

@@ -16,6 +16,8 @@ public:
     // A new call cancels the recognition of the job before it.
     virtual void transcribe(const QString& audioFilePath, TranscriptionLanguage language,
                             TranscriptionEventHandler onEvent) = 0;
+    // Ends the running job within half a second; it reports nothing more that matters.
+    virtual void cancel() = 0;
 };
 
 } // namespace vocalith

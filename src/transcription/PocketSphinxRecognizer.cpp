@@ -133,11 +133,17 @@ RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
     constexpr size_t block = expectedRate / 2;
     // A stream of its own: nothing learnt from the chunk before carries over, and
     // frames count from its start.
+    if (m_utteranceOpen) {
+        ps_end_utt(m_decoder);
+        m_utteranceOpen = false;
+    }
     ps_start_stream(m_decoder);
     ps_start_utt(m_decoder);
     for (size_t start = 0; start < samples.size(); start += block) {
         if (task.isCancelled()) {
-            ps_end_utt(m_decoder);
+            // Ending the utterance runs the second search pass over it, seconds for a
+            // long chunk: that waits for the next chunk, which has to end it anyway.
+            m_utteranceOpen = true;
             return cancelled();
         }
         ps_process_raw(m_decoder, samples.data() + start, std::min(block, samples.size() - start),

@@ -37,6 +37,7 @@ private:
     std::mutex m_mutex; // one decoder, one file at a time
     cmd_ln_s* m_config = nullptr;
     ps_decoder_s* m_decoder = nullptr;
+    bool m_utteranceOpen = false; // a cancelled chunk's, ended before the next one starts
 };
 
 // The PocketSphinx models Debian installs, one recogniser per locale.

@@ -48,11 +48,7 @@ TranscriptionService::TranscriptionService(std::shared_ptr<SpeechRecognizerProvi
 TranscriptionService::~TranscriptionService() {
     // A running job ends at its next check; jobs still waiting are dropped.
     m_stopping.store(true);
-    {
-        const std::lock_guard lock(m_taskMutex);
-        if (m_recognitionTask)
-            m_recognitionTask->cancel();
-    }
+    cancel();
     m_queue->close();
 }
 
@@ -61,16 +57,29 @@ QString TranscriptionService::defaultWorkDirectory() {
            QStringLiteral("/Vocalith");
 }
 
+void TranscriptionService::cancel() {
+    const std::lock_guard lock(m_taskMutex);
+    if (m_recognitionTask)
+        m_recognitionTask->cancel();
+    m_recognitionTask.reset();
+    m_stopConversion = true;
+    ++m_cancelled; // a job that has not reached its recognition yet stops there
+}
+
 void TranscriptionService::transcribe(const QString& audioFilePath, TranscriptionLanguage language,
                                       TranscriptionEventHandler onEvent) {
-    {
-        const std::lock_guard lock(m_taskMutex);
-        if (m_recognitionTask)
-            m_recognitionTask->cancel();
-        m_recognitionTask.reset();
-    }
-    m_queue->post(
-        [this, audioFilePath, language, onEvent] { startJob(audioFilePath, language, onEvent); });
+    cancel(); // a new request ends the job before it
+    const quint64 generation = m_cancelled;
+    m_queue->post([this, audioFilePath, language, onEvent, generation] {
+        {
+            const std::lock_guard lock(m_taskMutex);
+            if (generation != m_cancelled)
+                return; // cancelled before it started
+            m_jobGeneration = generation;
+            m_stopConversion = false;
+        }
+        startJob(audioFilePath, language, onEvent);
+    });
 }
 
 void TranscriptionService::startJob(const QString& audioFilePath, TranscriptionLanguage language,
@@ -118,7 +127,7 @@ void TranscriptionService::runAuthorizedJob(const QString& audioFilePath,
     const QString intermediate =
         QDir(m_workDirectory).filePath(uuidText() + QStringLiteral(".wav"));
     if (const std::optional<QString> error =
-            AudioConverter::convertAudio(audioFilePath, intermediate, &m_stopping)) {
+            AudioConverter::convertAudio(audioFilePath, intermediate, &m_stopConversion)) {
         QFile::remove(intermediate);
         return report(onEvent, TranscriptionError::conversionFailed(*error));
     }
@@ -205,7 +214,7 @@ void TranscriptionService::removeLeftovers() {
 std::shared_ptr<RecognitionTask> TranscriptionService::beginTask() {
     auto task = std::make_shared<RecognitionTask>();
     const std::lock_guard lock(m_taskMutex);
-    if (m_stopping.load())
+    if (m_stopping.load() || m_jobGeneration != m_cancelled)
         task->cancel();
     m_recognitionTask = task;
     return task;

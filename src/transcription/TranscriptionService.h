@@ -38,6 +38,7 @@ public:
 
     void transcribe(const QString& audioFilePath, TranscriptionLanguage language,
                     TranscriptionEventHandler onEvent) override;
+    void cancel() override;
 
     QString workDirectory() const { return m_workDirectory; }
     static QString defaultWorkDirectory();
@@ -66,6 +67,9 @@ private:
     std::unique_ptr<QLockFile> m_instanceLock;
     std::shared_ptr<SerialQueue> m_queue;
     std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_stopConversion{false};
+    quint64 m_cancelled = 0;     // cancels so far; guarded by m_taskMutex
+    quint64 m_jobGeneration = 0; // m_cancelled when the running job started
     std::mutex m_taskMutex;
     std::shared_ptr<RecognitionTask> m_recognitionTask;
 };

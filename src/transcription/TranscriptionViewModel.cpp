@@ -89,6 +89,10 @@ void TranscriptionViewModel::setShowSuccessBanner(bool show) {
     assign(m_showSuccessBanner, show, &TranscriptionViewModel::showSuccessBannerChanged);
 }
 
+void TranscriptionViewModel::setNoticeMessage(const std::optional<QString>& message) {
+    assign(m_noticeMessage, message, &TranscriptionViewModel::noticeMessageChanged);
+}
+
 void TranscriptionViewModel::setSelectedEngine(const TranscriptionEngine& engine) {
     assign(m_selectedEngine, engine, &TranscriptionViewModel::selectedEngineChanged);
 }
@@ -159,6 +163,7 @@ void TranscriptionViewModel::resetResults() {
     setStatusMessage({});
     setErrorMessage(std::nullopt);
     setShowSuccessBanner(false);
+    setNoticeMessage(std::nullopt);
 }
 
 void TranscriptionViewModel::startTranscription() {
@@ -171,10 +176,13 @@ void TranscriptionViewModel::startTranscription() {
     const QString path = m_audioFileURL.toLocalFile();
     // The result is saved under this file's name even if another one is loaded meanwhile.
     m_jobSourcePath = path;
-    TranscriptionEventHandler onEvent =
-        queuedEventHandler(this, &TranscriptionViewModel::handleEvent);
+    const auto apply = queuedEventHandler(this, &TranscriptionViewModel::handleJobEvent);
+    TranscriptionEventHandler onEvent = [apply, job = ++m_job](const TranscriptionEvent& event) {
+        apply(JobEvent{job, event});
+    };
 
     const std::optional<CustomProvider>& provider = m_selectedEngine.provider();
+    m_jobOnDevice = !provider;
     if (!provider) {
         m_onDeviceService->transcribe(path, m_selectedLanguage, std::move(onEvent));
         return;
@@ -188,6 +196,25 @@ void TranscriptionViewModel::startTranscription() {
         return;
     }
     m_externalService->transcribe(path, *provider, *key, m_selectedLanguage, std::move(onEvent));
+}
+
+void TranscriptionViewModel::cancelTranscription() {
+    if (!m_isTranscribing)
+        return;
+    ++m_job; // whatever the job still reports is not shown
+    if (m_jobOnDevice)
+        m_onDeviceService->cancel();
+    else
+        m_externalService->cancel();
+    setIsTranscribing(false);
+    setProgress(0.0);
+    setStatusMessage({});
+    setNoticeMessage(QStringLiteral("Transcription was cancelled."));
+}
+
+void TranscriptionViewModel::handleJobEvent(const JobEvent& event) {
+    if (event.job == m_job)
+        handleEvent(event.event);
 }
 
 void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {

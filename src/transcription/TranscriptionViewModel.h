@@ -41,6 +41,8 @@ class TranscriptionViewModel final : public QObject {
                    errorMessageChanged)
     Q_PROPERTY(bool showSuccessBanner READ showSuccessBanner WRITE setShowSuccessBanner NOTIFY
                    showSuccessBannerChanged)
+    Q_PROPERTY(std::optional<QString> noticeMessage READ noticeMessage WRITE setNoticeMessage NOTIFY
+                   noticeMessageChanged)
     Q_PROPERTY(vocalith::TranscriptionEngine selectedEngine READ selectedEngine WRITE
                    setSelectedEngine NOTIFY selectedEngineChanged)
     Q_PROPERTY(bool showProviderManager READ showProviderManager WRITE setShowProviderManager NOTIFY
@@ -72,6 +74,8 @@ public:
     bool showSaveDialog() const { return m_showSaveDialog; }
     std::optional<QString> errorMessage() const { return m_errorMessage; }
     bool showSuccessBanner() const { return m_showSuccessBanner; }
+    // A neutral word about the last job, such as that it was cancelled.
+    std::optional<QString> noticeMessage() const { return m_noticeMessage; }
     TranscriptionEngine selectedEngine() const { return m_selectedEngine; }
     bool showProviderManager() const { return m_showProviderManager; }
 
@@ -82,6 +86,7 @@ public:
     void setShowSaveDialog(bool show);
     void setErrorMessage(const std::optional<QString>& message);
     void setShowSuccessBanner(bool show);
+    void setNoticeMessage(const std::optional<QString>& message);
     void setSelectedEngine(const TranscriptionEngine& engine);
     void setShowProviderManager(bool show);
 
@@ -98,6 +103,9 @@ public:
     void loadFile(const QUrl& url);
     void resetResults();
     void startTranscription();
+    // Stops the running job: the controls unlock at once, the engine stops within half
+    // a second, and nothing the job still reports is shown.
+    void cancelTranscription();
 
     // Offers to save the last result as plain text or SRT; does nothing without one.
     void saveTranscription();
@@ -115,6 +123,7 @@ Q_SIGNALS:
     void showSaveDialogChanged();
     void errorMessageChanged();
     void showSuccessBannerChanged();
+    void noticeMessageChanged();
     void selectedEngineChanged();
     void showProviderManagerChanged();
     // The provider list changed, and with it availableEngines().
@@ -124,6 +133,12 @@ private:
     template <typename T>
     void assign(T& field, const T& value, void (TranscriptionViewModel::*changed)());
 
+    // An event tagged with the job it belongs to; events of a cancelled job are dropped.
+    struct JobEvent {
+        quint64 job = 0;
+        TranscriptionEvent event;
+    };
+    void handleJobEvent(const JobEvent& event);
     void handleEvent(const TranscriptionEvent& event);
     void finishSave(const std::optional<SaveDialogChoice>& choice);
     void setIsTranscribing(bool value);
@@ -147,6 +162,9 @@ private:
     bool m_showSaveDialog = false;
     std::optional<QString> m_errorMessage;
     bool m_showSuccessBanner = false;
+    std::optional<QString> m_noticeMessage;
+    quint64 m_job = 0;
+    bool m_jobOnDevice = true;
     TranscriptionEngine m_selectedEngine = TranscriptionEngine::onDevice();
     bool m_showProviderManager = false;
     QList<TranscriptSegment> m_segments;

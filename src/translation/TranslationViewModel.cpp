@@ -52,6 +52,10 @@ void TranslationViewModel::setShowSuccessBanner(bool show) {
     assign(m_showSuccessBanner, show, &TranslationViewModel::showSuccessBannerChanged);
 }
 
+void TranslationViewModel::setNoticeMessage(const std::optional<QString>& message) {
+    assign(m_noticeMessage, message, &TranslationViewModel::noticeMessageChanged);
+}
+
 void TranslationViewModel::setInputFileURL(const QUrl& url) {
     assign(m_inputFileURL, url, &TranslationViewModel::inputFileURLChanged);
 }
@@ -126,6 +130,7 @@ void TranslationViewModel::resetOutput() {
     setStatusMessage({});
     setErrorMessage(std::nullopt);
     setShowSuccessBanner(false);
+    setNoticeMessage(std::nullopt);
 }
 
 void TranslationViewModel::clearInput() {
@@ -157,12 +162,30 @@ void TranslationViewModel::startTranslation() {
     setIsTranslating(true);
     resetOutput();
     setStatusMessage(QStringLiteral("Starting translation..."));
-    TranslationEventHandler onEvent = queuedEventHandler(this, &TranslationViewModel::handleEvent);
+    const auto apply = queuedEventHandler(this, &TranslationViewModel::handleJobEvent);
+    TranslationEventHandler onEvent = [apply, job = ++m_job](const TranslationEvent& event) {
+        apply(JobEvent{job, event});
+    };
     if (m_detectedFormat == InputFormat::srt)
         m_service->translateSRT(m_inputText, m_targetLanguage, provider, *key, std::move(onEvent));
     else
         m_service->translatePlainText(m_inputText, m_targetLanguage, provider, *key,
                                       std::move(onEvent));
+}
+
+void TranslationViewModel::cancelTranslation() {
+    if (!m_isTranslating)
+        return;
+    ++m_job; // whatever the job still reports is not shown
+    m_service->cancel();
+    setIsTranslating(false);
+    resetOutput();
+    setNoticeMessage(QStringLiteral("Translation was cancelled."));
+}
+
+void TranslationViewModel::handleJobEvent(const JobEvent& event) {
+    if (event.job == m_job)
+        handleEvent(event.event);
 }
 
 void TranslationViewModel::handleEvent(const TranslationEvent& event) {

@@ -39,6 +39,8 @@ class TranslationViewModel final : public QObject {
                    errorMessageChanged)
     Q_PROPERTY(bool showSuccessBanner READ showSuccessBanner WRITE setShowSuccessBanner NOTIFY
                    showSuccessBannerChanged)
+    Q_PROPERTY(std::optional<QString> noticeMessage READ noticeMessage WRITE setNoticeMessage NOTIFY
+                   noticeMessageChanged)
 
 public:
     using InputFormat = TranslationService::InputFormat;
@@ -59,6 +61,8 @@ public:
     QString statusMessage() const { return m_statusMessage; }
     std::optional<QString> errorMessage() const { return m_errorMessage; }
     bool showSuccessBanner() const { return m_showSuccessBanner; }
+    // A neutral word about the last job, such as that it was cancelled.
+    std::optional<QString> noticeMessage() const { return m_noticeMessage; }
     // The selected provider's model transcribes speech ("whisper", "transcribe") and
     // is unlikely to answer chat completions.
     bool selectedProviderTranscribesSpeech() const;
@@ -69,6 +73,7 @@ public:
     void setSelectedProvider(const std::optional<CustomProvider>& provider);
     void setErrorMessage(const std::optional<QString>& message);
     void setShowSuccessBanner(bool show);
+    void setNoticeMessage(const std::optional<QString>& message);
 
     // The process's providers, attached by the tab; needed to read an API key.
     ProviderStore* providerStore() const;
@@ -79,6 +84,9 @@ public:
     void resetOutput();
     void clearInput();
     void startTranslation();
+    // Stops the running job at once; what was translated so far is discarded, since a
+    // half-translated subtitle file saved by mistake is worse than none.
+    void cancelTranslation();
     void saveTranslation();
 
 Q_SIGNALS:
@@ -93,11 +101,18 @@ Q_SIGNALS:
     void statusMessageChanged();
     void errorMessageChanged();
     void showSuccessBannerChanged();
+    void noticeMessageChanged();
 
 private:
     template <typename T>
     void assign(T& field, const T& value, void (TranslationViewModel::*changed)());
 
+    // An event tagged with the job it belongs to; events of a cancelled job are dropped.
+    struct JobEvent {
+        quint64 job = 0;
+        TranslationEvent event;
+    };
+    void handleJobEvent(const JobEvent& event);
     void handleEvent(const TranslationEvent& event);
     void finishSave(const std::optional<SaveDialogChoice>& choice);
     void setInputFileURL(const QUrl& url);
@@ -123,6 +138,8 @@ private:
     QString m_statusMessage;
     std::optional<QString> m_errorMessage;
     bool m_showSuccessBanner = false;
+    std::optional<QString> m_noticeMessage;
+    quint64 m_job = 0;
 };
 
 } // namespace vocalith

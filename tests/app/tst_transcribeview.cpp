@@ -136,6 +136,17 @@ private Q_SLOTS:
         f.find<QAbstractButton>(u"Close error"_qs)->click();
         QVERIFY(!f.shown(u"Error message"_qs) && !f.shown(u"Success message"_qs));
 
+        // Escape cancels a running job: a neutral notice, the controls unlocked.
+        f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
+        QVERIFY(f.shown(u"Cancel"_qs));
+        f.activate();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTRY_COMPARE(f.spoken(u"Notice"_qs),
+                     u"Transcription was cancelled."_qs); // an animated click
+        QVERIFY(f.shown(u"Notice"_qs) && !f.shown(u"Error message"_qs) && !f.shown(u"Cancel"_qs));
+        QVERIFY(f.find<QAbstractButton>(u"Start Transcription"_qs)->isEnabled());
+        QCOMPARE(f.onDevice->cancels, 1);
+
         f.find<QAbstractButton>(u"Remove file"_qs)->click();
         QVERIFY(f.vm->audioFileURL().isEmpty());
         QVERIFY(f.shown(u"Select MP3 File..."_qs));

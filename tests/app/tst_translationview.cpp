@@ -158,6 +158,14 @@ private Q_SLOTS:
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  u"API error (HTTP 502): <html><body><h1>Bad gateway</h1></body></html>"_qs);
 
+        // A job that hangs is cancelled with the button.
+        f.server.enqueue({200, {}, LoopbackHttpServer::Delivery::neverAnswer});
+        f.find<QAbstractButton>(u"Translate"_qs)->click();
+        QVERIFY(QTest::qWaitFor([&] { return f.server.requests().size() == 3; }));
+        f.find<QAbstractButton>(u"Cancel"_qs)->click();
+        QVERIFY(f.shown(u"Notice"_qs) && !f.shown(u"Error message"_qs));
+        QVERIFY(f.find<QAbstractButton>(u"Translate"_qs)->isEnabled());
+
         KeychainHelper::shared().deleteKey(f.store().providers().first().idText());
         f.translation().setShowSuccessBanner(true);
         f.find<QAbstractButton>(u"Translate"_qs)->click();

@@ -62,7 +62,9 @@ class RecordingOnDeviceEngine final : public OnDeviceEngine {
 public:
     void transcribe(const QString& audioFilePath, TranscriptionLanguage language,
                     TranscriptionEventHandler onEvent) override;
+    void cancel() override { ++cancels; }
     QList<RecordedJob> jobs;
+    int cancels = 0;
 };
 
 // Like the real provider engine, it reports its first progress event on the

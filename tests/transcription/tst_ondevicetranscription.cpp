@@ -10,6 +10,7 @@
 #include "transcription/TranscriptionViewModel.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLockFile>
 #include <QProcess>
 #include <QTest>
@@ -21,6 +22,7 @@
 
 #include <atomic>
 #include <climits>
+#include <list>
 
 using namespace vocalith;
 using namespace vocalith::test;
@@ -175,6 +177,43 @@ private Q_SLOTS:
                      qPrintable(segment.text + u" "_qs + QString::number(segment.startTime)));
         QVERIFY(segments.last().startTime >= 91.5 && segments.last().endTime < 96.0);
         QVERIFY(segments.first().endTime < 8.0);
+        QCOMPARE(filesIn(m_work.path()), QStringList{});
+    }
+
+    // A cancel, or the engine going away, stops the recognition of a chunk within
+    // half a second.
+    void cancelMidChunk() {
+        const QString path = m_media.filePath(u"long.mp3"_qs); // made by the test before
+        std::list<Job> jobs; // what a stopped job still reports arrives later
+        for (const bool destroy : {false, true}) {
+            // The model is the test's: freeing it (24 ms, seconds under the sanitizers) is
+            // not part of ending the job.
+            const auto models = std::make_shared<PocketSphinxRecognizerProvider>();
+            auto service = std::make_unique<TranscriptionService>(models, nullptr, m_work.path());
+            // The model loads once, on the first job; the one measured finds it loaded.
+            runJob(*service, m_media.filePath(u"sense_and_sensibility_01_austen_64kb-0880.mp3"_qs));
+            Job& job = jobs.emplace_back();
+            service->transcribe(path, TranscriptionLanguage::english, job.queuedHandler());
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return !job.progress().isEmpty() &&
+                           job.progress().last().second == u"Transcribing chunk 1 of 3..."_qs;
+                },
+                60'000));
+            QTest::qWait(200); // into the chunk
+            QElapsedTimer timer;
+            timer.start();
+            if (destroy) {
+                service.reset();
+            } else {
+                service->cancel();
+                QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 5'000));
+                QCOMPARE(job.failure(), u"Speech recognition error (301): Recognition was "
+                                        u"cancelled."_qs);
+            }
+            QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+        }
+        QCoreApplication::sendPostedEvents();
         QCOMPARE(filesIn(m_work.path()), QStringList{});
     }
 

@@ -92,6 +92,28 @@ private Q_SLOTS:
         QCOMPARE(vm.transcribedText(), QString());
     }
 
+    // Cancel unlocks at once with a notice; whatever the job still reports is dropped.
+    void cancel() {
+        Fixture f;
+        TranscriptionViewModel& vm = *f.vm;
+        vm.cancelTranscription(); // nothing running: nothing happens
+        QCOMPARE(vm.noticeMessage(), std::nullopt);
+        vm.loadFile(f.makeFile(u"talk.mp3"_qs, 10));
+        vm.startTranscription();
+        vm.cancelTranscription();
+        QCOMPARE(f.onDevice->cancels, 1);
+        QVERIFY(!vm.isTranscribing());
+        QCOMPARE(vm.progress(), 0.0);
+        QCOMPARE(vm.noticeMessage(), u"Transcription was cancelled."_qs);
+        QCOMPARE(vm.errorMessage(), std::nullopt);
+        f.onDevice->jobs.last().emitFromWorkerThread({TranscriptionEvent::success(twoWords)});
+        QTest::qWait(0);
+        QVERIFY(!QTest::qWaitFor([&] { return !vm.transcribedText().isEmpty(); }, 50));
+        QVERIFY(!vm.showSaveDialog() && f.dialogs.saveDialogs.isEmpty());
+        vm.startTranscription(); // a new start clears the notice
+        QCOMPARE(vm.noticeMessage(), std::nullopt);
+    }
+
     void providerJobUsesStoredKey() {
         Fixture f;
         TranscriptionViewModel& vm = *f.vm;

@@ -124,6 +124,31 @@ private Q_SLOTS:
         QVERIFY(vm.errorMessage().value_or(QString()).startsWith(u"Failed to save: "_qs));
     }
 
+    // A cancel after some batches discards them: no half translation to save.
+    void cancelDiscardsWhatWasTranslated() {
+        Fixture f;
+        TranslationViewModel& vm = f.translation;
+        f.server.setResponder([&](const LoopbackHttpServer::Request& request) {
+            return f.server.requests().size() == 1
+                       ? LoopbackHttpServer::Response(200, chatAnswer(chatUserMessage(request)))
+                       : LoopbackHttpServer::Response(200, {},
+                                                      LoopbackHttpServer::Delivery::neverAnswer);
+        });
+        QString srt;
+        for (int i = 1; i <= 20; ++i)
+            srt += QString::number(i) + u"\n00:00:01,000 --> 00:00:02,000\nLine\n\n"_qs;
+        vm.loadFile(f.makeFile(u"long.srt"_qs, srt.toUtf8()));
+        vm.startTranslation();
+        QVERIFY(QTest::qWaitFor([&] { return f.server.requests().size() == 2; }, 10'000));
+        vm.cancelTranslation();
+        QVERIFY(!vm.isTranslating());
+        QCOMPARE(vm.noticeMessage(), u"Translation was cancelled."_qs);
+        QVERIFY(vm.outputText().isEmpty() && !vm.errorMessage() && !vm.showSuccessBanner());
+        QVERIFY(!QTest::qWaitFor([&] { return vm.errorMessage().has_value(); }, 200));
+        vm.saveTranslation();
+        QVERIFY(f.dialogs.saveDialogs.isEmpty());
+    }
+
     void plainTextAndOutcomes() {
         Fixture f;
         TranslationViewModel& vm = f.translation;
