@@ -1,5 +1,6 @@
 #include "TranscribeView.h"
 
+#include "app/CancelButton.h"
 #include "app/DashedFrame.h"
 #include "app/ElidedLabel.h"
 #include "app/FileDrop.h"
@@ -145,11 +146,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     m_start->setMinimumHeight(m_start->sizeHint().height() + 16);
     m_start->setDefault(true);
     startRow->addWidget(m_start, 1);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancel->setMinimumHeight(m_start->minimumHeight());
-    m_cancel->setAccessibleName(m_cancel->text());
-    m_cancel->setShortcut(Qt::Key_Escape);
-    m_cancel->setToolTip(QStringLiteral("Cancel (Esc)"));
+    m_cancel = cancelButton(m_start->minimumHeight(), this);
     startRow->addWidget(m_cancel);
     fileLayout->addLayout(startRow);
     layout->addWidget(filePage);

@@ -1,5 +1,6 @@
 #include "TranslationView.h"
 
+#include "app/CancelButton.h"
 #include "app/DashedFrame.h"
 #include "app/ElidedLabel.h"
 #include "app/FileDrop.h"
@@ -166,11 +167,7 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     m_translate->setMinimumHeight(m_translate->sizeHint().height() + 12);
     m_translate->setDefault(true);
     translateRow->addWidget(m_translate, 1);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancel->setMinimumHeight(m_translate->minimumHeight());
-    m_cancel->setAccessibleName(m_cancel->text());
-    m_cancel->setShortcut(Qt::Key_Escape);
-    m_cancel->setToolTip(QStringLiteral("Cancel (Esc)"));
+    m_cancel = cancelButton(m_translate->minimumHeight(), this);
     translateRow->addWidget(m_cancel);
     layout->addLayout(translateRow);
 

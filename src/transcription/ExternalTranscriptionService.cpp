@@ -73,17 +73,15 @@ struct ExternalTranscriptionService::Job {
                 QFile::remove(part.path);
         }
     }
+    // The failure, naming its part when there are several; a cancel is the job's.
     void fail(const ExternalError& error) const {
         removeParts();
-        const QString prefix = parts.size() > 1
-                                   ? QStringLiteral("Part ") + QString::number(index + 1) +
-                                         QStringLiteral(" of ") + QString::number(parts.size()) +
-                                         QStringLiteral(": ")
-                                   : QString();
-        onEvent(TranscriptionEvent::failure({QStringLiteral("ExternalError"), int(error.kind()),
-                                             error.kind() == ExternalError::Case::cancelled
-                                                 ? error.errorDescription()
-                                                 : prefix + error.errorDescription()}));
+        EngineError failure = error.toEngineError();
+        if (parts.size() > 1 && error.kind() != ExternalError::Case::cancelled)
+            failure.description = QStringLiteral("Part ") + QString::number(index + 1) +
+                                  QStringLiteral(" of ") + QString::number(parts.size()) +
+                                  QStringLiteral(": ") + failure.description;
+        onEvent(TranscriptionEvent::failure(failure));
     }
     QString status() const {
         if (parts.size() == 1)

@@ -1,5 +1,6 @@
 #include "providers/CustomProvider.h"
 #include "providers/TranscriptionEngine.h"
+#include "support/TestDoubles.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,14 +8,7 @@
 
 using namespace vocalith;
 
-namespace {
-
-// JSON written with single quotes, for readable literals.
-QByteArray json(const char* text) {
-    return QByteArray(text).replace('\'', '"');
-}
-
-} // namespace
+using test::json;
 
 class TestCustomProvider : public QObject {
     Q_OBJECT
@@ -85,8 +79,6 @@ private Q_SLOTS:
         CustomProvider renamed = provider;
         renamed.name = u"Groq 2"_qs;
 
-        QCOMPARE(TranscriptionEngine::onDevice().id(), u"on-device"_qs);
-        QCOMPARE(TranscriptionEngine::onDevice().label(), u"On-device (PocketSphinx)"_qs);
         QCOMPARE(TranscriptionEngine::custom(provider).id(), provider.idText());
         QCOMPARE(TranscriptionEngine::custom(provider).label(), u"Groq"_qs);
 

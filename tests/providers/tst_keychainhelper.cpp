@@ -1,3 +1,4 @@
+#include "core/UuidText.h"
 #include "providers/KeychainHelper.h"
 
 #include <QTest>
@@ -18,7 +19,7 @@ SecretSchema schemaNamed(const char* name) {
 }
 
 QString freshAccount() {
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    return uuidText();
 }
 
 } // namespace
