@@ -96,6 +96,11 @@ int main(int argc, char* argv[]) {
                                           "upstream server did not answer in time.</body></html>"));
         QTest::qWait(200);
         window.grab().save(out.filePath(QStringLiteral("transcribe-error.png")));
+        vm.setErrorMessage(std::nullopt);
+        vm.setShowSuccessBanner(false);
+        vm.setNoticeMessage(QStringLiteral("Transcription was cancelled."));
+        QTest::qWait(200);
+        window.grab().save(out.filePath(QStringLiteral("transcribe-cancelled.png")));
     }
 
     window.tabs()->setCurrentIndex(1);
@@ -114,6 +119,11 @@ int main(int argc, char* argv[]) {
         return 1;
     QTest::qWait(300);
     window.grab().save(out.filePath(QStringLiteral("translate.png")));
+    if (size.size() == 2) { // and the hint a speech model gets
+        translation.setSelectedProvider(vm.providerStore().providers().first());
+        QTest::qWait(200);
+        window.grab().save(out.filePath(QStringLiteral("translate-hint.png")));
+    }
     while (!vm.providerStore().providers().isEmpty())
         vm.providerStore().deleteProvider(vm.providerStore().providers().first());
     return 0;
