@@ -77,6 +77,21 @@ QString srtRendering(const QList<TranscriptSegment>& segments) {
     return srt;
 }
 
+QString vttRendering(const QList<TranscriptSegment>& segments) {
+    QString vtt = QStringLiteral("WEBVTT\n\n");
+    for (const TranscriptSegment& cue : groupIntoCues(segments)) {
+        QString text = cue.text;
+        text.replace(QLatin1Char('&'), QLatin1String("&amp;"))
+            .replace(QLatin1Char('<'), QLatin1String("&lt;"))
+            .replace(QLatin1Char('>'), QLatin1String("&gt;"));
+        vtt += srtTimestamp(cue.startTime).replace(QLatin1Char(','), QLatin1Char('.')) +
+               QLatin1String(" --> ") +
+               srtTimestamp(cue.endTime).replace(QLatin1Char(','), QLatin1Char('.')) +
+               QLatin1Char('\n') + text + QLatin1String("\n\n");
+    }
+    return vtt;
+}
+
 QString srtTimestamp(double seconds) {
     // Engines never deliver such times, but a player must still accept the file:
     // anything negative, not a number or beyond a 64-bit second count shows as zero.

@@ -14,6 +14,10 @@ QString plainTextRendering(const QList<TranscriptSegment>& segments);
 // 0.4 s, a text over 80 characters or a span over 6 s), numbered from 1.
 QString srtRendering(const QList<TranscriptSegment>& segments);
 
+// WebVTT: the same cues as SRT under a "WEBVTT" header, "HH:MM:SS.mmm" times, and
+// "&", "<", ">" escaped in the text.
+QString vttRendering(const QList<TranscriptSegment>& segments);
+
 // "HH:MM:SS,mmm" with the milliseconds truncated.
 QString srtTimestamp(double seconds);
 

@@ -22,12 +22,25 @@ namespace {
 struct SaveFormat {
     const char* title;
     const char* extension;
+    QString (*render)(const QList<TranscriptSegment>&);
 };
-constexpr std::array<SaveFormat, 2> saveFormats{{
-    {"Plain Text (.txt)", "txt"},
-    {"Subtitles (.srt)", "srt"},
+constexpr std::array<SaveFormat, 3> saveFormats{{
+    {"Plain Text (.txt)", "txt", plainTextRendering},
+    {"Subtitles (.srt)", "srt", srtRendering},
+    {"WebVTT Subtitles (.vtt)", "vtt", vttRendering},
 }};
-constexpr int srtFormat = 1;
+
+// The chosen format; a subtitle extension the user typed wins over the choice.
+const SaveFormat& saveFormatFor(const QString& path, int formatIndex) {
+    const QString typed = QFileInfo(path).suffix().toLower();
+    for (size_t i = 1; i < saveFormats.size(); ++i) {
+        if (typed == QLatin1String(saveFormats[i].extension))
+            return saveFormats[i];
+    }
+    return saveFormats[formatIndex > 0 && size_t(formatIndex) < saveFormats.size()
+                           ? size_t(formatIndex)
+                           : 0];
+}
 
 // The chosen path with its last extension replaced when it is not the format's.
 QString pathWithExtension(const QString& path, const QString& extension) {
@@ -269,9 +282,8 @@ void TranscriptionViewModel::saveTranscription() {
 void TranscriptionViewModel::formatChanged(int formatIndex) {
     if (!m_activeSavePanel)
         return;
-    const char* extension = saveFormats[formatIndex == srtFormat ? srtFormat : 0].extension;
     m_activeSavePanel->setProposedName(m_activeBaseName + QLatin1Char('.') +
-                                       QLatin1String(extension));
+                                       QLatin1String(saveFormatFor({}, formatIndex).extension));
 }
 
 void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& choice) {
@@ -279,12 +291,9 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
     if (!choice || choice->path.isEmpty())
         return;
 
-    // An "srt" typed by the user wins over the format choice.
-    const bool srt = QFileInfo(choice->path).suffix().toLower() == QLatin1String("srt") ||
-                     choice->formatIndex == srtFormat;
-    const QString content = srt ? srtRendering(m_segments) : plainTextRendering(m_segments);
-    const QString target =
-        pathWithExtension(choice->path, QLatin1String(saveFormats[srt ? srtFormat : 0].extension));
+    const SaveFormat& format = saveFormatFor(choice->path, choice->formatIndex);
+    const QString content = format.render(m_segments);
+    const QString target = pathWithExtension(choice->path, QLatin1String(format.extension));
 
     // The dialog asked about the name the user typed, not about the repaired one.
     if (target != choice->path && QFileInfo::exists(target) && !m_dialogs.confirmReplace(target))

@@ -107,7 +107,7 @@ public:
     // a second, and nothing the job still reports is shown.
     void cancelTranscription();
 
-    // Offers to save the last result as plain text or SRT; does nothing without one.
+    // Offers to save the last result as plain text, SRT or WebVTT; does nothing without one.
     void saveTranscription();
     // The save dialog's format choice changed: rename the proposed file to match.
     void formatChanged(int formatIndex);

@@ -49,17 +49,20 @@ private Q_SLOTS:
         QCOMPARE(dialog.request.message, u"Save transcription — choose .txt or .srt format"_qs);
         QCOMPARE(dialog.request.proposedName, u"Interview 3.txt"_qs);
         QCOMPARE(dialog.request.formats,
-                 (QStringList{u"Plain Text (.txt)"_qs, u"Subtitles (.srt)"_qs}));
+                 (QStringList{u"Plain Text (.txt)"_qs, u"Subtitles (.srt)"_qs,
+                              u"WebVTT Subtitles (.vtt)"_qs}));
 
         dialog.formatChanged(1);
+        dialog.formatChanged(2);
         dialog.formatChanged(0);
-        QCOMPARE(dialog.dialog->proposedNames,
-                 (QStringList{u"Interview 3.srt"_qs, u"Interview 3.txt"_qs}));
+        QCOMPARE(
+            dialog.dialog->proposedNames,
+            (QStringList{u"Interview 3.srt"_qs, u"Interview 3.vtt"_qs, u"Interview 3.txt"_qs}));
 
         // Once it is closed, its format choice renames nothing any more.
         dialog.finished(std::nullopt);
         dialog.formatChanged(1);
-        QCOMPARE(dialog.dialog->proposedNames.size(), 2);
+        QCOMPARE(dialog.dialog->proposedNames.size(), 3);
 
         // The name and folder are the transcribed file's, whatever is loaded now.
         f.vm->setAudioFileURL({});
@@ -72,26 +75,29 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("formatIndex");
         QTest::addColumn<QString>("written");
-        QTest::addColumn<bool>("srt");
-        QTest::newRow("typed srt wins over text choice") << u"x.srt"_qs << 0 << u"x.srt"_qs << true;
-        QTest::newRow("txt typed, srt chosen") << u"x.txt"_qs << 1 << u"x.srt"_qs << true;
-        QTest::newRow("no extension, text") << u"x"_qs << 0 << u"x.txt"_qs << false;
-        QTest::newRow("several dots") << u"a.b.c"_qs << 1 << u"a.b.srt"_qs << true;
-        QTest::newRow("upper-case kept") << u"Notes.TXT"_qs << 0 << u"Notes.TXT"_qs << false;
-        QTest::newRow("upper-case srt") << u"Film.SRT"_qs << 0 << u"Film.SRT"_qs << true;
+        QTest::addColumn<QByteArray>("content");
+        const QByteArray text = "Grüße aus Köln";
+        const QByteArray srt = "1\n00:00:00,000 --> 00:00:01,000\nGrüße aus\n\n"
+                               "2\n00:00:02,000 --> 00:00:02,399\nKöln\n\n";
+        const QByteArray vtt = "WEBVTT\n\n00:00:00.000 --> 00:00:01.000\nGrüße aus\n\n"
+                               "00:00:02.000 --> 00:00:02.399\nKöln\n\n";
+        QTest::newRow("typed srt wins over text choice") << u"x.srt"_qs << 0 << u"x.srt"_qs << srt;
+        QTest::newRow("txt typed, srt chosen") << u"x.txt"_qs << 1 << u"x.srt"_qs << srt;
+        QTest::newRow("no extension, text") << u"x"_qs << 0 << u"x.txt"_qs << text;
+        QTest::newRow("several dots") << u"a.b.c"_qs << 1 << u"a.b.srt"_qs << srt;
+        QTest::newRow("upper-case kept") << u"Notes.TXT"_qs << 0 << u"Notes.TXT"_qs << text;
+        QTest::newRow("upper-case srt") << u"Film.SRT"_qs << 0 << u"Film.SRT"_qs << srt;
+        QTest::newRow("vtt chosen") << u"x.txt"_qs << 2 << u"x.vtt"_qs << vtt;
+        QTest::newRow("typed vtt wins") << u"Film.vtt"_qs << 1 << u"Film.vtt"_qs << vtt;
     }
     void formatAndName() {
         QFETCH(QString, typed);
         QFETCH(int, formatIndex);
         QFETCH(QString, written);
-        QFETCH(bool, srt);
+        QFETCH(QByteArray, content);
         Fixture f;
         f.openDialog().finished(SaveDialogChoice{f.path(typed), formatIndex});
-
-        QCOMPARE(contents(f.path(written)),
-                 srt ? QByteArray("1\n00:00:00,000 --> 00:00:01,000\nGrüße aus\n\n"
-                                  "2\n00:00:02,000 --> 00:00:02,399\nKöln\n\n")
-                     : QByteArray("Grüße aus Köln"));
+        QCOMPARE(contents(f.path(written)), content);
         if (written != typed)
             QVERIFY(!QFile::exists(f.path(typed)));
         QVERIFY(f.dialogs.replaceQuestions.isEmpty());
