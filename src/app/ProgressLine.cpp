@@ -17,6 +17,7 @@ ProgressLine::ProgressLine(QWidget* parent)
     : QWidget(parent)
     , m_bar(new QProgressBar(this))
     , m_status(new QLabel(this))
+    , m_timeLeft(new QLabel(this))
     , m_percent(new QLabel(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -27,7 +28,7 @@ ProgressLine::ProgressLine(QWidget* parent)
     layout->addWidget(m_bar);
 
     auto* row = new QHBoxLayout;
-    for (QLabel* label : {m_status, m_percent}) {
+    for (QLabel* label : {m_status, m_timeLeft, m_percent}) {
         label->setForegroundRole(QPalette::PlaceholderText);
         QFont font = label->font();
         font.setPointSizeF(font.pointSizeF() * 0.85);
@@ -38,16 +39,22 @@ ProgressLine::ProgressLine(QWidget* parent)
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_status->setObjectName(QStringLiteral("status"));
     m_status->setAccessibleDescription(QStringLiteral("Status"));
+    m_timeLeft->setObjectName(QStringLiteral("timeLeft"));
+    m_timeLeft->setAccessibleDescription(QStringLiteral("Time left"));
+    m_timeLeft->hide();
     m_percent->setObjectName(QStringLiteral("percent"));
     m_percent->setAccessibleDescription(QStringLiteral("Percent complete"));
     row->addWidget(m_status, 1);
+    row->addWidget(m_timeLeft);
     row->addWidget(m_percent);
     layout->addLayout(row);
 }
 
-void ProgressLine::setProgress(double fraction, const QString& status) {
+void ProgressLine::setProgress(double fraction, const QString& status, const QString& timeLeft) {
     m_bar->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * steps));
     m_status->setText(status);
+    m_timeLeft->setText(timeLeft);
+    m_timeLeft->setVisible(!timeLeft.isEmpty());
     m_percent->setText(percentText(fraction));
 }
 

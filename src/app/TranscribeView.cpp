@@ -218,7 +218,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     for (auto signal :
          {&TranscriptionViewModel::audioFileURLChanged, &TranscriptionViewModel::fileSizeChanged,
           &TranscriptionViewModel::isTranscribingChanged, &TranscriptionViewModel::progressChanged,
-          &TranscriptionViewModel::statusMessageChanged,
+          &TranscriptionViewModel::statusMessageChanged, &TranscriptionViewModel::timeLeftChanged,
           &TranscriptionViewModel::transcribedTextChanged,
           &TranscriptionViewModel::selectedLanguageChanged,
           &TranscriptionViewModel::errorMessageChanged,
@@ -277,7 +277,7 @@ void TranscribeView::refresh() {
     m_notice->setText(m_vm.noticeMessage().value_or(QString()));
     m_cancel->setVisible(busy);
     m_progress->setVisible(busy || m_vm.progress() > 0.0);
-    m_progress->setProgress(m_vm.progress(), m_vm.statusMessage());
+    m_progress->setProgress(m_vm.progress(), m_vm.statusMessage(), m_vm.timeLeft());
     m_result->setVisible(!m_vm.transcribedText().isEmpty());
     if (m_text->toPlainText() != m_vm.transcribedText())
         m_text->setPlainText(m_vm.transcribedText());

@@ -6,6 +6,7 @@
 #include <QList>
 
 #include <functional>
+#include <optional>
 #include <variant>
 
 namespace vocalith {
@@ -16,6 +17,7 @@ struct TranscriptionEvent {
     struct Progress {
         double fraction = 0.0;
         QString message;
+        std::optional<double> secondsLeft; // when the job can tell
         bool operator==(const Progress&) const = default;
     };
     struct Success {
@@ -27,8 +29,9 @@ struct TranscriptionEvent {
         bool operator==(const Failure&) const = default;
     };
 
-    static TranscriptionEvent progress(double fraction, const QString& message) {
-        return {Progress{fraction, message}};
+    static TranscriptionEvent progress(double fraction, const QString& message,
+                                       std::optional<double> secondsLeft = std::nullopt) {
+        return {Progress{fraction, message, secondsLeft}};
     }
     static TranscriptionEvent success(const QList<TranscriptSegment>& segments) {
         return {Success{segments}};

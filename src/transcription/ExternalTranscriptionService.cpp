@@ -9,6 +9,7 @@
 #include "transcription/TranscriptionService.h"
 #include "transcription/VerboseResponse.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -91,16 +92,24 @@ struct ExternalTranscriptionService::Job {
                QStringLiteral(" of ") + QString::number(parts.size()) + QStringLiteral(" via ") +
                provider.name + QStringLiteral("...");
     }
-    // Between 0.2 and 0.8 with the bytes sent; one event per whole percent.
+    // Between 0.2 and 0.8 with the bytes sent; one event per whole percent, with the
+    // time left at the rate so far (answers to earlier parts included) once it shows.
     void uploaded(qint64 bytes) {
         if (totalBytes <= 0)
             return;
-        const int now = int(20 + 60 * std::min(doneBytes + bytes, totalBytes) / totalBytes);
+        const qint64 sent = std::min(doneBytes + bytes, totalBytes);
+        const int now = int(20 + 60 * sent / totalBytes);
         if (now <= percent)
             return;
         percent = now;
-        onEvent(TranscriptionEvent::progress(percent / 100.0, status()));
+        std::optional<double> left;
+        const double elapsed = double(uploadClock.elapsed()) / 1000.0;
+        if (elapsed >= rateAfterSeconds && sent > 0)
+            left = double(totalBytes - sent) / (double(sent) / elapsed);
+        onEvent(TranscriptionEvent::progress(percent / 100.0, status(), left));
     }
+    static constexpr double rateAfterSeconds = 2.0;
+    QElapsedTimer uploadClock;
 };
 
 QString ExternalTranscriptionService::uploadLimitKey() {
@@ -190,6 +199,8 @@ void ExternalTranscriptionService::sendPart(const std::shared_ptr<Job>& job) {
                     BodyPart::file(part.path), BodyPart::data(multipartTail(boundary))};
     request.idleTimeout = m_timeout;
     job->onEvent(TranscriptionEvent::progress(job->percent / 100.0, job->status()));
+    if (!job->uploadClock.isValid())
+        job->uploadClock.start();
     const qint64 partBytes = QFileInfo(part.path).size();
     m_http.post(
         request,

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 
 #include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
+#include <sphinxbase/feat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -47,12 +49,25 @@ PocketSphinxRecognizer::PocketSphinxRecognizer(const Model& model)
     : m_model(model) {
 }
 
-PocketSphinxRecognizer::~PocketSphinxRecognizer() {
-    if (m_decoder)
-        ps_free(m_decoder);
-    if (m_config)
-        cmd_ln_free_r(m_config);
+struct PocketSphinxRecognizer::Decoder {
+    cmd_ln_t* config = nullptr; // one each: ps_init writes model paths into it
+    ps_decoder_t* decoder = nullptr;
+    bool utteranceOpen = false; // a cancelled chunk's, ended before the next one starts
+    // The cepstral mean a new decoder starts from. The decoder adapts it to each chunk
+    // it hears; every chunk starts from this one, so a result never depends on which
+    // decoder recognised it or what that decoder heard before.
+    std::vector<mfcc_t> initialMean;
+};
+
+void PocketSphinxRecognizer::DecoderDeleter::operator()(Decoder* decoder) const {
+    if (decoder->decoder)
+        ps_free(decoder->decoder);
+    if (decoder->config)
+        cmd_ln_free_r(decoder->config);
+    delete decoder;
 }
+
+PocketSphinxRecognizer::~PocketSphinxRecognizer() = default;
 
 bool PocketSphinxRecognizer::isAvailable() const {
     // Nothing outside the machine is needed; a damaged model is reported by recognize().
@@ -70,29 +85,41 @@ QStringList PocketSphinxRecognizer::missingModelFiles() const {
     return missing;
 }
 
-bool PocketSphinxRecognizer::loadDecoder() {
-    if (m_decoder)
-        return true;
+PocketSphinxRecognizer::DecoderPtr PocketSphinxRecognizer::borrowDecoder() {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_idle.empty()) {
+            DecoderPtr decoder = std::move(m_idle.back());
+            m_idle.pop_back();
+            return decoder;
+        }
+    }
     const QByteArray hmm = m_model.acousticModel.toUtf8();
     const QByteArray lm = m_model.languageModel.toUtf8();
     const QByteArray dict = m_model.dictionary.toUtf8();
-    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm",
-                                   lm.constData(), "-dict", dict.constData(), "-logfn", "/dev/null",
-                                   // Every frame is kept, so frame numbers are times.
-                                   "-remove_silence", "no", nullptr);
-    if (!config)
-        return false;
-    m_decoder = ps_init(config);
-    if (!m_decoder) {
-        cmd_ln_free_r(config);
-        return false;
-    }
-    m_config = config;
-    return true;
+    DecoderPtr loaded(new Decoder);
+    loaded->config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm",
+                                 lm.constData(), "-dict", dict.constData(), "-logfn", "/dev/null",
+                                 // Every frame is kept, so frame numbers are times.
+                                 "-remove_silence", "no", nullptr);
+    if (!loaded->config)
+        return nullptr;
+    loaded->decoder = ps_init(loaded->config);
+    if (!loaded->decoder)
+        return nullptr;
+    cmn_t* mean = ps_get_feat(loaded->decoder)->cmn_struct;
+    loaded->initialMean.resize(size_t(mean->veclen));
+    cmn_live_get(mean, loaded->initialMean.data());
+    return loaded;
+}
+
+void PocketSphinxRecognizer::giveBack(DecoderPtr decoder) {
+    const std::lock_guard lock(m_mutex);
+    m_idle.push_back(std::move(decoder));
 }
 
 RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
-                                                     const RecognitionTask& task) {
+                                                     RecognitionTask& task) {
     SF_INFO info{};
     SoundFile file(sf_open(path.toUtf8().constData(), SFM_READ, &info));
     if (!file)
@@ -102,13 +129,13 @@ RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
         return RecognitionOutcome::failure(RecognitionCode::unsupportedFormat,
                                            QStringLiteral("Expected 16 kHz mono audio."));
 
-    const std::lock_guard lock(m_mutex);
     if (const QStringList missing = missingModelFiles(); !missing.isEmpty())
         return RecognitionOutcome::failure(
             RecognitionCode::modelUnusable,
             QStringLiteral("The PocketSphinx model is incomplete; missing: ") +
                 missing.join(QStringLiteral(", ")));
-    if (!loadDecoder())
+    DecoderPtr decoder = borrowDecoder();
+    if (!decoder)
         return RecognitionOutcome::failure(
             RecognitionCode::modelUnusable,
             QStringLiteral("The PocketSphinx model could not be loaded from ") +
@@ -123,36 +150,44 @@ RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
         return RecognitionOutcome::failure(RecognitionCode::cancelled,
                                            QStringLiteral("Recognition was cancelled."));
     };
-    if (task.isCancelled())
+    if (task.isCancelled()) {
+        giveBack(std::move(decoder));
         return cancelled();
-    if (isSilent(samples))
+    }
+    if (isSilent(samples)) {
+        giveBack(std::move(decoder));
+        task.addRecognized(double(samples.size()) / expectedRate);
         return RecognitionOutcome::failure(RecognitionCode::noSpeech,
                                            QStringLiteral("No speech detected."));
+    }
     // One utterance per chunk, so frame numbers stay times; fed half a second at a
     // time, so a cancel is seen within that.
     constexpr size_t block = expectedRate / 2;
     // A stream of its own: nothing learnt from the chunk before carries over, and
     // frames count from its start.
-    if (m_utteranceOpen) {
-        ps_end_utt(m_decoder);
-        m_utteranceOpen = false;
-    }
-    ps_start_stream(m_decoder);
-    ps_start_utt(m_decoder);
+    ps_decoder_t* ps = decoder->decoder;
+    if (decoder->utteranceOpen)
+        ps_end_utt(ps);
+    ps_start_stream(ps);
+    cmn_live_set(ps_get_feat(ps)->cmn_struct, decoder->initialMean.data());
+    ps_start_utt(ps);
+    decoder->utteranceOpen = true;
     for (size_t start = 0; start < samples.size(); start += block) {
         if (task.isCancelled()) {
             // Ending the utterance runs the second search pass over it, seconds for a
-            // long chunk: that waits for the next chunk, which has to end it anyway.
-            m_utteranceOpen = true;
+            // long chunk: that waits for the decoder's next chunk, which has to end it anyway.
+            giveBack(std::move(decoder));
             return cancelled();
         }
-        ps_process_raw(m_decoder, samples.data() + start, std::min(block, samples.size() - start),
-                       FALSE, FALSE);
+        const size_t count = std::min(block, samples.size() - start);
+        ps_process_raw(ps, samples.data() + start, count, FALSE, FALSE);
+        task.addRecognized(double(count) / expectedRate);
     }
-    ps_end_utt(m_decoder);
+    ps_end_utt(ps);
+    decoder->utteranceOpen = false;
 
     RecognitionOutcome outcome;
-    for (ps_seg_t* segment = ps_seg_iter(m_decoder); segment; segment = ps_seg_next(segment)) {
+    for (ps_seg_t* segment = ps_seg_iter(ps); segment; segment = ps_seg_next(segment)) {
         const QString word = withoutVariant(QString::fromUtf8(ps_seg_word(segment)));
         if (isFiller(word))
             continue;
@@ -162,6 +197,7 @@ RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
         outcome.words.append(
             {word, startFrame / framesPerSecond, (endFrame - startFrame + 1) / framesPerSecond});
     }
+    giveBack(std::move(decoder));
     if (outcome.words.isEmpty())
         return RecognitionOutcome::failure(RecognitionCode::noSpeech,
                                            QStringLiteral("No speech detected."));

@@ -4,7 +4,9 @@
 
 #include <QHash>
 
+#include <memory>
 #include <mutex>
+#include <vector>
 
 struct cmd_ln_s;
 struct ps_decoder_s;
@@ -12,7 +14,8 @@ struct ps_decoder_s;
 namespace vocalith {
 
 // Offline recognition with PocketSphinx and an installed acoustic and language model.
-// The model is loaded on first use and kept for every later chunk and job.
+// Safe to call from several threads at once: each call borrows a decoder of its own,
+// loaded on first use and kept for every later chunk and job.
 class PocketSphinxRecognizer final : public SpeechRecognizer {
 public:
     struct Model {
@@ -27,17 +30,23 @@ public:
     bool isAvailable() const override;
     bool supportsOnDeviceRecognition() const override { return true; }
     RecognitionOutcome recognize(const QString& path, bool requiresOnDevice,
-                                 const RecognitionTask& task) override;
+                                 RecognitionTask& task) override;
 
 private:
-    bool loadDecoder();
+    struct Decoder;
+    struct DecoderDeleter {
+        void operator()(Decoder* decoder) const;
+    };
+    using DecoderPtr = std::unique_ptr<Decoder, DecoderDeleter>;
+
+    // An idle decoder, or a new one; nullptr when the model cannot be loaded.
+    DecoderPtr borrowDecoder();
+    void giveBack(DecoderPtr decoder);
     QStringList missingModelFiles() const;
 
     Model m_model;
-    std::mutex m_mutex; // one decoder, one file at a time
-    cmd_ln_s* m_config = nullptr;
-    ps_decoder_s* m_decoder = nullptr;
-    bool m_utteranceOpen = false; // a cancelled chunk's, ended before the next one starts
+    std::mutex m_mutex;
+    std::vector<DecoderPtr> m_idle;
 };
 
 // The PocketSphinx models Debian installs, one recogniser per locale.

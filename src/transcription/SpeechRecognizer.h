@@ -36,14 +36,19 @@ struct RecognitionOutcome {
     }
 };
 
-// The running recognition of one file; cancel() is safe from any thread.
+// The running recognition of one job's files, shared by the threads recognising them;
+// every member is safe from any thread.
 class RecognitionTask {
 public:
     void cancel() { m_cancelled.store(true); }
     bool isCancelled() const { return m_cancelled.load(); }
+    // Recognisers count the audio they have gone through, as they go.
+    void addRecognized(double seconds) { m_recognized.fetch_add(seconds); }
+    double recognizedSeconds() const { return m_recognized.load(); }
 
 private:
     std::atomic<bool> m_cancelled{false};
+    std::atomic<double> m_recognized{0.0};
 };
 
 // A speech recogniser for one locale.
@@ -54,8 +59,9 @@ public:
     virtual bool isAvailable() const = 0;
     virtual bool supportsOnDeviceRecognition() const = 0;
     // Recognises one 16 kHz mono WAVE file to its end, or until the task is cancelled.
+    // May be called from several threads at once.
     virtual RecognitionOutcome recognize(const QString& path, bool requiresOnDevice,
-                                         const RecognitionTask& task) = 0;
+                                         RecognitionTask& task) = 0;
 };
 
 // Finds the recogniser for a locale; there is one exactly when a model is installed.

@@ -4,6 +4,7 @@
 #include "core/TextTrimming.h"
 #include "core/UuidText.h"
 #include "transcription/AudioConverter.h"
+#include "transcription/ChunkRecognizer.h"
 #include "transcription/PocketSphinxRecognizer.h"
 #include "transcription/SoundFile.h"
 #include "transcription/TranscriptionError.h"
@@ -33,7 +34,7 @@ void report(const TranscriptionEventHandler& onEvent, const TranscriptionError& 
 
 TranscriptionService::TranscriptionService(std::shared_ptr<SpeechRecognizerProvider> recognizers,
                                            std::unique_ptr<SpeechAuthorizer> authorizer,
-                                           const QString& workDirectory)
+                                           const QString& workDirectory, int threads)
     : m_recognizers(recognizers ? std::move(recognizers)
                                 : std::make_shared<PocketSphinxRecognizerProvider>())
     , m_authorizer(authorizer ? std::move(authorizer) : std::make_unique<AlwaysAuthorized>())
@@ -41,6 +42,7 @@ TranscriptionService::TranscriptionService(std::shared_ptr<SpeechRecognizerProvi
     , m_instanceLock(std::make_unique<QLockFile>(
           QDir(m_workDirectory)
               .filePath(QStringLiteral(".instance-") + uuidText() + QStringLiteral(".lock"))))
+    , m_threads(threads > 0 ? threads : ChunkRecognizer::defaultThreadCount())
     , m_queue(SerialQueue::create(QStringLiteral("com.vocalith.recognition"))) {
     m_queue->post([this] { removeLeftovers(); });
 }
@@ -154,20 +156,40 @@ void TranscriptionService::recognizeChunks(SpeechRecognizer& recognizer, const Q
                   (onDevice ? QStringLiteral("on-device") : QStringLiteral("online")) +
                   QStringLiteral("]...")));
 
+    QStringList paths;
+    for (const Chunk& chunk : chunks)
+        paths.append(chunk.path);
+    const double total = chunks.last().offset + chunks.last().duration;
+    const std::shared_ptr<RecognitionTask> task = beginTask();
+    const QList<RecognitionOutcome> outcomes = ChunkRecognizer::recognize(
+        recognizer, onDevice, paths, total, m_threads, *task,
+        [&](const ChunkRecognizer::Progress& progress) {
+            const double share =
+                total > 0.0 ? std::min(progress.recognizedSeconds / total, 1.0) : 0.0;
+            onEvent(TranscriptionEvent::progress(
+                share * 0.85 + 0.15,
+                QStringLiteral("Transcribing chunk ") +
+                    QString::number(std::min(progress.chunksDone + 1, n)) + QStringLiteral(" of ") +
+                    QString::number(n) + QStringLiteral("..."),
+                progress.secondsLeft));
+        });
+    removeChunks(chunks);
+
     QList<TranscriptSegment> segments;
     for (qsizetype i = 0; i < n; ++i) {
-        onEvent(TranscriptionEvent::progress(
-            static_cast<double>(i) / static_cast<double>(n) * 0.85 + 0.15,
-            QStringLiteral("Transcribing chunk ") + QString::number(i + 1) +
-                QStringLiteral(" of ") + QString::number(n) + QStringLiteral("...")));
-        const std::shared_ptr<RecognitionTask> task = beginTask();
-        const RecognitionOutcome outcome = recognizer.recognize(chunks[i].path, onDevice, *task);
+        const RecognitionOutcome& outcome = outcomes[i];
         if (outcome.errorCode) {
             if (*outcome.errorCode == RecognitionCode::noSpeech)
                 continue;
-            removeChunks(chunks);
+            // A chunk cancelled because a later one failed is not the cause.
+            const auto cause =
+                std::find_if(outcomes.cbegin() + i, outcomes.cend(), [](const auto& o) {
+                    return o.errorCode && *o.errorCode != RecognitionCode::noSpeech &&
+                           *o.errorCode != RecognitionCode::cancelled;
+                });
+            const RecognitionOutcome& failed = cause != outcomes.cend() ? *cause : outcome;
             onEvent(TranscriptionEvent::failure(
-                recognizerFailure(*outcome.errorCode, outcome.errorDescription)));
+                recognizerFailure(*failed.errorCode, failed.errorDescription)));
             return;
         }
         const double offset = chunks[i].offset;
@@ -179,7 +201,6 @@ void TranscriptionService::recognizeChunks(SpeechRecognizer& recognizer, const Q
                 {text, offset + word.timestamp, (offset + word.timestamp) + word.duration});
         }
     }
-    removeChunks(chunks);
     if (segments.isEmpty())
         return report(onEvent, TranscriptionError::noSpeechDetected());
     onEvent(TranscriptionEvent::progress(1.0, QStringLiteral("Complete")));
@@ -254,7 +275,8 @@ TranscriptionService::splitIntoChunks(const QString& intermediatePath,
         const SoundFile output(sf_open(path.toUtf8().constData(), SFM_WRITE, &chunkInfo));
         if (!output)
             return fail(QString::fromUtf8(sf_strerror(nullptr)));
-        chunks.append({path, static_cast<double>(start) / static_cast<double>(rate)});
+        chunks.append({path, static_cast<double>(start) / static_cast<double>(rate),
+                       static_cast<double>(count) / static_cast<double>(rate)});
         if (sf_writef_short(output.get(), frames.data(), count) != count)
             return fail(QString::fromUtf8(sf_strerror(output.get())));
         start += count;

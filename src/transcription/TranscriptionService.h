@@ -16,9 +16,9 @@ namespace vocalith {
 
 class SerialQueue;
 
-// The on-device engine: converts the file to 16 kHz mono PCM, cuts it into
-// 45-second chunks and recognises them one after another on its own thread,
-// shifting each word by its chunk's offset. Removes every file it makes, and on start
+// The on-device engine: converts the file to 16 kHz mono PCM on its own thread, cuts
+// it into 45-second chunks, recognises them on several threads and joins the words in
+// chunk order, each shifted by its chunk's offset. Removes every file it makes, and on start
 // those a killed process left behind.
 class TranscriptionService final : public OnDeviceEngine {
 public:
@@ -27,13 +27,15 @@ public:
     struct Chunk {
         QString path;
         double offset = 0.0; // seconds from the start of the audio
+        double duration = 0.0;
         bool operator==(const Chunk&) const = default;
     };
 
-    // Defaults: Debian's PocketSphinx models, no permission needed, ~/.cache/Vocalith.
+    // Defaults: Debian's PocketSphinx models, no permission needed, ~/.cache/Vocalith,
+    // a recognition thread per core.
     explicit TranscriptionService(std::shared_ptr<SpeechRecognizerProvider> recognizers = {},
                                   std::unique_ptr<SpeechAuthorizer> authorizer = {},
-                                  const QString& workDirectory = {});
+                                  const QString& workDirectory = {}, int threads = 0);
     ~TranscriptionService() override;
 
     void transcribe(const QString& audioFilePath, TranscriptionLanguage language,
@@ -58,13 +60,14 @@ private:
     // Takes this process's lock in the work directory and removes the work files of
     // jobs that died with their process, unless another live process may own them.
     void removeLeftovers();
-    // Swaps in the task of the chunk about to be recognised, cancelled if stopping.
+    // Swaps in the task of the recognition about to start, cancelled if stopping.
     std::shared_ptr<RecognitionTask> beginTask();
 
     std::shared_ptr<SpeechRecognizerProvider> m_recognizers;
     std::unique_ptr<SpeechAuthorizer> m_authorizer;
     QString m_workDirectory;
     std::unique_ptr<QLockFile> m_instanceLock;
+    int m_threads;
     std::shared_ptr<SerialQueue> m_queue;
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_stopConversion{false};

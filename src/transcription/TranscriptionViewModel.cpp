@@ -2,6 +2,7 @@
 
 #include "core/FileDialogs.h"
 #include "core/QueuedEventHandler.h"
+#include "core/TimeLeft.h"
 #include "core/TranscriptRendering.h"
 #include "providers/KeyStore.h"
 #include "providers/ProviderStore.h"
@@ -126,6 +127,10 @@ void TranscriptionViewModel::setStatusMessage(const QString& value) {
     assign(m_statusMessage, value, &TranscriptionViewModel::statusMessageChanged);
 }
 
+void TranscriptionViewModel::setTimeLeft(const QString& value) {
+    assign(m_timeLeft, value, &TranscriptionViewModel::timeLeftChanged);
+}
+
 void TranscriptionViewModel::setTranscribedText(const QString& value) {
     assign(m_transcribedText, value, &TranscriptionViewModel::transcribedTextChanged);
 }
@@ -174,6 +179,7 @@ void TranscriptionViewModel::resetResults() {
     m_segments.clear();
     setProgress(0.0);
     setStatusMessage({});
+    setTimeLeft({});
     setErrorMessage(std::nullopt);
     setShowSuccessBanner(false);
     setNoticeMessage(std::nullopt);
@@ -222,6 +228,7 @@ void TranscriptionViewModel::cancelTranscription() {
     setIsTranscribing(false);
     setProgress(0.0);
     setStatusMessage({});
+    setTimeLeft({});
     setNoticeMessage(QStringLiteral("Transcription was cancelled."));
 }
 
@@ -234,7 +241,11 @@ void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {
     if (const auto* progress = std::get_if<TranscriptionEvent::Progress>(&event.value)) {
         setProgress(progress->fraction);
         setStatusMessage(progress->message);
-    } else if (const auto* success = std::get_if<TranscriptionEvent::Success>(&event.value)) {
+        setTimeLeft(progress->secondsLeft ? timeLeftText(*progress->secondsLeft) : QString());
+        return;
+    }
+    setTimeLeft({});
+    if (const auto* success = std::get_if<TranscriptionEvent::Success>(&event.value)) {
         m_segments = success->segments;
         setTranscribedText(plainTextRendering(m_segments));
         setProgress(1.0);

@@ -32,6 +32,7 @@ class TranscriptionViewModel final : public QObject {
     Q_PROPERTY(bool isTranscribing READ isTranscribing NOTIFY isTranscribingChanged)
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
+    Q_PROPERTY(QString timeLeft READ timeLeft NOTIFY timeLeftChanged)
     Q_PROPERTY(QString transcribedText READ transcribedText NOTIFY transcribedTextChanged)
     Q_PROPERTY(vocalith::TranscriptionLanguage selectedLanguage READ selectedLanguage WRITE
                    setSelectedLanguage NOTIFY selectedLanguageChanged)
@@ -69,6 +70,8 @@ public:
     bool isTranscribing() const { return m_isTranscribing; }
     double progress() const { return m_progress; }
     QString statusMessage() const { return m_statusMessage; }
+    // "about 2 min left" while the running job can tell, otherwise empty.
+    QString timeLeft() const { return m_timeLeft; }
     QString transcribedText() const { return m_transcribedText; }
     TranscriptionLanguage selectedLanguage() const { return m_selectedLanguage; }
     bool showSaveDialog() const { return m_showSaveDialog; }
@@ -118,6 +121,7 @@ Q_SIGNALS:
     void isTranscribingChanged();
     void progressChanged();
     void statusMessageChanged();
+    void timeLeftChanged();
     void transcribedTextChanged();
     void selectedLanguageChanged();
     void showSaveDialogChanged();
@@ -144,6 +148,7 @@ private:
     void setIsTranscribing(bool value);
     void setProgress(double value);
     void setStatusMessage(const QString& value);
+    void setTimeLeft(const QString& value);
     void setTranscribedText(const QString& value);
 
     std::unique_ptr<ProviderStore> m_providerStore;
@@ -157,6 +162,7 @@ private:
     bool m_isTranscribing = false;
     double m_progress = 0.0;
     QString m_statusMessage;
+    QString m_timeLeft;
     QString m_transcribedText;
     TranscriptionLanguage m_selectedLanguage = TranscriptionLanguage::autoDetect;
     bool m_showSaveDialog = false;

@@ -160,15 +160,41 @@ private Q_SLOTS:
                 .split(u' ')));
 
         TranscriptionService service(nullptr, nullptr, m_work.path());
-        const Job job = runJob(service, path);
-        QCOMPARE(job.progress(), (QList<std::pair<double, QString>>{
-                                     {0.05, u"Converting MP3 to audio buffer..."_qs},
-                                     {0.1, u"Splitting audio into chunks..."_qs},
-                                     {0.15, u"Transcribing 3 chunk(s) [on-device]..."_qs},
-                                     {0.15, u"Transcribing chunk 1 of 3..."_qs},
-                                     {1.0 / 3.0 * 0.85 + 0.15, u"Transcribing chunk 2 of 3..."_qs},
-                                     {2.0 / 3.0 * 0.85 + 0.15, u"Transcribing chunk 3 of 3..."_qs},
-                                     {1.0, u"Complete"_qs}}));
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> arrivals;
+        Job job;
+        service.transcribe(path, TranscriptionLanguage::english, [&](const auto& event) {
+            QMetaObject::invokeMethod(qApp, [&, event] {
+                arrivals.append(clock.elapsed());
+                job.events.append(event);
+            });
+        });
+        QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 120'000));
+        const auto steps = job.progress();
+        QCOMPARE(steps.mid(0, 3), (QList<std::pair<double, QString>>{
+                                      {0.05, u"Converting MP3 to audio buffer..."_qs},
+                                      {0.1, u"Splitting audio into chunks..."_qs},
+                                      {0.15, u"Transcribing 3 chunk(s) [on-device]..."_qs}}));
+        QCOMPARE(steps.last(), (std::pair<double, QString>{1.0, u"Complete"_qs}));
+        // Recognition reports steadily, never going back, and tells the time left once
+        // five seconds of audio are behind it.
+        QStringList chunkSteps;
+        bool timeLeftShown = false;
+        for (qsizetype i = 3; i + 1 < steps.size(); ++i) {
+            QVERIFY(steps[i].first >= steps[i - 1].first);
+            QVERIFY(arrivals[i] - arrivals[i - 1] < 1000);
+            chunkSteps.append(steps[i].second);
+            const auto& progress = std::get<TranscriptionEvent::Progress>(job.events[i].value);
+            if (progress.fraction < 0.15 + 0.85 * 4.9 / 96.0)
+                QCOMPARE(progress.secondsLeft, std::nullopt);
+            timeLeftShown = timeLeftShown || progress.secondsLeft.has_value();
+        }
+        QVERIFY(timeLeftShown);
+        chunkSteps.removeDuplicates();
+        QCOMPARE(chunkSteps, (QStringList{u"Transcribing chunk 1 of 3..."_qs,
+                                          u"Transcribing chunk 2 of 3..."_qs,
+                                          u"Transcribing chunk 3 of 3..."_qs}));
         const QList<TranscriptSegment> segments = segmentsOf(job);
         QVERIFY(!segments.isEmpty());
         // The silent middle chunk adds nothing; the last chunk's words sit past 92 s.
@@ -180,18 +206,41 @@ private Q_SLOTS:
         QCOMPARE(filesIn(m_work.path()), QStringList{});
     }
 
+    // Chunks recognised side by side give what one after another gives, word for word
+    // and time for time, also on decoders that have recognised other audio before.
+    void parallelEqualsSequential() {
+        const QString speech = m_media.filePath(u"set.mp3"_qs);
+        QStringList arguments;
+        const QStringList ids = fixtures::librivoxIds();
+        for (int round = 0; round < 4; ++round) {
+            for (const QString& id : ids)
+                arguments << u"-i"_qs << fixtures::librivoxDirectory() + u'/' + id + u".wav"_qs;
+        }
+        arguments << u"-filter_complex"_qs << u"concat=n=%1:v=0:a=1"_qs.arg(ids.size() * 4)
+                  << speech;
+        QVERIFY(fixtures::ffmpeg(arguments));
+
+        TranscriptionService sequential(nullptr, nullptr, m_work.path(), 1);
+        const Job reference = runJob(sequential, speech);
+        QVERIFY2(segmentsOf(reference).size() > 100, qPrintable(reference.failure()));
+        QVERIFY(segmentsOf(reference).last().startTime > 90.0);
+        TranscriptionService parallel(nullptr, nullptr, m_work.path(), 3);
+        for (int round = 0; round < 2; ++round)
+            QCOMPARE(segmentsOf(runJob(parallel, speech)), segmentsOf(reference));
+    }
+
     // A cancel, or the engine going away, stops the recognition of a chunk within
     // half a second.
     void cancelMidChunk() {
         const QString path = m_media.filePath(u"long.mp3"_qs); // made by the test before
         std::list<Job> jobs; // what a stopped job still reports arrives later
+        // The models are the test's, loaded once with a decoder per thread: loading one
+        // (seconds under the sanitizers) cannot be interrupted, and freeing them is not
+        // part of ending the job.
+        const auto models = std::make_shared<PocketSphinxRecognizerProvider>();
+        runJob(*std::make_unique<TranscriptionService>(models, nullptr, m_work.path()), path);
         for (const bool destroy : {false, true}) {
-            // The model is the test's: freeing it (24 ms, seconds under the sanitizers) is
-            // not part of ending the job.
-            const auto models = std::make_shared<PocketSphinxRecognizerProvider>();
             auto service = std::make_unique<TranscriptionService>(models, nullptr, m_work.path());
-            // The model loads once, on the first job; the one measured finds it loaded.
-            runJob(*service, m_media.filePath(u"sense_and_sensibility_01_austen_64kb-0880.mp3"_qs));
             Job& job = jobs.emplace_back();
             service->transcribe(path, TranscriptionLanguage::english, job.queuedHandler());
             QVERIFY(QTest::qWaitFor(

@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <condition_variable>
+#include <mutex>
 #include <thread>
 
 using namespace vocalith;
@@ -15,35 +16,46 @@ namespace fixtures = vocalith::test::AudioFixtures;
 
 namespace {
 
-// Answers each chunk from a script. Like the real recogniser it looks at its task
-// only once a whole chunk is done: a held first chunk runs until the test releases it.
+// Answers each chunk from a script, by the chunk's number. Like the real recogniser it
+// looks at its task only once a chunk is done: a held first chunk runs until the test
+// releases it, and a slow one ends after the others.
 class ScriptedRecognizer final : public SpeechRecognizer {
 public:
     bool available = true;
     bool onDevice = true;
     QList<RecognitionOutcome> script; // one per chunk; missing entries mean no speech
     bool holdFirstChunk = false;
+    int slowChunk = -1;
     std::atomic<int> calls{0};
     std::atomic<bool> waiting{false};
     std::atomic<bool> released{false};
 
     bool isAvailable() const override { return available; }
     bool supportsOnDeviceRecognition() const override { return onDevice; }
-    RecognitionOutcome recognize(const QString& path, bool, const RecognitionTask& task) override {
-        paths.append(path);
-        const int call = calls++;
-        if (holdFirstChunk && call == 0) {
+    RecognitionOutcome recognize(const QString& path, bool, RecognitionTask& task) override {
+        const int chunk = QFileInfo(path).fileName().section(u'_', 1, 1).toInt();
+        {
+            const std::lock_guard lock(m_mutex);
+            paths.append(path);
+        }
+        ++calls;
+        if (holdFirstChunk && chunk == 0) {
             waiting = true;
             while (!released)
                 QThread::msleep(1);
         }
+        if (chunk == slowChunk)
+            QThread::msleep(300);
         if (task.isCancelled())
             return RecognitionOutcome::failure(RecognitionCode::cancelled, u"cancelled"_qs);
-        if (call < script.size())
-            return script[call];
+        if (chunk < script.size())
+            return script[chunk];
         return RecognitionOutcome::failure(RecognitionCode::noSpeech, u"none"_qs);
     }
     QStringList paths;
+
+private:
+    std::mutex m_mutex;
 };
 
 class ScriptedProvider final : public SpeechRecognizerProvider {
@@ -98,11 +110,12 @@ class TestTranscriptionService : public QObject {
         QTemporaryDir work;
         std::unique_ptr<TranscriptionService> service;
 
-        Setup() {
+        // One thread unless asked: the order of calls is then the order of chunks.
+        explicit Setup(int threads = 1) {
             auto auth = std::make_unique<ScriptedAuthorizer>();
             authorizer = auth.get();
-            service =
-                std::make_unique<TranscriptionService>(provider, std::move(auth), work.path());
+            service = std::make_unique<TranscriptionService>(provider, std::move(auth), work.path(),
+                                                             threads);
         }
         ScriptedRecognizer& recognizer() { return *provider->recognizer; }
         Job run(const QString& path,
@@ -169,6 +182,23 @@ private Q_SLOTS:
                  TranscriptionError::noSpeechDetected().errorDescription());
         QCOMPARE(silent.recognizer().calls.load(), 3);
         QCOMPARE(silent.leftovers(), QStringList{});
+    }
+
+    // However the threads finish, words come in chunk order and the failure reported is
+    // the first real one in chunk order, not a chunk cancelled because of it.
+    void chunksOnSeveralThreads() {
+        Setup s(3);
+        s.recognizer().slowChunk = 0;
+        s.recognizer().script = {words({{u"one"_qs, 1, 1}}), words({{u"two"_qs, 1, 1}}),
+                                 words({{u"three"_qs, 1, 1}})};
+        QCOMPARE(segmentsOf(s.run(m_hundredSeconds)),
+                 (QList<TranscriptSegment>{
+                     {u"one"_qs, 1, 2}, {u"two"_qs, 46, 47}, {u"three"_qs, 91, 92}}));
+
+        s.recognizer().script[2] = RecognitionOutcome::failure(1700, u"Boom"_qs);
+        const Job failed = s.run(m_hundredSeconds);
+        QCOMPARE(failed.failure(), u"Speech recognition error (1700): Boom"_qs);
+        QCOMPARE(s.leftovers(), QStringList{});
     }
 
     void recognizerChoice() {
