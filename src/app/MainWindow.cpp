@@ -4,8 +4,10 @@
 #include "app/TranscribeView.h"
 #include "app/TranslationView.h"
 #include "transcription/TranscriptionViewModel.h"
+#include "translation/TranslationViewModel.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -17,6 +19,7 @@ namespace vocalith {
 MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, FileDialogs& dialogs,
                        QWidget* parent)
     : QMainWindow(parent)
+    , m_viewModel(viewModel)
     , m_tabs(new QTabWidget) {
     setWindowTitle(QStringLiteral("Vocalith"));
     setWindowIcon(Icons::logo());
@@ -79,6 +82,23 @@ MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, Fi
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("Quit"), qApp, &QApplication::quit);
     quit->setShortcut(QKeySequence::Quit);
+}
+
+void MainWindow::openFiles(const QStringList& absolutePaths) {
+    for (const QString& path : absolutePaths) {
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        if (suffix == QLatin1String("txt") || suffix == QLatin1String("srt")) {
+            m_tabs->setCurrentIndex(1); // builds the tab on first use
+            m_translationView->viewModel().loadFile(QUrl::fromLocalFile(path));
+        } else {
+            m_tabs->setCurrentIndex(0);
+            m_viewModel.loadFile(QUrl::fromLocalFile(path));
+        }
+    }
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
 }
 
 } // namespace vocalith

@@ -22,9 +22,13 @@ public:
                QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
+    // Loads files given on the command line or by a second start, and comes forward:
+    // .txt and .srt on the Translate tab, anything else on the Transcribe tab.
+    void openFiles(const QStringList& absolutePaths);
     TranslationView* translationView() const { return m_translationView; }
 
 private:
+    TranscriptionViewModel& m_viewModel;
     QTabWidget* m_tabs;
     TranslationView* m_translationView = nullptr; // built on first show
 };

@@ -48,23 +48,6 @@ QLabel* headline(const QString& iconName, const QString& text, QWidget* parent, 
 
 } // namespace
 
-const QStringList& TranslationView::targetLanguages() {
-    static const QStringList languages{QStringLiteral("Indonesian"),
-                                       QStringLiteral("English"),
-                                       QStringLiteral("Japanese"),
-                                       QStringLiteral("Korean"),
-                                       QStringLiteral("Chinese (Simplified)"),
-                                       QStringLiteral("French"),
-                                       QStringLiteral("German"),
-                                       QStringLiteral("Spanish"),
-                                       QStringLiteral("Portuguese"),
-                                       QStringLiteral("Arabic"),
-                                       QStringLiteral("Russian"),
-                                       QStringLiteral("Thai"),
-                                       QStringLiteral("Vietnamese")};
-    return languages;
-}
-
 TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore& keyStore,
                                  FileDialogs& dialogs, QWidget* parent)
     : QWidget(parent)
@@ -97,7 +80,7 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     m_languages->setFixedWidth(180);
     m_languages->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_languages->setAccessibleName(QStringLiteral("Target language"));
-    m_languages->addItems(targetLanguages());
+    m_languages->addItems(TranslationViewModel::targetLanguages());
     selection->addWidget(m_languages);
     selection->addStretch();
     layout->addLayout(selection);
@@ -204,8 +187,9 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
                                       ? std::optional(providers[index - 1])
                                       : std::nullopt);
     });
-    connect(m_languages, &QComboBox::activated, this,
-            [this](int index) { m_vm->setTargetLanguage(targetLanguages().value(index)); });
+    connect(m_languages, &QComboBox::activated, this, [this](int index) {
+        m_vm->setTargetLanguage(TranslationViewModel::targetLanguages().value(index));
+    });
     // Only the user's edits go back: the editor's own copy turns no-break spaces,
     // U+2028 and CR into other characters, and the loaded text must be sent as it is.
     connect(m_input, &QPlainTextEdit::textChanged, this, [this] {
@@ -295,7 +279,8 @@ void TranslationView::refresh() {
     m_providers->setCurrentIndex(selected);
     m_providers->setEnabled(!busy);
     m_speechModelHint->setVisible(vm.selectedProviderTranscribesSpeech());
-    m_languages->setCurrentIndex(int(targetLanguages().indexOf(vm.targetLanguage())));
+    m_languages->setCurrentIndex(
+        int(TranslationViewModel::targetLanguages().indexOf(vm.targetLanguage())));
     m_languages->setEnabled(!busy);
 
     const bool hasFile = !vm.inputFileURL().isEmpty();

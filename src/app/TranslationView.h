@@ -27,8 +27,6 @@ class TranslationView final : public QWidget {
     Q_DISABLE_COPY_MOVE(TranslationView)
 
 public:
-    static const QStringList& targetLanguages();
-
     TranslationView(TranscriptionViewModel& transcribeVM, KeyStore& keyStore, FileDialogs& dialogs,
                     QWidget* parent = nullptr);
     ~TranslationView() override;

@@ -1,5 +1,8 @@
+#include "app/InstanceChannel.h"
 #include "app/MainWindow.h"
 #include "app/QtFileDialogs.h"
+#include "cli/CommandLine.h"
+#include "cli/CommandRunner.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "transcription/ExternalTranscriptionService.h"
@@ -7,15 +10,46 @@
 #include "transcription/TranscriptionViewModel.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QSettings>
 
 using namespace vocalith;
 
+namespace {
+
+void nameApplication() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Vocalith"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vocalith"));
+}
+
+QStringList arguments(int argc, char* argv[]) {
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list.append(QString::fromLocal8Bit(argv[i]));
+    return list;
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    // Commands need no display, so they never start the GUI.
+    if (CommandLine::isCommand(arguments(argc, argv))) {
+        QCoreApplication app(argc, argv);
+        nameApplication();
+        return CommandRunner::main(QCoreApplication::arguments());
+    }
+
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Vocalith"));
-    QApplication::setApplicationName(QStringLiteral("Vocalith"));
+    nameApplication();
     QApplication::setDesktopFileName(QStringLiteral("vocalith"));
+    QStringList files;
+    for (const QString& argument : QApplication::arguments().mid(1))
+        files.append(QFileInfo(argument).absoluteFilePath());
+    if (InstanceChannel::handOver(files))
+        return 0;
+    InstanceChannel channel;
+    if (!channel.listen() && InstanceChannel::handOver(files))
+        return 0;
 
     KeychainHelper& keys = KeychainHelper::shared();
     QtFileDialogs dialogs;
@@ -24,7 +58,9 @@ int main(int argc, char* argv[]) {
          std::make_unique<ExternalTranscriptionService>(), &keys, &dialogs});
     MainWindow window(viewModel, keys, dialogs);
     dialogs.setParent(&window);
+    QObject::connect(&channel, &InstanceChannel::filesReceived, &window, &MainWindow::openFiles);
     window.resize(720, 760);
     window.show();
+    window.openFiles(files);
     return QApplication::exec();
 }

@@ -12,6 +12,23 @@
 
 namespace vocalith {
 
+const QStringList& TranslationViewModel::targetLanguages() {
+    static const QStringList languages{QStringLiteral("Indonesian"),
+                                       QStringLiteral("English"),
+                                       QStringLiteral("Japanese"),
+                                       QStringLiteral("Korean"),
+                                       QStringLiteral("Chinese (Simplified)"),
+                                       QStringLiteral("French"),
+                                       QStringLiteral("German"),
+                                       QStringLiteral("Spanish"),
+                                       QStringLiteral("Portuguese"),
+                                       QStringLiteral("Arabic"),
+                                       QStringLiteral("Russian"),
+                                       QStringLiteral("Thai"),
+                                       QStringLiteral("Vietnamese")};
+    return languages;
+}
+
 TranslationViewModel::TranslationViewModel(KeyStore& keyStore, FileDialogs& dialogs,
                                            std::unique_ptr<TranslationService> service,
                                            QObject* parent)

@@ -45,6 +45,9 @@ class TranslationViewModel final : public QObject {
 public:
     using InputFormat = TranslationService::InputFormat;
 
+    // The languages offered as targets, in picker order.
+    static const QStringList& targetLanguages();
+
     TranslationViewModel(KeyStore& keyStore, FileDialogs& dialogs,
                          std::unique_ptr<TranslationService> service = {},
                          QObject* parent = nullptr);

@@ -1,0 +1,150 @@
+#include "CommandLine.h"
+
+#include <QCommandLineParser>
+
+namespace vocalith {
+
+namespace {
+
+const QStringList commands{QStringLiteral("transcribe"), QStringLiteral("translate"),
+                           QStringLiteral("providers")};
+const QStringList formats{QStringLiteral("txt"), QStringLiteral("srt"), QStringLiteral("vtt")};
+
+} // namespace
+
+bool CommandLine::isCommand(const QStringList& arguments) {
+    if (arguments.size() < 2)
+        return false;
+    const QString& first = arguments[1];
+    return commands.contains(first) || first == QLatin1String("--help") ||
+           first == QLatin1String("-h") || first == QLatin1String("--version");
+}
+
+QString CommandLine::versionText() {
+    return QStringLiteral("vocalith " VOCALITH_VERSION "\n");
+}
+
+QString CommandLine::helpText() {
+    // Laid out for help2man, which makes the manual page from it.
+    return QStringLiteral(
+        "Usage: vocalith [FILE...]\n"
+        "  or:  vocalith transcribe FILE... [--engine on-device|NAME] [--language CODE|auto]\n"
+        "                           [--format txt|srt|vtt] [--output PATH|DIR|-]\n"
+        "  or:  vocalith translate FILE... --provider NAME --to LANGUAGE [--output PATH|DIR|-]\n"
+        "  or:  vocalith providers\n"
+        "Transcribe speech in audio and video files, and translate text and subtitles.\n"
+        "\n"
+        "Without a command, opens the window with the files loaded: media on the\n"
+        "Transcribe tab, .txt and .srt files on the Translate tab.\n"
+        "\n"
+        "Commands:\n"
+        "  transcribe     write a transcript of each file next to it, with the same name\n"
+        "  translate      write each .txt or .srt file translated next to it, as\n"
+        "                 NAME_translated.txt or NAME_translated.srt\n"
+        "  providers      list the providers: name, base URL and model (never keys)\n"
+        "\n"
+        "Options:\n"
+        "  --engine ENGINE      on-device (the default) or the name of a provider\n"
+        "  --language CODE      recognition language, such as en-US, or auto (default)\n"
+        "  --format FORMAT      transcript format: txt (default), srt or vtt\n"
+        "  --provider NAME      the provider that translates\n"
+        "  --to LANGUAGE        target language, such as French or \"Chinese (Simplified)\"\n"
+        "  -o, --output PATH    the file to write, a directory for every output, or - for\n"
+        "                       standard output (one input only)\n"
+        "  -q, --quiet          print nothing but errors\n"
+        "  -h, --help           display this help and exit\n"
+        "  --version            output version information and exit\n"
+        "\n"
+        "Progress goes to standard error. Ctrl+C stops the running job and leaves no\n"
+        "partial output.\n"
+        "\n"
+        "Exit status:\n"
+        "  0  every job succeeded\n"
+        "  1  a job failed; its message is on standard error, and the other files are done\n"
+        "  2  the command line was wrong\n"
+        "\n"
+        "Examples:\n"
+        "  vocalith transcribe interview.mp3 --format srt\n"
+        "  vocalith transcribe *.mp3 --engine Groq --language es-ES --output transcripts/\n"
+        "  vocalith translate talk.srt --provider OpenAI --to German\n");
+}
+
+std::variant<CommandLine, CommandLine::UsageError>
+CommandLine::parse(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const QCommandLineOption engine(QStringLiteral("engine"), {}, QStringLiteral("engine"));
+    const QCommandLineOption language(QStringLiteral("language"), {}, QStringLiteral("code"));
+    const QCommandLineOption format(QStringLiteral("format"), {}, QStringLiteral("format"));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, {},
+                                    QStringLiteral("path"));
+    const QCommandLineOption provider(QStringLiteral("provider"), {}, QStringLiteral("name"));
+    const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("language"));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, {});
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
+    const QCommandLineOption version(QStringLiteral("version"), {});
+    parser.addOptions({engine, language, format, output, provider, to, quiet, help, version});
+    if (!parser.parse(arguments))
+        return UsageError{parser.errorText()};
+
+    CommandLine line;
+    if (parser.isSet(help))
+        return line;
+    if (parser.isSet(version)) {
+        line.command = Command::version;
+        return line;
+    }
+    QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return UsageError{QStringLiteral("No command given.")};
+    const QString name = positional.takeFirst();
+    line.files = positional;
+    line.quiet = parser.isSet(quiet);
+    if (parser.isSet(output))
+        line.output = parser.value(output);
+
+    // Options of one command given to another are mistakes, not to be ignored.
+    const auto onlyFor = [&](const QStringList& allowed) -> std::optional<QString> {
+        for (const QCommandLineOption& option : {engine, language, format, provider, to, output}) {
+            if (parser.isSet(option) && !allowed.contains(option.names().constLast()))
+                return QStringLiteral("--") + option.names().constLast() +
+                       QStringLiteral(" does not apply to ") + name + QLatin1Char('.');
+        }
+        return std::nullopt;
+    };
+    std::optional<QString> misplaced;
+    if (name == QLatin1String("providers")) {
+        line.command = Command::providers;
+        misplaced = onlyFor({});
+        if (!misplaced && !line.files.isEmpty())
+            misplaced = QStringLiteral("providers takes no files.");
+    } else if (name == QLatin1String("transcribe")) {
+        line.command = Command::transcribe;
+        misplaced = onlyFor({QStringLiteral("engine"), QStringLiteral("language"),
+                             QStringLiteral("format"), QStringLiteral("output")});
+        line.engine = parser.isSet(engine) ? parser.value(engine) : line.engine;
+        line.language = parser.isSet(language) ? parser.value(language) : line.language;
+        line.format = parser.isSet(format) ? parser.value(format).toLower() : line.format;
+        if (!misplaced && !formats.contains(line.format))
+            misplaced = QStringLiteral("--format must be txt, srt or vtt.");
+    } else if (name == QLatin1String("translate")) {
+        line.command = Command::translate;
+        misplaced =
+            onlyFor({QStringLiteral("provider"), QStringLiteral("to"), QStringLiteral("output")});
+        line.provider = parser.value(provider);
+        line.targetLanguage = parser.value(to);
+        if (!misplaced && (line.provider.isEmpty() || line.targetLanguage.isEmpty()))
+            misplaced = QStringLiteral("translate needs --provider and --to.");
+    } else {
+        return UsageError{QStringLiteral("Unknown command: ") + name};
+    }
+    if (misplaced)
+        return UsageError{*misplaced};
+    if (line.command != Command::providers && line.files.isEmpty())
+        return UsageError{QStringLiteral("No files given.")};
+    if (line.output == QLatin1String("-") && line.files.size() > 1)
+        return UsageError{QStringLiteral("--output - takes one input only.")};
+    return line;
+}
+
+} // namespace vocalith

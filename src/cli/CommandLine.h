@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <variant>
+
+namespace vocalith {
+
+// What the command line asks for, read from the arguments alone.
+struct CommandLine {
+    enum class Command { help, version, providers, transcribe, translate };
+
+    Command command = Command::help;
+    QStringList files;
+    QString engine = QStringLiteral("on-device"); // or a provider's name
+    QString language = QStringLiteral("auto");
+    QString format = QStringLiteral("txt");
+    std::optional<QString> output; // a file, a directory, or "-" for standard output
+    QString provider;
+    QString targetLanguage;
+    bool quiet = false;
+
+    struct UsageError {
+        QString message;
+    };
+
+    // True when the arguments name a command rather than files for the window.
+    static bool isCommand(const QStringList& arguments);
+    // arguments[0] is the program.
+    static std::variant<CommandLine, UsageError> parse(const QStringList& arguments);
+    static QString helpText();
+    static QString versionText();
+};
+
+} // namespace vocalith

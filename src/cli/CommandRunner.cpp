@@ -1,0 +1,255 @@
+#include "CommandRunner.h"
+
+#include "cli/InterruptWatcher.h"
+#include "providers/KeychainHelper.h"
+#include "providers/ProviderStore.h"
+#include "transcription/ExternalTranscriptionService.h"
+#include "transcription/TranscriptionService.h"
+#include "transcription/TranscriptionViewModel.h"
+#include "translation/TranslationViewModel.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vocalith {
+
+namespace {
+
+void printError(const QString& message) {
+    std::fprintf(stderr, "vocalith: %s\n", qPrintable(message));
+}
+
+std::optional<TranscriptionLanguage> languageNamed(const QString& name) {
+    for (const TranscriptionLanguage language : allTranscriptionLanguages()) {
+        if (name.compare(rawValue(language), Qt::CaseInsensitive) == 0 ||
+            name.compare(languageCode(language).value_or(QString()), Qt::CaseInsensitive) == 0)
+            return language;
+    }
+    return std::nullopt;
+}
+
+std::optional<CustomProvider> providerNamed(const ProviderStore& store, const QString& name) {
+    for (const CustomProvider& provider : store.providers()) {
+        if (provider.name.compare(name, Qt::CaseInsensitive) == 0)
+            return provider;
+    }
+    return std::nullopt;
+}
+
+QString unknownProvider(const QString& name) {
+    return QStringLiteral("No provider is named \"") + name +
+           QStringLiteral("\"; \"vocalith providers\" lists them.");
+}
+
+} // namespace
+
+CommandRunner::CommandRunner(KeyStore& keys, QObject* parent)
+    : QObject(parent)
+    , m_keys(keys) {
+}
+
+int CommandRunner::main(const QStringList& arguments) {
+    const auto parsed = CommandLine::parse(arguments);
+    if (const auto* error = std::get_if<CommandLine::UsageError>(&parsed)) {
+        printError(error->message + QStringLiteral("\nTry \"vocalith --help\"."));
+        return usage;
+    }
+    const CommandLine& line = std::get<CommandLine>(parsed);
+    if (line.command == CommandLine::Command::help) {
+        std::fputs(qPrintable(CommandLine::helpText()), stdout);
+        return succeeded;
+    }
+    if (line.command == CommandLine::Command::version) {
+        std::fputs(qPrintable(CommandLine::versionText()), stdout);
+        return succeeded;
+    }
+    CommandRunner runner(KeychainHelper::shared());
+    return runner.run(line);
+}
+
+int CommandRunner::run(const CommandLine& line) {
+    m_quiet = line.quiet;
+    switch (line.command) {
+    case CommandLine::Command::providers: {
+        ProviderStore store(m_keys);
+        return listProviders(store);
+    }
+    case CommandLine::Command::transcribe:
+        return transcribe(line);
+    case CommandLine::Command::translate:
+        return translate(line);
+    default:
+        return usage;
+    }
+}
+
+int CommandRunner::listProviders(ProviderStore& store) {
+    for (const CustomProvider& provider : store.providers())
+        std::printf("%s\t%s\t%s\n", qPrintable(provider.name), qPrintable(provider.baseURL),
+                    qPrintable(provider.model));
+    return succeeded;
+}
+
+void CommandRunner::waitFor(const std::function<bool()>& done,
+                            const std::function<void()>& cancel) {
+    InterruptWatcher watcher;
+    QEventLoop loop;
+    connect(&watcher, &InterruptWatcher::interrupted, &loop, [&] {
+        m_interrupted = true;
+        cancel();
+    });
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done() || m_interrupted)
+            loop.quit();
+    });
+    poll.start(20);
+    if (!done())
+        loop.exec();
+}
+
+bool CommandRunner::save(const CommandLine& line, int formatIndex,
+                         const std::function<void()>& beginSave) {
+    const bool toStandardOutput = line.output == QLatin1String("-");
+    QTemporaryDir spool;
+    m_dialogs.setTarget(toStandardOutput ? spool.path() : line.output.value_or(QString()),
+                        formatIndex);
+    beginSave();
+    waitFor([this] { return !m_dialogs.isAnswering(); }, [] {});
+    if (!toStandardOutput)
+        return true;
+    const QStringList written = QDir(spool.path()).entryList(QDir::Files);
+    QFile file(spool.filePath(written.value(0)));
+    if (written.size() != 1 || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
+               size_t(bytes.size()) &&
+           std::fflush(stdout) == 0;
+}
+
+void CommandRunner::reportFailure(const QString& file, const QString& message) {
+    m_progress.finish();
+    printError(file + QStringLiteral(": ") + message);
+}
+
+int CommandRunner::transcribe(const CommandLine& line) {
+    TranscriptionViewModel vm(
+        {std::make_unique<ProviderStore>(m_keys), std::make_unique<TranscriptionService>(),
+         std::make_unique<ExternalTranscriptionService>(), &m_keys, &m_dialogs});
+    if (line.engine != TranscriptionEngine::onDevice().id()) {
+        const std::optional<CustomProvider> provider =
+            providerNamed(vm.providerStore(), line.engine);
+        if (!provider) {
+            printError(unknownProvider(line.engine));
+            return usage;
+        }
+        vm.setSelectedEngine(TranscriptionEngine::custom(*provider));
+    }
+    const std::optional<TranscriptionLanguage> language = languageNamed(line.language);
+    if (!language) {
+        printError(QStringLiteral("Unknown language \"") + line.language +
+                   QStringLiteral("\"; use a code such as en-US or en, or auto."));
+        return usage;
+    }
+    vm.setSelectedLanguage(*language);
+    const int formatIndex = int(
+        QStringList{QStringLiteral("txt"), QStringLiteral("srt"), QStringLiteral("vtt")}.indexOf(
+            line.format));
+
+    const auto showProgress = [&] {
+        if (!m_quiet && vm.isTranscribing())
+            m_progress.show(vm.progress(), vm.statusMessage(), vm.timeLeft());
+    };
+    for (auto signal :
+         {&TranscriptionViewModel::progressChanged, &TranscriptionViewModel::statusMessageChanged,
+          &TranscriptionViewModel::timeLeftChanged})
+        connect(&vm, signal, this, showProgress);
+
+    int status = succeeded;
+    for (const QString& file : line.files) {
+        vm.loadFile(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
+        vm.startTranscription();
+        waitFor([&] { return !vm.isTranscribing(); }, [&] { vm.cancelTranscription(); });
+        if (m_interrupted) {
+            m_progress.finish();
+            return interrupted;
+        }
+        if (vm.errorMessage()) {
+            reportFailure(file, *vm.errorMessage());
+            status = failed;
+            continue;
+        }
+        m_progress.finish();
+        if (!save(line, formatIndex, [&] { vm.saveTranscription(); }) || vm.errorMessage()) {
+            reportFailure(file, vm.errorMessage().value_or(QStringLiteral("Failed to save.")));
+            status = failed;
+        }
+    }
+    return status;
+}
+
+int CommandRunner::translate(const CommandLine& line) {
+    ProviderStore store(m_keys);
+    const std::optional<CustomProvider> provider = providerNamed(store, line.provider);
+    if (!provider) {
+        printError(unknownProvider(line.provider));
+        return usage;
+    }
+    const QStringList& languages = TranslationViewModel::targetLanguages();
+    const auto target = std::find_if(languages.cbegin(), languages.cend(), [&](const QString& l) {
+        return l.compare(line.targetLanguage, Qt::CaseInsensitive) == 0;
+    });
+    if (target == languages.cend()) {
+        printError(QStringLiteral("Unknown target language \"") + line.targetLanguage +
+                   QStringLiteral("\"; choose one of: ") + languages.join(QStringLiteral(", ")));
+        return usage;
+    }
+
+    TranslationViewModel vm(m_keys, m_dialogs);
+    vm.setProviderStore(&store);
+    vm.setSelectedProvider(provider);
+    vm.setTargetLanguage(*target);
+    const auto showProgress = [&] {
+        if (!m_quiet && vm.isTranslating())
+            m_progress.show(vm.progress(), vm.statusMessage());
+    };
+    connect(&vm, &TranslationViewModel::progressChanged, this, showProgress);
+    connect(&vm, &TranslationViewModel::statusMessageChanged, this, showProgress);
+
+    int status = succeeded;
+    for (const QString& file : line.files) {
+        vm.clearInput();
+        vm.loadFile(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
+        if (!vm.errorMessage()) {
+            vm.startTranslation();
+            waitFor([&] { return !vm.isTranslating(); }, [&] { vm.cancelTranslation(); });
+        }
+        if (m_interrupted) {
+            m_progress.finish();
+            return interrupted;
+        }
+        if (vm.errorMessage()) {
+            reportFailure(file, *vm.errorMessage());
+            status = failed;
+            continue;
+        }
+        m_progress.finish();
+        if (!save(line, 0, [&] { vm.saveTranslation(); }) || vm.errorMessage()) {
+            reportFailure(file, vm.errorMessage().value_or(QStringLiteral("Failed to save.")));
+            status = failed;
+        }
+    }
+    return status;
+}
+
+} // namespace vocalith

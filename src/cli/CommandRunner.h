@@ -1,0 +1,48 @@
+#pragma once
+
+#include "cli/CommandDialogs.h"
+#include "cli/CommandLine.h"
+#include "cli/ProgressPrinter.h"
+
+#include <QObject>
+
+#include <functional>
+
+namespace vocalith {
+
+class KeyStore;
+class ProviderStore;
+
+// Runs a command line's jobs one file after another through the window's own
+// controllers, engines, provider store and keyring, and gives the exit status.
+class CommandRunner final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CommandRunner)
+
+public:
+    enum ExitStatus { succeeded = 0, failed = 1, usage = 2, interrupted = 130 };
+
+    explicit CommandRunner(KeyStore& keys, QObject* parent = nullptr);
+
+    int run(const CommandLine& line);
+    // From the program's arguments to its exit status, usage errors included.
+    static int main(const QStringList& arguments);
+
+private:
+    int listProviders(ProviderStore& store);
+    int transcribe(const CommandLine& line);
+    int translate(const CommandLine& line);
+    // Runs the event loop until done() holds, or the user interrupts and cancel() ran.
+    void waitFor(const std::function<bool()>& done, const std::function<void()>& cancel);
+    // Saves through the controller's save dialog, then copies to standard output for "-".
+    bool save(const CommandLine& line, int formatIndex, const std::function<void()>& beginSave);
+    void reportFailure(const QString& file, const QString& message);
+
+    KeyStore& m_keys;
+    CommandDialogs m_dialogs;
+    ProgressPrinter m_progress;
+    bool m_quiet = false;
+    bool m_interrupted = false;
+};
+
+} // namespace vocalith

@@ -1,0 +1,216 @@
+#include "app/InstanceChannel.h"
+#include "app/MainWindow.h"
+#include "app/TranslationView.h"
+#include "providers/KeychainHelper.h"
+#include "providers/ProviderStore.h"
+#include "support/AudioFixtures.h"
+#include "support/ChatFixtures.h"
+#include "support/TestDoubles.h"
+#include "transcription/ExternalTranscriptionService.h"
+#include "transcription/TranscriptionService.h"
+#include "translation/TranslationViewModel.h"
+
+#include <QProcess>
+#include <QTabWidget>
+#include <QTest>
+
+#include <csignal>
+
+using namespace vocalith;
+using namespace vocalith::test;
+namespace fixtures = vocalith::test::AudioFixtures;
+
+// The real binary, run as a user runs it, against the real keyring, a loopback provider
+// and real recordings.
+class TestCommandLine : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    LoopbackHttpServer m_server;
+    QString m_clip;
+
+    struct Run {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    Run run(const QStringList& arguments, const std::function<void(QProcess&)>& meanwhile = {}) {
+        QProcess process;
+        process.start(QStringLiteral(VOCALITH_BINARY), arguments);
+        process.waitForStarted();
+        if (meanwhile)
+            meanwhile(process);
+        // The loopback provider answers from this thread's event loop.
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 120'000))
+            qWarning("vocalith did not end");
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                process.readAllStandardOutput(), process.readAllStandardError()};
+    }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QByteArray contents(const QString& name) const {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        // The child inherits these: settings, work files and the window's socket stay here.
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+            QVERIFY(QDir().mkpath(path(QString::fromLatin1(name))));
+            QFile::setPermissions(path(QString::fromLatin1(name)),
+                                  QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
+            qputenv(name, path(QString::fromLatin1(name)).toUtf8());
+        }
+        m_clip = path(u"clip.mp3"_qs);
+        QVERIFY(fixtures::encodeMp3(fixtures::librivoxDirectory() +
+                                        u"/sense_and_sensibility_01_austen_64kb-0880.wav"_qs,
+                                    m_clip));
+        QCoreApplication::setOrganizationName(u"Vocalith"_qs);
+        QCoreApplication::setApplicationName(u"Vocalith"_qs);
+        ProviderStore(KeychainHelper::shared())
+            .addProvider(u"Loop"_qs, m_server.baseUrl(), u"chat-model"_qs, u"sk-secret"_qs);
+    }
+
+    void usage_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("printed"); // on standard output or error
+        QTest::newRow("help") << QStringList{u"--help"_qs} << 0 << u"Usage: vocalith"_qs;
+        QTest::newRow("version") << QStringList{u"--version"_qs} << 0 << u"vocalith 0.1.0"_qs;
+        QTest::newRow("providers") << QStringList{u"providers"_qs} << 0
+                                   << u"Loop\t"_qs + m_server.baseUrl() + u"\tchat-model"_qs;
+        QTest::newRow("no files") << QStringList{u"transcribe"_qs} << 2 << u"No files given."_qs;
+        QTest::newRow("format") << QStringList{u"transcribe"_qs, u"a"_qs, u"--format"_qs, u"doc"_qs}
+                                << 2 << u"--format must be txt, srt or vtt."_qs;
+        QTest::newRow("misplaced") << QStringList{u"transcribe"_qs, u"a"_qs, u"--to"_qs, u"x"_qs}
+                                   << 2 << u"--to does not apply to transcribe."_qs;
+        QTest::newRow("no provider")
+            << QStringList{u"translate"_qs, u"a"_qs, u"--to"_qs, u"French"_qs} << 2
+            << u"translate needs --provider and --to."_qs;
+        QTest::newRow("unknown engine")
+            << QStringList{u"transcribe"_qs, u"a"_qs, u"--engine"_qs, u"Nobody"_qs} << 2
+            << u"No provider is named \"Nobody\""_qs;
+        QTest::newRow("unknown language")
+            << QStringList{u"transcribe"_qs, u"a"_qs, u"--language"_qs, u"xx"_qs} << 2
+            << u"Unknown language \"xx\""_qs;
+        QTest::newRow("unknown target")
+            << QStringList{u"translate"_qs, u"a"_qs,    u"--provider"_qs,
+                           u"loop"_qs,      u"--to"_qs, u"Klingon"_qs}
+            << 2 << u"Unknown target language \"Klingon\""_qs;
+        QTest::newRow("stdout for two")
+            << QStringList{u"transcribe"_qs, u"a"_qs, u"b"_qs, u"-o"_qs, u"-"_qs} << 2
+            << u"--output - takes one input only."_qs;
+    }
+    void usage() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, printed);
+        const Run result = run(arguments);
+        QCOMPARE(result.exitCode, exitCode);
+        QVERIFY2(QByteArray(result.out + result.err).contains(printed.toUtf8()),
+                 result.err.constData());
+        QVERIFY(!result.out.contains("sk-secret"));
+    }
+
+    // A failing file does not stop the others; what is written is what the window saves.
+    void transcribeAsTheWindowSaves() {
+        const Run batch =
+            run({u"transcribe"_qs, path(u"missing.mp3"_qs), m_clip, u"--format"_qs, u"srt"_qs});
+        QCOMPARE(batch.exitCode, 1);
+        QVERIFY2(batch.err.contains("missing.mp3: Failed to convert audio"), batch.err);
+        QVERIFY(batch.err.contains("Transcribing chunk 1 of 1...")); // plain lines off a terminal
+
+        ScriptedFileDialogs dialogs;
+        TranscriptionViewModel window({std::make_unique<ProviderStore>(KeychainHelper::shared()),
+                                       std::make_unique<TranscriptionService>(),
+                                       std::make_unique<ExternalTranscriptionService>(),
+                                       &KeychainHelper::shared(), &dialogs});
+        window.setSelectedLanguage(TranscriptionLanguage::autoDetect);
+        window.loadFile(QUrl::fromLocalFile(m_clip));
+        window.startTranscription();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isTranscribing(), 60'000);
+        window.saveTranscription();
+        QCOMPARE(dialogs.saveDialogs.size(), 1);
+        dialogs.saveDialogs[0].finished(SaveDialogChoice{path(u"window.srt"_qs), 1});
+        QCOMPARE(contents(u"clip.srt"_qs), contents(u"window.srt"_qs));
+        QCOMPARE(run({u"transcribe"_qs, m_clip, u"--format"_qs, u"srt"_qs, u"-o"_qs, u"-"_qs}).out,
+                 contents(u"window.srt"_qs));
+
+        // WebVTT into a directory: ffmpeg reads back the same cues as from the SRT.
+        QVERIFY(QDir().mkpath(path(u"out"_qs)));
+        QCOMPARE(run({u"transcribe"_qs, m_clip, u"--format"_qs, u"vtt"_qs, u"--output"_qs,
+                      path(u"out"_qs), u"-q"_qs})
+                     .err,
+                 QByteArray());
+        const auto cues = [&](const QString& file) {
+            QProcess ffmpeg;
+            ffmpeg.start(u"ffmpeg"_qs, {u"-v"_qs, u"error"_qs, u"-i"_qs, path(file), u"-f"_qs,
+                                        u"srt"_qs, u"-"_qs});
+            ffmpeg.waitForFinished();
+            return ffmpeg.readAllStandardOutput();
+        };
+        QVERIFY(!cues(u"out/clip.vtt"_qs).isEmpty());
+        QCOMPARE(cues(u"out/clip.vtt"_qs), cues(u"window.srt"_qs));
+    }
+
+    void translateThroughTheProvider() {
+        QFile input(path(u"hello.txt"_qs));
+        QVERIFY(input.open(QIODevice::WriteOnly) && input.write("Hello, world") > 0);
+        input.close();
+        m_server.enqueue({200, chatAnswer(u"Bonjour, le monde"_qs)});
+        const Run result = run({u"translate"_qs, input.fileName(), u"--provider"_qs, u"LOOP"_qs,
+                                u"--to"_qs, u"french"_qs});
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(contents(u"hello_translated.txt"_qs), QByteArray("Bonjour, le monde"));
+        QCOMPARE(m_server.requests().last().header("Authorization"),
+                 QByteArray("Bearer sk-secret"));
+        QVERIFY(m_server.requests().last().body.contains("French"));
+    }
+
+    // Ctrl+C stops the job and leaves neither output nor work files.
+    void interruptLeavesNothing() {
+        const QString longFile = path(u"long.mp3"_qs);
+        QVERIFY(fixtures::ffmpeg(
+            {u"-stream_loop"_qs, u"20"_qs, u"-i"_qs, m_clip, u"-c"_qs, u"copy"_qs, longFile}));
+        const Run result = run({u"transcribe"_qs, longFile}, [&](QProcess& process) {
+            QByteArray progress;
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    progress += process.readAllStandardError();
+                    return progress.contains("Transcribing chunk");
+                },
+                60'000));
+            ::kill(pid_t(process.processId()), SIGINT);
+        });
+        QCOMPARE(result.exitCode, 130);
+        QVERIFY(!QFile::exists(path(u"long.txt"_qs)));
+        QCOMPARE(QDir(path(u"XDG_CACHE_HOME/Vocalith"_qs)).entryList(QDir::Files), QStringList{});
+    }
+
+    // A second start hands its file to the open window, which loads it on the right tab.
+    void filesFromTheDesktop() {
+        InstanceChannel channel;
+        QVERIFY(channel.listen());
+        QStringList received;
+        connect(&channel, &InstanceChannel::filesReceived, this,
+                [&](const QStringList& files) { received = files; });
+        QCOMPARE(run({u"hello.txt"_qs}).exitCode, 0);
+        QCOMPARE(received, QStringList{QDir::current().absoluteFilePath(u"hello.txt"_qs)});
+
+        TestController controller;
+        MainWindow window(*controller.vm, KeychainHelper::shared(), controller.dialogs);
+        window.openFiles({m_clip, path(u"hello.txt"_qs)});
+        QCOMPARE(controller.vm->audioFileURL(), QUrl::fromLocalFile(m_clip));
+        QCOMPARE(window.tabs()->currentIndex(), 1);
+        QCOMPARE(window.translationView()->viewModel().inputText(), u"Hello, world"_qs);
+    }
+
+    void cleanupTestCase() {
+        ProviderStore store(KeychainHelper::shared());
+        for (const CustomProvider& provider : store.providers())
+            store.deleteProvider(provider);
+    }
+};
+
+QTEST_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
