@@ -17,6 +17,8 @@ packages=(
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
   # tests and benchmarks: real recordings, encoders and reference tools
   ffmpeg pocketsphinx pocketsphinx-testdata curl
+  # manual page, desktop and software-centre entries, Debian package
+  help2man desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()

@@ -137,6 +137,27 @@ bool CommandRunner::save(const CommandLine& line, int formatIndex,
            std::fflush(stdout) == 0;
 }
 
+int CommandRunner::runEach(const CommandLine& line, const Job& job) {
+    int status = succeeded;
+    for (const QString& file : line.files) {
+        job.start(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
+        waitFor([&] { return !job.isRunning(); }, job.cancel);
+        m_progress.finish();
+        if (m_interrupted)
+            return interrupted;
+        if (const std::optional<QString> error = job.error()) {
+            reportFailure(file, *error);
+            status = failed;
+            continue;
+        }
+        if (!save(line, job.formatIndex, job.beginSave) || job.error()) {
+            reportFailure(file, job.error().value_or(QStringLiteral("Failed to save.")));
+            status = failed;
+        }
+    }
+    return status;
+}
+
 void CommandRunner::reportFailure(const QString& file, const QString& message) {
     m_progress.finish();
     printError(file + QStringLiteral(": ") + message);
@@ -175,27 +196,13 @@ int CommandRunner::transcribe(const CommandLine& line) {
           &TranscriptionViewModel::timeLeftChanged})
         connect(&vm, signal, this, showProgress);
 
-    int status = succeeded;
-    for (const QString& file : line.files) {
-        vm.loadFile(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
-        vm.startTranscription();
-        waitFor([&] { return !vm.isTranscribing(); }, [&] { vm.cancelTranscription(); });
-        if (m_interrupted) {
-            m_progress.finish();
-            return interrupted;
-        }
-        if (vm.errorMessage()) {
-            reportFailure(file, *vm.errorMessage());
-            status = failed;
-            continue;
-        }
-        m_progress.finish();
-        if (!save(line, formatIndex, [&] { vm.saveTranscription(); }) || vm.errorMessage()) {
-            reportFailure(file, vm.errorMessage().value_or(QStringLiteral("Failed to save.")));
-            status = failed;
-        }
-    }
-    return status;
+    return runEach(line, {[&](const QUrl& file) {
+                              vm.loadFile(file);
+                              vm.startTranscription();
+                          },
+                          [&] { return vm.isTranscribing(); }, [&] { vm.cancelTranscription(); },
+                          [&] { return vm.errorMessage(); }, [&] { vm.saveTranscription(); },
+                          formatIndex});
 }
 
 int CommandRunner::translate(const CommandLine& line) {
@@ -226,30 +233,14 @@ int CommandRunner::translate(const CommandLine& line) {
     connect(&vm, &TranslationViewModel::progressChanged, this, showProgress);
     connect(&vm, &TranslationViewModel::statusMessageChanged, this, showProgress);
 
-    int status = succeeded;
-    for (const QString& file : line.files) {
-        vm.clearInput();
-        vm.loadFile(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
-        if (!vm.errorMessage()) {
-            vm.startTranslation();
-            waitFor([&] { return !vm.isTranslating(); }, [&] { vm.cancelTranslation(); });
-        }
-        if (m_interrupted) {
-            m_progress.finish();
-            return interrupted;
-        }
-        if (vm.errorMessage()) {
-            reportFailure(file, *vm.errorMessage());
-            status = failed;
-            continue;
-        }
-        m_progress.finish();
-        if (!save(line, 0, [&] { vm.saveTranslation(); }) || vm.errorMessage()) {
-            reportFailure(file, vm.errorMessage().value_or(QStringLiteral("Failed to save.")));
-            status = failed;
-        }
-    }
-    return status;
+    return runEach(line, {[&](const QUrl& file) {
+                              vm.clearInput();
+                              vm.loadFile(file);
+                              if (!vm.errorMessage())
+                                  vm.startTranslation();
+                          },
+                          [&] { return vm.isTranslating(); }, [&] { vm.cancelTranslation(); },
+                          [&] { return vm.errorMessage(); }, [&] { vm.saveTranslation(); }, 0});
 }
 
 } // namespace vocalith

@@ -5,6 +5,7 @@
 #include "cli/ProgressPrinter.h"
 
 #include <QObject>
+#include <QUrl>
 
 #include <functional>
 
@@ -29,6 +30,17 @@ public:
     static int main(const QStringList& arguments);
 
 private:
+    // One controller's job, as the file loop drives it.
+    struct Job {
+        std::function<void(const QUrl& file)> start;
+        std::function<bool()> isRunning;
+        std::function<void()> cancel;
+        std::function<std::optional<QString>()> error;
+        std::function<void()> beginSave;
+        int formatIndex = 0;
+    };
+    // Every file in turn; a failure is reported and the next file goes on.
+    int runEach(const CommandLine& line, const Job& job);
     int listProviders(ProviderStore& store);
     int transcribe(const CommandLine& line);
     int translate(const CommandLine& line);

@@ -101,7 +101,10 @@ PocketSphinxRecognizer::DecoderPtr PocketSphinxRecognizer::borrowDecoder() {
     loaded->config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm",
                                  lm.constData(), "-dict", dict.constData(), "-logfn", "/dev/null",
                                  // Every frame is kept, so frame numbers are times.
-                                 "-remove_silence", "no", nullptr);
+                                 "-remove_silence", "no",
+                                 // At most 5000 active HMMs a frame instead of 30000: a
+                                 // quarter faster, and the same words on the LibriVox set.
+                                 "-maxhmmpf", "5000", nullptr);
     if (!loaded->config)
         return nullptr;
     loaded->decoder = ps_init(loaded->config);

@@ -7,6 +7,7 @@
 #include "app/QtFileDialogs.h"
 #include "app/TranscribeView.h"
 #include "app/TranslationView.h"
+#include "core/TimeLeft.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "support/TestDoubles.h"
@@ -95,14 +96,16 @@ private Q_SLOTS:
             QVERIFY(!f.find<QWidget>(name)->isEnabled());
         QVERIFY(f.find<QAbstractButton>(u"Manage"_qs)->isEnabled());
         f.onDevice->jobs.last().emitFromWorkerThread(
-            {TranscriptionEvent::progress(0.35, u"Transcribing chunk 1 of 3..."_qs)});
+            {TranscriptionEvent::progress(0.35, u"Transcribing chunk 1 of 3..."_qs, 100.0)});
         QTRY_COMPARE(f.spoken(u"Percent complete"_qs), u"35%"_qs);
         QCOMPARE(f.spoken(u"Status"_qs), u"Transcribing chunk 1 of 3..."_qs);
+        QCOMPARE(f.spoken(u"Time left"_qs), u"about 2 min left"_qs);
 
         // Done: banner, result, the save dialog opened by itself, Copy.
         f.finishWith({TranscriptionEvent::success({{u"Hello"_qs, 0, 1}, {u"there"_qs, 1, 2}})});
         QCOMPARE(f.spoken(u"Success message"_qs), u"Transcription complete!"_qs);
         QCOMPARE(f.spoken(u"Percent complete"_qs), u"100%"_qs);
+        QVERIFY(!f.shown(u"Time left"_qs));
         QCOMPARE(f.dialogs.saveDialogs.size(), 1);
         f.find<QAbstractButton>(u"Copy"_qs)->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), u"Hello there"_qs);
@@ -358,6 +361,10 @@ private Q_SLOTS:
         QCOMPARE(QtFileDialogs::nameFilter(u"Subtitles (.srt)"_qs), u"Subtitles (*.srt)"_qs);
         for (auto [fraction, text] : {std::pair{0.35, "35%"}, {0.999, "99%"}, {1.0, "100%"}})
             QCOMPARE(ProgressLine::percentText(fraction), QString::fromLatin1(text));
+        for (auto [seconds, text] : {std::pair{49.0, "less than a minute left"},
+                                     {89.0, "about 1 min left"},
+                                     {3725.0, "about 1 h 2 min left"}})
+            QCOMPARE(timeLeftText(seconds), QString::fromLatin1(text));
     }
 };
 

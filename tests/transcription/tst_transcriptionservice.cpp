@@ -137,14 +137,6 @@ private Q_SLOTS:
         QVERIFY(fixtures::writeWave(m_hundredSeconds, 16000, 100 * 16000, true));
     }
 
-    void errorTexts() {
-        QCOMPARE(TranscriptionError::conversionFailed().errorDescription(),
-                 u"Failed to convert MP3 to a compatible format."_qs);
-        QCOMPARE(recognitionErrorMessage(-42, u"Odd"_qs),
-                 u"Speech recognition error (-42): Odd"_qs);
-        QCOMPARE(recognizerFailure(-3001, u"x"_qs).domain, u"Vocalith"_qs);
-    }
-
     void wordsAreShiftedByTheirChunk() {
         Setup s;
         s.recognizer().script = {
