@@ -164,8 +164,9 @@ void TranscriptionService::recognizeChunks(SpeechRecognizer& recognizer, const Q
     const QList<RecognitionOutcome> outcomes = ChunkRecognizer::recognize(
         recognizer, onDevice, paths, total, m_threads, *task,
         [&](const ChunkRecognizer::Progress& progress) {
+            // Audio fed is not audio done: each chunk's last pass remains.
             const double share =
-                total > 0.0 ? std::min(progress.recognizedSeconds / total, 1.0) : 0.0;
+                total > 0.0 ? std::min(progress.recognizedSeconds / total, 0.99) : 0.0;
             onEvent(TranscriptionEvent::progress(
                 share * 0.85 + 0.15,
                 QStringLiteral("Transcribing chunk ") +

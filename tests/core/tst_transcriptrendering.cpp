@@ -1,7 +1,5 @@
 #include "core/TranscriptRendering.h"
-#include "support/AudioFixtures.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <limits>
@@ -54,23 +52,13 @@ private Q_SLOTS:
                  u"1\n00:00:01,500 --> 00:00:02,500\nSolo\n\n"_qs);
     }
 
-    // The same cues as SRT, as a WebVTT reader (ffmpeg) reads them back.
+    // The same cues as SRT; the command-line test reads them back with ffmpeg.
     void webVtt() {
         const Segments segments{
             {u"Tom & <Jerry>"_qs, 0.0, 0.5}, {u"run"_qs, 0.6, 1.0}, {u"Next"_qs, 3661.25, 3662.5}};
         const QString vtt = vttRendering(segments);
         QCOMPARE(vtt, u"WEBVTT\n\n00:00:00.000 --> 00:00:01.000\nTom &amp; &lt;Jerry&gt; run\n\n"
                       u"01:01:01.250 --> 01:01:02.500\nNext\n\n"_qs);
-        QTemporaryDir dir;
-        QFile file(dir.filePath(u"cues.vtt"_qs));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(vtt.toUtf8()) > 0);
-        file.close();
-        const QString srt = dir.filePath(u"cues.srt"_qs);
-        QVERIFY(test::AudioFixtures::ffmpeg({u"-i"_qs, file.fileName(), srt}));
-        QFile back(srt);
-        QVERIFY(back.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(back.readAll()).replace(u"&amp;"_qs, u"&"_qs),
-                 srtRendering(segments));
     }
 
     void pauseLimit() {

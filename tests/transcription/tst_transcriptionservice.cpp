@@ -261,23 +261,6 @@ private Q_SLOTS:
         QCOMPARE(segmentsOf(second).size(), 1);
         QCOMPARE(s.leftovers(), QStringList{});
     }
-
-    void destroyedWhileRecognising() {
-        Setup s;
-        s.recognizer().holdFirstChunk = true;
-        Job job;
-        s.service->transcribe(m_hundredSeconds, TranscriptionLanguage::english,
-                              job.queuedHandler());
-        QVERIFY(QTest::qWaitFor([&] { return s.recognizer().waiting.load(); }, 10'000));
-        std::thread chunkEnds([&] {
-            QThread::msleep(50);
-            s.recognizer().released = true;
-        });
-        s.service.reset(); // waits for the running chunk, then stops before the next one
-        chunkEnds.join();
-        QCOMPARE(s.recognizer().calls.load(), 1);
-        QCOMPARE(s.leftovers(), QStringList{});
-    }
 };
 
 QTEST_GUILESS_MAIN(TestTranscriptionService)
