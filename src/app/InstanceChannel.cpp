@@ -35,9 +35,12 @@ InstanceChannel::InstanceChannel(QObject* parent)
 }
 
 QString InstanceChannel::serverName() {
-    QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (directory.isEmpty())
-        directory = QDir::tempPath();
+    // Without a session's runtime folder (a bare X session), the temporary one; asking
+    // QStandardPaths then only prints a warning.
+    const QString directory =
+        qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")
+            ? QDir::tempPath()
+            : QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     return QDir(directory).filePath(QStringLiteral("vocalith-") + QString::number(getuid()) +
                                     QStringLiteral(".socket"));
 }

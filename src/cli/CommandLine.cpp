@@ -28,9 +28,9 @@ QString CommandLine::helpText() {
     // Laid out for help2man, which makes the manual page from it.
     return QStringLiteral(
         "Usage: vocalith [FILE...]\n"
-        "  or:  vocalith transcribe FILE... [--engine on-device|NAME] [--language CODE|auto]\n"
-        "                           [--format txt|srt|vtt] [--output PATH|DIR|-]\n"
-        "  or:  vocalith translate FILE... --provider NAME --to LANGUAGE [--output PATH|DIR|-]\n"
+        "  or:  vocalith transcribe FILE... [--engine ENGINE] [--language CODE] [--format FORMAT] "
+        "[--output PATH]\n"
+        "  or:  vocalith translate FILE... --provider NAME --to LANGUAGE [--output PATH]\n"
         "  or:  vocalith providers\n"
         "Transcribe speech in audio and video files, and translate text and subtitles.\n"
         "\n"
