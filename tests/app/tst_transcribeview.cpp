@@ -317,9 +317,8 @@ private Q_SLOTS:
         QDir(f.dir.path()).mkdir(u"in"_qs);
         const QString folder = f.dir.filePath(u"in"_qs);
         const QString quoted = u"Entrevista \"Ñandú\" 3"_qs;
-        QFile media(QDir(folder).filePath(quoted + u".mp3"_qs));
-        QVERIFY(media.open(QIODevice::WriteOnly));
-        f.vm->loadFile(QUrl::fromLocalFile(media.fileName()));
+        const QString media = writeFile(QDir(folder).filePath(quoted + u".mp3"_qs));
+        f.vm->loadFile(QUrl::fromLocalFile(media));
         f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
         f.finishWith({TranscriptionEvent::success({{u"Hi"_qs, 0, 0.5}})});
 
@@ -333,9 +332,8 @@ private Q_SLOTS:
         Q_EMIT formats->activated(1);
         QCOMPARE(name->text(), quoted + u".srt"_qs);
         QMetaObject::invokeMethod(save, "accept");
-        QFile saved(QDir(folder).filePath(quoted + u".srt"_qs));
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        QVERIFY(saved.readAll().startsWith("1\n00:00:00,000 --> 00:00:00,500\nHi\n"));
+        QVERIFY(readFile(QDir(folder).filePath(quoted + u".srt"_qs))
+                    .startsWith("1\n00:00:00,000 --> 00:00:00,500\nHi\n"));
 
         QString seenFolder;
         QTimer::singleShot(0, [&] {
@@ -345,7 +343,7 @@ private Q_SLOTS:
             QMetaObject::invokeMethod(open, "accept");
         });
         QCOMPARE(dialogs.chooseFileToOpen(u"Open"_qs, {u"MP3 Audio (*.mp3)"_qs}),
-                 QUrl::fromLocalFile(media.fileName()));
+                 QUrl::fromLocalFile(media));
         QTimer::singleShot(0, [&] {
             auto* open = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             seenFolder = open->directory().absolutePath();

@@ -47,10 +47,7 @@ class TestCommandLine : public QObject {
                 process.readAllStandardOutput(), process.readAllStandardError()};
     }
     QString path(const QString& name) const { return m_dir.filePath(name); }
-    QByteArray contents(const QString& name) const {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-    }
+    QByteArray contents(const QString& name) const { return readFile(path(name)); }
 
 private Q_SLOTS:
     void initTestCase() {
@@ -154,12 +151,10 @@ private Q_SLOTS:
     }
 
     void translateThroughTheProvider() {
-        QFile input(path(u"hello.txt"_qs));
-        QVERIFY(input.open(QIODevice::WriteOnly) && input.write("Hello, world") > 0);
-        input.close();
+        const QString input = writeFile(path(u"hello.txt"_qs), "Hello, world");
         m_server.enqueue({200, chatAnswer(u"Bonjour, le monde"_qs)});
-        const Run result = run({u"translate"_qs, input.fileName(), u"--provider"_qs, u"LOOP"_qs,
-                                u"--to"_qs, u"french"_qs});
+        const Run result =
+            run({u"translate"_qs, input, u"--provider"_qs, u"LOOP"_qs, u"--to"_qs, u"french"_qs});
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(contents(u"hello_translated.txt"_qs), QByteArray("Bonjour, le monde"));
         QCOMPARE(m_server.requests().last().header("Authorization"),

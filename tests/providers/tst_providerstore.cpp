@@ -7,7 +7,9 @@
 #include <QTest>
 
 using namespace vocalith;
+using test::readFile;
 using test::settingsIn;
+using test::writeFile;
 
 namespace {
 
@@ -140,9 +142,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = settingsIn(dir)->fileName();
         const QByteArray original = "[General]\ncom.vocalith.customProviders=" + line + "\n";
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(original) == original.size());
-        file.close();
+        writeFile(path, original);
 
         ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
         QVERIFY(store.providers().isEmpty());
@@ -154,9 +154,7 @@ private Q_SLOTS:
                 .entryList({QFileInfo(path).fileName() + u".unreadable-*"_qs}, QDir::Files,
                            QDir::Name);
         QCOMPARE(copies.size(), 1); // one copy, made before the first save only
-        QFile copy(QDir(dir.path()).filePath(copies.first()));
-        QVERIFY(copy.open(QIODevice::ReadOnly));
-        QCOMPARE(copy.readAll(), original);
+        QCOMPARE(readFile(QDir(dir.path()).filePath(copies.first())), original);
         for (const CustomProvider& provider : QList(store.providers()))
             store.deleteProvider(provider);
     }

@@ -84,10 +84,19 @@ QUrl TestController::makeFile(const QString& name, qsizetype bytes) const {
 }
 
 QUrl TestController::makeFile(const QString& name, const QByteArray& contents) const {
-    QFile file(dir.filePath(name));
+    return QUrl::fromLocalFile(writeFile(dir.filePath(name), contents));
+}
+
+QString writeFile(const QString& path, const QByteArray& contents) {
+    QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    return QUrl::fromLocalFile(file.fileName());
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 } // namespace vocalith::test

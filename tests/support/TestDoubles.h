@@ -104,6 +104,11 @@ inline QByteArray json(const char* text) {
     return QByteArray(text).replace('\'', '"');
 }
 
+// Writes a whole file, failing the test run if it cannot; gives back the path.
+QString writeFile(const QString& path, const QByteArray& contents = {});
+// A whole file, or "<missing>".
+QByteArray readFile(const QString& path);
+
 // A settings file of its own in a temporary directory.
 std::unique_ptr<QSettings> settingsIn(const QTemporaryDir& dir);
 

@@ -1,7 +1,9 @@
+#include "core/TranscriptRendering.h"
 #include "providers/ProviderHttp.h"
 #include "support/AudioFixtures.h"
 #include "support/EventLog.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/TestDoubles.h"
 #include "transcription/ExternalTranscriptionService.h"
 
 #include <QDir>
@@ -21,14 +23,6 @@ namespace {
 QByteArray audioBytes;
 
 using Job = EventLog<TranscriptionEvent>;
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
-    QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    file.write(bytes);
-    return file.fileName();
-}
 
 CustomProvider providerAt(const QString& baseURL) {
     return CustomProvider::create(u"Groq"_qs, baseURL, u"whisper-large-v3"_qs);
@@ -62,9 +56,7 @@ private Q_SLOTS:
         const QString mp3 = m_dir.filePath(u"tone.mp3"_qs);
         QVERIFY(AudioFixtures::ffmpeg(
             {u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"sine=duration=1"_qs, u"-ac"_qs, u"1"_qs, mp3}));
-        QFile file(mp3);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        audioBytes = file.readAll();
+        audioBytes = readFile(mp3);
     }
 
     void requestIsByteExact_data() {
@@ -90,7 +82,7 @@ private Q_SLOTS:
         server.enqueue(
             {200, R"({"text":"a b","segments":[{"id":0,"start":0.0,"end":1.25,"text":" Hello "},)"
                   R"({"start":1.25,"end":2.5,"text":"\tworld\n"}]})"});
-        const QString path = writeFile(m_dir, fileName, audioBytes);
+        const QString path = writeFile(m_dir.filePath(fileName), audioBytes);
         ExternalTranscriptionService service;
         const QString key = u" sk-key ü "_qs;
 
@@ -146,8 +138,8 @@ private Q_SLOTS:
     void earlyFailuresSendNothing() {
         Server server;
         ExternalTranscriptionService service;
-        const QString file = writeFile(m_dir, u"early.mp3"_qs, audioBytes);
-        const QString gone = writeFile(m_dir, u"gone.mp3"_qs, audioBytes);
+        const QString file = writeFile(m_dir.filePath(u"early.mp3"_qs), audioBytes);
+        const QString gone = writeFile(m_dir.filePath(u"gone.mp3"_qs), audioBytes);
         QFile::remove(gone);
 
         const auto check = [&](const Job& job, const QString& description) {
@@ -225,14 +217,14 @@ private Q_SLOTS:
         Server server;
         server.enqueue(response);
         ExternalTranscriptionService service;
-        const Job job = run(service, writeFile(m_dir, u"answer.mp3"_qs, audioBytes),
+        const Job job = run(service, writeFile(m_dir.filePath(u"answer.mp3"_qs), audioBytes),
                             providerAt(server.baseUrl()));
 
         QCOMPARE(job.fractions(), fractions);
         QCOMPARE(server.requests().size(), 1);
         if (const auto* success =
                 std::get_if<TranscriptionEvent::Success>(&job.events.last().value)) {
-            QCOMPARE(plainText(success->segments), outcome);
+            QCOMPARE(plainTextRendering(success->segments), outcome);
         } else {
             QVERIFY2(job.failure().startsWith(outcome), qPrintable(job.failure()));
             QVERIFY(job.failure().size() > u"Network error: "_qs.size());
@@ -264,7 +256,7 @@ private Q_SLOTS:
                         situation == u"close"_qs ? Server::Delivery::closeUnanswered
                                                  : Server::Delivery::neverAnswer});
         const ClosedPort closed;
-        QString file = writeFile(m_dir, u"t.mp3"_qs, audioBytes);
+        QString file = writeFile(m_dir.filePath(u"t.mp3"_qs), audioBytes);
         if (situation == u"cancel upload"_qs) {
             // 200 MB of silence take a while to send.
             file = m_dir.filePath(u"big.wav"_qs);
@@ -333,7 +325,7 @@ private Q_SLOTS:
         QStringList arguments = ffmpegArguments.split(u' ', Qt::SkipEmptyParts);
         QString path = dir.filePath(u"notes.mkv"_qs);
         if (arguments.isEmpty())
-            writeFile(dir, u"notes.mkv"_qs, "not media at all");
+            writeFile(dir.filePath(u"notes.mkv"_qs), "not media at all");
         else
             QVERIFY(AudioFixtures::ffmpeg(arguments.replaceInStrings(
                 u"x."_qs, (path = dir.filePath(arguments.last())).chopped(arguments.last().size()) +
@@ -423,14 +415,6 @@ private Q_SLOTS:
         QVERIFY(statuses.contains(u"Uploading part 2 of "_qs + QString::number(segments.size()) +
                                   u" via Groq..."_qs));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"talk.mp3"_qs});
-    }
-
-private:
-    static QString plainText(const QList<TranscriptSegment>& segments) {
-        QStringList texts;
-        for (const TranscriptSegment& segment : segments)
-            texts.append(segment.text);
-        return texts.join(u' ');
     }
 };
 

@@ -1,6 +1,7 @@
 #include "support/AudioFixtures.h"
 #include "support/EventLog.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/TestDoubles.h"
 #include "transcription/PocketSphinxRecognizer.h"
 #include "transcription/TranscriptionService.h"
 
@@ -244,16 +245,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("outcome"); // failure text prefix, or "" for a transcript
 
         const auto make = [&](const QString& name, const QByteArray& bytes) {
-            QFile file(m_media.filePath(name));
-            file.open(QIODevice::WriteOnly);
-            file.write(bytes);
-            return file.fileName();
+            return writeFile(m_media.filePath(name), bytes);
         };
         QByteArray random(64 * 1024, Qt::Uninitialized);
         for (char& byte : random)
             byte = char(std::rand());
-        QFile recording(m_media.filePath(u"sense_and_sensibility_01_austen_64kb-0870.mp3"_qs));
-        recording.open(QIODevice::ReadOnly);
 
         const QString converting = u"Failed to convert audio: "_qs;
         const QString notAudio =
@@ -262,7 +258,8 @@ private Q_SLOTS:
         QTest::newRow("random bytes") << make(u"random.mp3"_qs, random) << converting;
         QTest::newRow("text file")
             << make(u"notes.mp3"_qs, "Just some notes, not audio.\n") << notAudio;
-        const QByteArray whole = recording.readAll();
+        const QByteArray whole =
+            readFile(m_media.filePath(u"sense_and_sensibility_01_austen_64kb-0870.mp3"_qs));
         QTest::newRow("truncated after 1 KB")
             << make(u"truncated.mp3"_qs, whole.left(1024)) << u"*"_qs;
         QTest::newRow("read error mid-file") << make(u"failing:disk.mp3"_qs, whole)
@@ -375,10 +372,8 @@ private Q_SLOTS:
                                     u"chunk_12_1F8FAD5B-D9CB-469F-A165-70867728950E.wav"_qs,
                                     u"part_3_2F8FAD5B-D9CB-469F-A165-70867728950E.m4a"_qs};
         const QStringList others{u"keep.wav"_qs, u"chunk_1_lower.wav"_qs, u"notes.txt"_qs};
-        for (const QString& name : leftovers + others) {
-            QFile file(work.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        for (const QString& name : leftovers + others)
+            writeFile(work.filePath(name));
         const auto filesAfterStart = [&] {
             TranscriptionService service(nullptr, nullptr, work.path());
             runJob(service, work.filePath(u"notes.txt"_qs)); // the clean-up ran before it
@@ -398,18 +393,14 @@ private Q_SLOTS:
         // The lock of a process that has ended: its files go, nobody else's.
         QLockFile mine(work.filePath(u".instance-mine.lock"_qs));
         QVERIFY(mine.tryLock(0));
-        QFile lockFile(mine.fileName());
-        QVERIFY(lockFile.open(QIODevice::ReadOnly));
-        QByteArray contents = lockFile.readAll();
+        QByteArray contents = readFile(mine.fileName());
         QProcess ended;
         ended.start(u"true"_qs, {});
         QVERIFY(ended.waitForStarted());
         const qint64 endedId = ended.processId();
         QVERIFY(ended.waitForFinished());
         contents.replace(0, contents.indexOf('\n'), QByteArray::number(endedId));
-        QFile dead(work.filePath(u".instance-dead.lock"_qs));
-        QVERIFY(dead.open(QIODevice::WriteOnly) && dead.write(contents) == contents.size());
-        dead.close();
+        writeFile(work.filePath(u".instance-dead.lock"_qs), contents);
         mine.unlock();
         QStringList kept = others;
         kept.sort();

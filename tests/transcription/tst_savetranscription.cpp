@@ -32,11 +32,6 @@ struct Fixture : TestController {
     QString path(const QString& name) const { return dir.filePath(name); }
 };
 
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 } // namespace
 
 class TestSaveTranscription : public QObject {
@@ -97,7 +92,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         Fixture f;
         f.openDialog().finished(SaveDialogChoice{f.path(typed), formatIndex});
-        QCOMPARE(contents(f.path(written)), content);
+        QCOMPARE(readFile(f.path(written)), content);
         if (written != typed)
             QVERIFY(!QFile::exists(f.path(typed)));
         QVERIFY(f.dialogs.replaceQuestions.isEmpty());
@@ -106,20 +101,17 @@ private Q_SLOTS:
 
     void repairedNameAsksBeforeReplacing() {
         Fixture f;
-        QFile existing(f.path(u"notes.srt"_qs));
-        QVERIFY(existing.open(QIODevice::WriteOnly));
-        existing.write("keep me");
-        existing.close();
+        writeFile(f.path(u"notes.srt"_qs), "keep me");
 
         f.dialogs.replaceAnswers = {false};
         f.openDialog().finished(SaveDialogChoice{f.path(u"notes.txt"_qs), 1});
         QCOMPARE(f.dialogs.replaceQuestions, QStringList{f.path(u"notes.srt"_qs)});
-        QCOMPARE(contents(f.path(u"notes.srt"_qs)), QByteArray("keep me"));
+        QCOMPARE(readFile(f.path(u"notes.srt"_qs)), QByteArray("keep me"));
         QVERIFY(!QFile::exists(f.path(u"notes.txt"_qs)));
 
         f.dialogs.replaceAnswers = {true};
         f.openDialog().finished(SaveDialogChoice{f.path(u"notes.txt"_qs), 1});
-        QCOMPARE(contents(f.path(u"notes.srt"_qs)), srtRendering(words).toUtf8());
+        QCOMPARE(readFile(f.path(u"notes.srt"_qs)), srtRendering(words).toUtf8());
 
         // A name the user picked as it is was already confirmed by the dialog itself.
         f.openDialog().finished(SaveDialogChoice{f.path(u"notes.srt"_qs), 1});

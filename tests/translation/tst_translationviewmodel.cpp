@@ -27,10 +27,7 @@ struct Fixture : TestController {
         translation.setProviderStore(&store());
         translation.setSelectedProvider(provider);
     }
-    QByteArray saved(const QString& name) const {
-        QFile file(dir.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    QByteArray saved(const QString& name) const { return readFile(dir.filePath(name)); }
 };
 
 } // namespace
