@@ -74,7 +74,16 @@ QString ClosedPort::baseUrl() const {
 void LoopbackHttpServer::onNewConnection() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         m_connections.insert(socket, {});
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        if (m_readRate > 0) {
+            // Qt stops taking bytes from the kernel while its small buffer is full.
+            constexpr int ticksPerSecond = 10;
+            socket->setReadBufferSize(m_readRate / ticksPerSecond);
+            auto* tick = new QTimer(socket);
+            connect(tick, &QTimer::timeout, this, [this, socket] { onReadyRead(socket); });
+            tick->start(1000 / ticksPerSecond);
+        } else {
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        }
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_connections.remove(socket);
             socket->deleteLater();

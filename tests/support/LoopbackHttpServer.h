@@ -71,6 +71,8 @@ public:
     void setResponder(Responder responder);
     // Large uploads: count body bytes without keeping them.
     void setKeepBodies(bool keep) { m_keepBodies = keep; }
+    // A slow uplink: each connection is read at about this many bytes a second.
+    void setReadRate(qint64 bytesPerSecond) { m_readRate = bytesPerSecond; }
 
     const QList<Request>& requests() const { return m_requests; }
 
@@ -95,6 +97,7 @@ private:
     QList<Response> m_queue;
     Responder m_responder;
     bool m_keepBodies = true;
+    qint64 m_readRate = 0;
 };
 
 // A loopback port the test holds bound but never listens on: connections to it are

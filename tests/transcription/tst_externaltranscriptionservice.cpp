@@ -291,6 +291,25 @@ private Q_SLOTS:
         QVERIFY(fractions.last() <= 0.8);
     }
 
+    // Over a slow uplink, once the rate shows, each upload step tells the time left.
+    void timeLeftOnASlowUplink() {
+        Server server;
+        server.setKeepBodies(false);
+        server.setReadRate(4'000'000);
+        const QString file = m_dir.filePath(u"slow.wav"_qs);
+        QVERIFY(AudioFixtures::writeWave(file, 16000, 12'000'000)); // 24 MB, sent as it is
+        ExternalTranscriptionService service;
+        const Job job = run(service, file, providerAt(server.baseUrl()));
+        QList<double> left;
+        for (const TranscriptionEvent& event : job.events) {
+            const auto* step = std::get_if<TranscriptionEvent::Progress>(&event.value);
+            if (step && step->secondsLeft)
+                left.append(*step->secondsLeft);
+        }
+        QVERIFY2(left.size() >= 5, qPrintable(QString::number(left.size())));
+        QVERIFY(left.first() < 10.0 && left.last() < left.first());
+    }
+
     // Any media: sent as it is, its audio copied out of the container, or a clear
     // failure before anything is sent.
     void anyMedia_data() {
