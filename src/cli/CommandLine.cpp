@@ -15,9 +15,11 @@ const QStringList formats{QStringLiteral("txt"), QStringLiteral("srt"), QStringL
 bool CommandLine::isCommand(const QStringList& arguments) {
     if (arguments.size() < 2)
         return false;
+    // Files from the desktop never start with "--"; a mistyped option is a usage error,
+    // not a file to open in the window.
     const QString& first = arguments[1];
-    return commands.contains(first) || first == QLatin1String("--help") ||
-           first == QLatin1String("-h") || first == QLatin1String("--version");
+    return commands.contains(first) || first.startsWith(QLatin1String("--")) ||
+           first == QLatin1String("-h");
 }
 
 QString CommandLine::versionText() {

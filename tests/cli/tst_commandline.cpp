@@ -77,6 +77,8 @@ private Q_SLOTS:
         QTest::newRow("providers") << QStringList{u"providers"_qs} << 0
                                    << u"Loop\t"_qs + m_server.baseUrl() + u"\tchat-model"_qs;
         QTest::newRow("no files") << QStringList{u"transcribe"_qs} << 2 << u"No files given."_qs;
+        QTest::newRow("unknown option")
+            << QStringList{u"--frobnicate"_qs} << 2 << u"Unknown option 'frobnicate'."_qs;
         QTest::newRow("format") << QStringList{u"transcribe"_qs, u"a"_qs, u"--format"_qs, u"doc"_qs}
                                 << 2 << u"--format must be txt, srt or vtt."_qs;
         QTest::newRow("misplaced") << QStringList{u"transcribe"_qs, u"a"_qs, u"--to"_qs, u"x"_qs}
