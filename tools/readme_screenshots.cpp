@@ -101,6 +101,18 @@ int main(int argc, char* argv[]) {
         vm.setNoticeMessage(QStringLiteral("Transcription was cancelled."));
         QTest::qWait(200);
         window.grab().save(out.filePath(QStringLiteral("transcribe-cancelled.png")));
+        // A minute of speech, caught while it runs: progress with the time left.
+        const QString minute = dir.filePath(QStringLiteral("minute.mp3"));
+        fixtures::ffmpeg({QStringLiteral("-stream_loop"), QStringLiteral("10"),
+                          QStringLiteral("-i"), mp3, QStringLiteral("-c"), QStringLiteral("copy"),
+                          minute});
+        vm.loadFile(QUrl::fromLocalFile(minute));
+        vm.startTranscription();
+        if (!QTest::qWaitFor([&] { return !vm.timeLeft().isEmpty(); }, 60'000))
+            return 1;
+        window.grab().save(out.filePath(QStringLiteral("transcribe-running.png")));
+        vm.cancelTranscription();
+        vm.loadFile(QUrl::fromLocalFile(mp3));
     }
 
     window.tabs()->setCurrentIndex(1);
