@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QLockFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <dlfcn.h>
@@ -116,9 +117,10 @@ private Q_SLOTS:
         clock.start();
         QList<qint64> arrivals;
         Job job;
+        // Stamped when the engine reports, not when the busy main thread gets to it.
         service.transcribe(path, TranscriptionLanguage::english, [&](const auto& event) {
-            QMetaObject::invokeMethod(qApp, [&, event] {
-                arrivals.append(clock.elapsed());
+            QMetaObject::invokeMethod(qApp, [&, event, at = clock.elapsed()] {
+                arrivals.append(at);
                 job.events.append(event);
             });
         });
@@ -143,10 +145,14 @@ private Q_SLOTS:
             timeLeftShown = timeLeftShown || progress.secondsLeft.has_value();
         }
         QVERIFY(timeLeftShown);
-        chunkSteps.removeDuplicates();
-        QCOMPARE(chunkSteps, (QStringList{u"Transcribing chunk 1 of 3..."_qs,
-                                          u"Transcribing chunk 2 of 3..."_qs,
-                                          u"Transcribing chunk 3 of 3..."_qs}));
+        // Chunk numbers count finished chunks, so they only go up (a silent chunk may
+        // finish before the first report).
+        QVERIFY(!chunkSteps.isEmpty() && std::is_sorted(chunkSteps.cbegin(), chunkSteps.cend()));
+        for (const QString& step : chunkSteps)
+            QVERIFY2(QRegularExpression(u"^Transcribing chunk [1-3] of 3\\.\\.\\.$"_qs)
+                         .match(step)
+                         .hasMatch(),
+                     qPrintable(step));
         const QList<TranscriptSegment> segments = segmentsOf(job);
         QVERIFY(!segments.isEmpty());
         // The silent middle chunk adds nothing; the last chunk's words sit past 92 s.
@@ -219,8 +225,9 @@ private Q_SLOTS:
             service->transcribe(path, TranscriptionLanguage::english, job.queuedHandler());
             QVERIFY(QTest::qWaitFor(
                 [&] {
+                    // The silent middle chunk ends at once: any chunk status will do.
                     return !job.progress().isEmpty() &&
-                           job.progress().last().second == u"Transcribing chunk 1 of 3..."_qs;
+                           job.progress().last().second.startsWith(u"Transcribing chunk "_qs);
                 },
                 60'000));
             QTest::qWait(200); // into the chunk
