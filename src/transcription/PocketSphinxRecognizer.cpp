@@ -8,10 +8,12 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/cmn.h>
+#include <sphinxbase/err.h>
 #include <sphinxbase/feat.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 namespace vocalith {
@@ -97,9 +99,16 @@ PocketSphinxRecognizer::DecoderPtr PocketSphinxRecognizer::borrowDecoder() {
     const QByteArray hmm = m_model.acousticModel.toUtf8();
     const QByteArray lm = m_model.languageModel.toUtf8();
     const QByteArray dict = m_model.dictionary.toUtf8();
+    // The library keeps global state (its log is one global file that "-logfn" would
+    // reopen from every decoder while others write to it): its log is switched off once,
+    // and decoders are loaded one at a time.
+    static std::once_flag silenced;
+    std::call_once(silenced, [] { err_set_logfp(nullptr); });
+    static std::mutex loading;
+    const std::lock_guard lock(loading);
     DecoderPtr loaded(new Decoder);
     loaded->config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm",
-                                 lm.constData(), "-dict", dict.constData(), "-logfn", "/dev/null",
+                                 lm.constData(), "-dict", dict.constData(),
                                  // Every frame is kept, so frame numbers are times.
                                  "-remove_silence", "no",
                                  // At most 5000 active HMMs a frame instead of 30000: a
@@ -137,6 +146,21 @@ RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
             RecognitionCode::modelUnusable,
             QStringLiteral("The PocketSphinx model is incomplete; missing: ") +
                 missing.join(QStringLiteral(", ")));
+
+    std::vector<short> samples(static_cast<size_t>(std::max<sf_count_t>(info.frames, 0)));
+    samples.resize(static_cast<size_t>(
+        std::max<sf_count_t>(sf_read_short(file.get(), samples.data(), info.frames), 0)));
+    if (isSilent(samples)) {
+        task.addRecognized(double(samples.size()) / expectedRate);
+        return RecognitionOutcome::failure(RecognitionCode::noSpeech,
+                                           QStringLiteral("No speech detected."));
+    }
+    const auto cancelled = [] {
+        return RecognitionOutcome::failure(RecognitionCode::cancelled,
+                                           QStringLiteral("Recognition was cancelled."));
+    };
+    if (task.isCancelled())
+        return cancelled();
     DecoderPtr decoder = borrowDecoder();
     if (!decoder)
         return RecognitionOutcome::failure(
@@ -144,24 +168,9 @@ RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
             QStringLiteral("The PocketSphinx model could not be loaded from ") +
                 QStringList{m_model.acousticModel, m_model.languageModel, m_model.dictionary}.join(
                     QStringLiteral(", ")));
-
-    // The whole chunk as one utterance: frame numbers then count from its start.
-    std::vector<short> samples(static_cast<size_t>(std::max<sf_count_t>(info.frames, 0)));
-    samples.resize(static_cast<size_t>(
-        std::max<sf_count_t>(sf_read_short(file.get(), samples.data(), info.frames), 0)));
-    const auto cancelled = [] {
-        return RecognitionOutcome::failure(RecognitionCode::cancelled,
-                                           QStringLiteral("Recognition was cancelled."));
-    };
-    if (task.isCancelled()) {
+    if (task.isCancelled()) { // loading may have taken a while
         giveBack(std::move(decoder));
         return cancelled();
-    }
-    if (isSilent(samples)) {
-        giveBack(std::move(decoder));
-        task.addRecognized(double(samples.size()) / expectedRate);
-        return RecognitionOutcome::failure(RecognitionCode::noSpeech,
-                                           QStringLiteral("No speech detected."));
     }
     // One utterance per chunk, so frame numbers stay times; fed half a second at a
     // time, so a cancel is seen within that.
