@@ -1,6 +1,5 @@
 #include "CommandRunner.h"
 
-#include "cli/InterruptWatcher.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "transcription/ExternalTranscriptionService.h"
@@ -55,6 +54,7 @@ QString unknownProvider(const QString& name) {
 CommandRunner::CommandRunner(KeyStore& keys, QObject* parent)
     : QObject(parent)
     , m_keys(keys) {
+    connect(&m_interrupts, &InterruptWatcher::interrupted, this, [this] { m_interrupted = true; });
 }
 
 int CommandRunner::main(const QStringList& arguments) {
@@ -101,12 +101,10 @@ int CommandRunner::listProviders(ProviderStore& store) {
 
 void CommandRunner::waitFor(const std::function<bool()>& done,
                             const std::function<void()>& cancel) {
-    InterruptWatcher watcher;
+    if (m_interrupted) // between two jobs: this one stops as soon as it started
+        return cancel();
     QEventLoop loop;
-    connect(&watcher, &InterruptWatcher::interrupted, &loop, [&] {
-        m_interrupted = true;
-        cancel();
-    });
+    connect(&m_interrupts, &InterruptWatcher::interrupted, &loop, cancel);
     QTimer poll;
     connect(&poll, &QTimer::timeout, &loop, [&] {
         if (done() || m_interrupted)

@@ -2,6 +2,7 @@
 
 #include "cli/CommandDialogs.h"
 #include "cli/CommandLine.h"
+#include "cli/InterruptWatcher.h"
 #include "cli/ProgressPrinter.h"
 
 #include <QObject>
@@ -54,6 +55,8 @@ private:
     CommandDialogs m_dialogs;
     ProgressPrinter m_progress;
     bool m_quiet = false;
+    // Watches for Ctrl+C from start to end, so none falls between two jobs.
+    InterruptWatcher m_interrupts;
     bool m_interrupted = false;
 };
 
