@@ -1,3 +1,4 @@
+#include "providers/CustomProvider.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "support/TestDoubles.h"
@@ -7,6 +8,7 @@
 #include <QTest>
 
 using namespace vocalith;
+using test::json;
 using test::readFile;
 using test::settingsIn;
 using test::writeFile;
@@ -16,10 +18,6 @@ namespace {
 QByteArray storedValue(const QTemporaryDir& dir,
                        const QString& key = ProviderStore::defaultsKey()) {
     return settingsIn(dir)->value(key).toByteArray();
-}
-
-void writeStoredValue(const QTemporaryDir& dir, const QByteArray& value) {
-    settingsIn(dir)->setValue(ProviderStore::defaultsKey(), value);
 }
 
 } // namespace
@@ -85,42 +83,7 @@ private Q_SLOTS:
         store.updateProvider(edited, u"second"_qs);
         QCOMPARE(KeychainHelper::shared().loadKey(account), u"second"_qs);
         QCOMPARE(storedValue(dir), CustomProvider::encodeList({edited}));
-
-        // An id that is not in the list: nothing changes, nothing is announced.
-        QSignalSpy aboutToChange(&store, &ProviderStore::providersAboutToChange);
-        const CustomProvider stranger = CustomProvider::create(u"S"_qs, u"u"_qs, u"m"_qs);
-        store.updateProvider(stranger, u"stranger-key"_qs);
-        QCOMPARE(aboutToChange.count(), 0);
-        QCOMPARE(store.providers(), QList{edited});
-        QCOMPARE(KeychainHelper::shared().loadKey(stranger.idText()), std::nullopt);
         store.deleteProvider(edited);
-    }
-
-    void duplicateIdsAndStrangers() {
-        QTemporaryDir dir;
-        const CustomProvider a{QUuid::createUuid(), u"first"_qs, u"u"_qs, u"m"_qs};
-        const CustomProvider b{a.id, u"second"_qs, u"u"_qs, u"m"_qs};
-        const CustomProvider c = CustomProvider::create(u"third"_qs, u"u"_qs, u"m"_qs);
-        writeStoredValue(dir, CustomProvider::encodeList({a, b, c}));
-
-        ProviderStore store(KeychainHelper::shared(), settingsIn(dir));
-        CustomProvider renamed = a;
-        renamed.name = u"renamed"_qs;
-        store.updateProvider(renamed, std::nullopt);
-        QCOMPARE(store.providers(), (QList{renamed, b, c}));
-
-        QSignalSpy aboutToChange(&store, &ProviderStore::providersAboutToChange);
-        store.deleteProvider(a);
-        QCOMPARE(store.providers(), QList{c});
-
-        // Deleting a record that is not there still drops its key and rewrites the list.
-        const CustomProvider stranger = CustomProvider::create(u"S"_qs, u"u"_qs, u"m"_qs);
-        KeychainHelper::shared().saveKey(u"orphan"_qs, stranger.idText());
-        writeStoredValue(dir, "stale");
-        store.deleteProvider(stranger);
-        QCOMPARE(KeychainHelper::shared().loadKey(stranger.idText()), std::nullopt);
-        QCOMPARE(storedValue(dir), CustomProvider::encodeList({c}));
-        QCOMPARE(aboutToChange.count(), 2);
     }
 
     // Whatever a hand edit left in the file survives the first save byte for byte.
@@ -157,6 +120,43 @@ private Q_SLOTS:
         QCOMPARE(readFile(QDir(dir.path()).filePath(copies.first())), original);
         for (const CustomProvider& provider : QList(store.providers()))
             store.deleteProvider(provider);
+    }
+
+    void storedFormIsExact() {
+        const CustomProvider provider{QUuid::fromString(u"0f8fad5b-d9cb-469f-a165-70867728950e"_qs),
+                                      u"Groq ü/x"_qs, u"https://api.groq.com/openai/v1"_qs,
+                                      u"whisper-large-v3"_qs};
+        const QByteArray expected =
+            json("{'id':'0F8FAD5B-D9CB-469F-A165-70867728950E','name':'Groq "
+                 "ü\\/x','baseURL':'https:\\/\\/api.groq.com\\/openai\\/"
+                 "v1','model':'whisper-large-v3'}");
+        QCOMPARE(provider.toJson(), expected);
+        QCOMPARE(CustomProvider::encodeList({provider, provider}),
+                 '[' + expected + ',' + expected + ']');
+        QCOMPARE(CustomProvider::encodeList({}), QByteArray("[]"));
+
+        // What was written reads back equal, and so does the unescaped form.
+        QCOMPARE(CustomProvider::decodeList('[' + expected + ']'), QList{provider});
+        QCOMPARE(CustomProvider::decodeList(
+                     json("[{'model':'whisper-large-v3','baseURL':'https://api.groq.com/openai/"
+                          "v1','name':'Groq ü\\/x','id':'0f8fad5b-d9cb-469f-a165-70867728950e'}]")),
+                 QList{provider});
+    }
+
+    void malformedListsFailWhole_data() {
+        QTest::addColumn<QByteArray>("json");
+        const QByteArray good = json(
+            "{'id':'0F8FAD5B-D9CB-469F-A165-70867728950E','name':'n','baseURL':'u','model':'m'}");
+        QTest::newRow("truncated") << QByteArray(json("[{'id':'0F8FAD5B"));
+        QTest::newRow("not an array") << good;
+        QTest::newRow("bad uuid") << QByteArray(
+            json("[{'id':'not-a-uuid','name':'n','baseURL':'u','model':'m'}]"));
+        QTest::newRow("number name") << QByteArray(json(
+            "[{'id':'0F8FAD5B-D9CB-469F-A165-70867728950E','name':1,'baseURL':'u','model':'m'}]"));
+    }
+    void malformedListsFailWhole() {
+        QFETCH(QByteArray, json);
+        QCOMPARE(CustomProvider::decodeList(json), std::nullopt);
     }
 };
 

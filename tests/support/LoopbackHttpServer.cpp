@@ -5,25 +5,6 @@
 
 namespace vocalith::test {
 
-namespace {
-
-QByteArray reasonPhrase(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 301:
-        return "Moved Permanently";
-    case 401:
-        return "Unauthorized";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
-} // namespace
-
 QByteArray LoopbackHttpServer::Request::header(QByteArrayView name) const {
     for (const auto& [key, value] : headers) {
         if (key.compare(name, Qt::CaseInsensitive) == 0)
@@ -158,8 +139,8 @@ void LoopbackHttpServer::respond(QTcpSocket* socket, const Request& request) {
         return;
     }
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
-                      reasonPhrase(response.status) + "\r\n";
+    // Clients read the number; the reason phrase is free text.
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n";
     head += "Content-Type: " + response.contentType + "\r\n";
     head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     for (const auto& [name, value] : response.extraHeaders)
@@ -175,15 +156,6 @@ void LoopbackHttpServer::respond(QTcpSocket* socket, const Request& request) {
         socket->write(response.body.left(response.body.size() / 2));
         socket->disconnectFromHost();
         break;
-    case Delivery::inPieces: {
-        constexpr int pieces = 4;
-        const qsizetype size = (response.body.size() + pieces - 1) / pieces;
-        for (int i = 0; i < pieces; ++i) {
-            const QByteArray piece = response.body.mid(i * size, size);
-            QTimer::singleShot(10 * (i + 1), socket, [socket, piece] { socket->write(piece); });
-        }
-        break;
-    }
     case Delivery::neverAnswer:
     case Delivery::closeUnanswered:
         break;

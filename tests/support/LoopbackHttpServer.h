@@ -33,7 +33,6 @@ public:
 
     enum class Delivery {
         whole,           // status, headers and body at once
-        inPieces,        // the body in several writes, a few milliseconds apart
         hangUpMidAnswer, // headers and half the body, then the connection is closed
         neverAnswer,     // the request is read and the connection left open
         closeUnanswered, // the request is read and the connection closed

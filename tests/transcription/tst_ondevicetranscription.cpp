@@ -189,7 +189,8 @@ private Q_SLOTS:
         // Words in order, each with a positive length.
         for (qsizetype i = 0; i < reference.size(); ++i) {
             QVERIFY(reference[i].endTime > reference[i].startTime);
-            QVERIFY(i == 0 || reference[i].startTime >= reference[i - 1].endTime - 0.011);
+            QVERIFY2(i == 0 || reference[i].startTime >= reference[i - 1].endTime - 0.011,
+                     qPrintable(reference[i].text));
         }
         QVERIFY(reference.last().startTime > 90.0);
 
@@ -209,8 +210,8 @@ private Q_SLOTS:
         QVERIFY(rate <= referenceWordErrorRate + 0.05);
     }
 
-    // A cancel, or the engine going away, stops the recognition of a chunk within
-    // half a second.
+    // A cancel, the engine going away, or a new request stops the recognition of a
+    // chunk within half a second.
     void cancelMidChunk() {
         const QString path = m_media.filePath(u"long.mp3"_qs); // made by the test before
         std::list<Job> jobs; // what a stopped job still reports arrives later
@@ -219,7 +220,7 @@ private Q_SLOTS:
         // part of ending the job.
         const auto models = std::make_shared<PocketSphinxRecognizerProvider>();
         runJob(*std::make_unique<TranscriptionService>(models, nullptr, m_work.path()), path);
-        for (const bool destroy : {false, true}) {
+        for (const QString& stop : {u"cancel"_qs, u"destroy"_qs, u"new request"_qs}) {
             auto service = std::make_unique<TranscriptionService>(models, nullptr, m_work.path());
             Job& job = jobs.emplace_back();
             service->transcribe(path, TranscriptionLanguage::english, job.queuedHandler());
@@ -233,15 +234,20 @@ private Q_SLOTS:
             QTest::qWait(200); // into the chunk
             QElapsedTimer timer;
             timer.start();
-            if (destroy) {
+            if (stop == u"destroy"_qs) {
                 service.reset();
             } else {
-                service->cancel();
+                if (stop == u"cancel"_qs)
+                    service->cancel();
+                else // for a file that is not there: the new job itself ends at once
+                    service->transcribe(m_media.filePath(u"not-there.mp3"_qs),
+                                        TranscriptionLanguage::english,
+                                        jobs.emplace_back().handler());
                 QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 5'000));
                 QCOMPARE(job.failure(), u"Speech recognition error (301): Recognition was "
                                         u"cancelled."_qs);
             }
-            QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY2(timer.elapsed() < 500, qPrintable(stop + QString::number(timer.elapsed())));
         }
         QCoreApplication::sendPostedEvents();
         QCOMPARE(filesIn(m_work.path()), QStringList{});
@@ -249,20 +255,14 @@ private Q_SLOTS:
 
     void badInput_data() {
         QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("outcome"); // failure text prefix, or "" for a transcript
+        QTest::addColumn<QString>("outcome"); // the failure, or "*" for any transcript
 
         const auto make = [&](const QString& name, const QByteArray& bytes) {
             return writeFile(m_media.filePath(name), bytes);
         };
-        QByteArray random(64 * 1024, Qt::Uninitialized);
-        for (char& byte : random)
-            byte = char(std::rand());
-
-        const QString converting = u"Failed to convert audio: "_qs;
         const QString notAudio =
             u"Failed to convert audio: The selected file is not a valid audio file."_qs;
         QTest::newRow("zero bytes") << make(u"empty.mp3"_qs, {}) << notAudio;
-        QTest::newRow("random bytes") << make(u"random.mp3"_qs, random) << converting;
         QTest::newRow("text file")
             << make(u"notes.mp3"_qs, "Just some notes, not audio.\n") << notAudio;
         const QByteArray whole =
@@ -320,9 +320,6 @@ private Q_SLOTS:
             QVERIFY2(job.failure().isEmpty() ||
                          job.failure().startsWith(u"No speech was detected"_qs),
                      qPrintable(job.failure()));
-        } else if (outcome.endsWith(u' ')) { // the system's own text follows
-            QVERIFY2(job.failure().startsWith(outcome), qPrintable(job.failure()));
-            QVERIFY(job.failure().size() > outcome.size());
         } else {
             QCOMPARE(job.failure(), outcome);
         }
@@ -334,9 +331,6 @@ private Q_SLOTS:
         const QString mp3 = m_media.filePath(u"sense_and_sensibility_01_austen_64kb-0880.mp3"_qs);
         QCOMPARE(runJob(service, mp3, TranscriptionLanguage::german).failure(),
                  u"On-device speech recognition is not available for Deutsch."_qs);
-        QCOMPARE(runJob(service, mp3, TranscriptionLanguage::japanese).failure(),
-                 u"On-device speech recognition is not available for 日本語."_qs);
-        QCOMPARE(PocketSphinxRecognizerProvider().recognizerFor(u"en-US"_qs) != nullptr, true);
     }
 
     // An offline engine never sends the user online: a damaged model names its files.

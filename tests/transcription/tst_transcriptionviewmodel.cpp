@@ -1,9 +1,9 @@
+#include "core/TranscriptRendering.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "support/TestDoubles.h"
 #include "transcription/TranscriptionViewModel.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace vocalith;
@@ -15,6 +15,26 @@ using Fixture = TestController;
 
 const QList<TranscriptSegment> twoWords{{u"Hello"_qs, 0.0, 0.5}, {u"world"_qs, 0.6, 1.0}};
 
+const QList<TranscriptSegment> threeWords{
+    {u"Grüße"_qs, 0.0, 0.5}, {u"aus"_qs, 0.6, 1.0}, {u"Köln"_qs, 2.0, 2.4}};
+
+// A controller holding a finished transcription of "<dir>/Interview 3.mp3".
+struct Transcribed : TestController {
+    Transcribed() {
+        vm->loadFile(QUrl::fromLocalFile(dir.filePath(u"Interview 3.mp3"_qs)));
+        vm->startTranscription();
+        onDevice->jobs.last().emitFromWorkerThread({TranscriptionEvent::success(threeWords)});
+        if (!QTest::qWaitFor([&] { return !vm->isTranscribing(); }))
+            qFatal("the transcription did not finish");
+    }
+
+    ScriptedFileDialogs::OpenSaveDialog& openDialog() {
+        vm->saveTranscription();
+        return dialogs.saveDialogs.last();
+    }
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+};
 } // namespace
 
 class TestTranscriptionViewModel : public QObject {
@@ -36,11 +56,8 @@ private Q_SLOTS:
         vm.openFilePanel();
         QCOMPARE(vm.audioFileURL(), file);
         QCOMPARE(vm.fileSize(), 1234);
-        QCOMPARE(f.dialogs.openMessages.last(), u"Select an MP3 file to transcribe"_qs);
-        QCOMPARE(f.dialogs.openFilters.last().size(), 2);
         QVERIFY(f.dialogs.openFilters.last().first().startsWith(
             u"Audio and video files (*.mp3 *.m4a *.aac *.wav"_qs));
-        QCOMPARE(f.dialogs.openFilters.last().last(), u"MP3 Audio (*.mp3)"_qs);
         // A file that cannot be read shows size 0 and no error.
         vm.loadFile(QUrl::fromLocalFile(f.dir.filePath(u"gone.mp3"_qs)));
         QCOMPARE(vm.fileSize(), 0);
@@ -84,12 +101,6 @@ private Q_SLOTS:
         QCOMPARE(vm.statusMessage(), u"Transcription failed"_qs);
         QCOMPARE(vm.progress(), 0.0);
         QVERIFY(vm.segments().isEmpty());
-
-        // An empty success still completes.
-        vm.startTranscription();
-        f.onDevice->jobs.last().emitFromWorkerThread({TranscriptionEvent::success({})});
-        QTRY_VERIFY(vm.showSuccessBanner());
-        QCOMPARE(vm.transcribedText(), QString());
     }
 
     // Cancel unlocks at once with a notice; whatever the job still reports is dropped.
@@ -117,10 +128,8 @@ private Q_SLOTS:
     void providerJobUsesStoredKey() {
         Fixture f;
         TranscriptionViewModel& vm = *f.vm;
-        QSignalSpy enginesChanged(&vm, &TranscriptionViewModel::availableEnginesChanged);
         f.store().addProvider(u"Groq"_qs, u"https://api.groq.com/openai/v1"_qs,
                               u"whisper-large-v3"_qs, u"gsk_ключ"_qs);
-        QVERIFY(enginesChanged.count() > 0);
         const CustomProvider provider = f.store().providers().first();
         QCOMPARE(vm.availableEngines(),
                  (QList{TranscriptionEngine::onDevice(), TranscriptionEngine::custom(provider)}));
@@ -134,11 +143,12 @@ private Q_SLOTS:
         QCOMPARE(f.external->jobs.first().provider, provider);
         QTRY_COMPARE(vm.statusMessage(), u"Preparing upload to Groq..."_qs);
 
-        // Editing the provider leaves the selected copy as it was.
+        // An edited provider is another engine: the selected copy stays as it was.
         CustomProvider renamed = provider;
         renamed.name = u"Groq 2"_qs;
         f.store().updateProvider(renamed, std::nullopt);
         QCOMPARE(vm.selectedEngine(), TranscriptionEngine::custom(provider));
+        QVERIFY(vm.selectedEngine() != TranscriptionEngine::custom(renamed));
     }
 
     void missingOrEmptyKeyStopsBeforeAnyRequest() {
@@ -170,6 +180,103 @@ private Q_SLOTS:
         f.vm->deleteProvider(f.store().providers().first()); // a reference into the list
         QCOMPARE(f.vm->selectedEngine(), TranscriptionEngine::onDevice());
         QVERIFY(f.store().providers().isEmpty());
+    }
+
+    void dialogProposesNameAndFormats() {
+        Transcribed f;
+        auto& dialog = f.openDialog();
+        QCOMPARE(dialog.request.message, u"Save transcription — choose .txt or .srt format"_qs);
+        QCOMPARE(dialog.request.proposedName, u"Interview 3.txt"_qs);
+        QCOMPARE(dialog.request.formats,
+                 (QStringList{u"Plain Text (.txt)"_qs, u"Subtitles (.srt)"_qs,
+                              u"WebVTT Subtitles (.vtt)"_qs}));
+
+        dialog.formatChanged(1);
+        dialog.formatChanged(2);
+        dialog.formatChanged(0);
+        QCOMPARE(
+            dialog.dialog->proposedNames,
+            (QStringList{u"Interview 3.srt"_qs, u"Interview 3.vtt"_qs, u"Interview 3.txt"_qs}));
+
+        // Once it is closed, its format choice renames nothing any more.
+        dialog.finished(std::nullopt);
+        dialog.formatChanged(1);
+        QCOMPARE(dialog.dialog->proposedNames.size(), 3);
+
+        // The name and folder are the transcribed file's, whatever is loaded now.
+        f.vm->setAudioFileURL({});
+        QCOMPARE(f.openDialog().request.proposedName, u"Interview 3.txt"_qs);
+        QCOMPARE(f.dialogs.saveDialogs.last().request.directory,
+                 QFileInfo(f.dir.path()).absoluteFilePath());
+    }
+
+    void formatAndName_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("formatIndex");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QByteArray>("content");
+        const QByteArray text = "Grüße aus Köln";
+        const QByteArray srt = "1\n00:00:00,000 --> 00:00:01,000\nGrüße aus\n\n"
+                               "2\n00:00:02,000 --> 00:00:02,399\nKöln\n\n";
+        const QByteArray vtt = "WEBVTT\n\n00:00:00.000 --> 00:00:01.000\nGrüße aus\n\n"
+                               "00:00:02.000 --> 00:00:02.399\nKöln\n\n";
+        QTest::newRow("typed srt wins over text choice") << u"x.srt"_qs << 0 << u"x.srt"_qs << srt;
+        QTest::newRow("txt typed, srt chosen") << u"x.txt"_qs << 1 << u"x.srt"_qs << srt;
+        QTest::newRow("no extension, text") << u"x"_qs << 0 << u"x.txt"_qs << text;
+        QTest::newRow("upper-case kept") << u"Notes.TXT"_qs << 0 << u"Notes.TXT"_qs << text;
+        QTest::newRow("vtt chosen") << u"x.txt"_qs << 2 << u"x.vtt"_qs << vtt;
+        QTest::newRow("typed vtt wins") << u"Film.vtt"_qs << 1 << u"Film.vtt"_qs << vtt;
+    }
+    void formatAndName() {
+        QFETCH(QString, typed);
+        QFETCH(int, formatIndex);
+        QFETCH(QString, written);
+        QFETCH(QByteArray, content);
+        Transcribed f;
+        f.openDialog().finished(SaveDialogChoice{f.path(typed), formatIndex});
+        QCOMPARE(readFile(f.path(written)), content);
+        if (written != typed)
+            QVERIFY(!QFile::exists(f.path(typed)));
+        QVERIFY(f.dialogs.replaceQuestions.isEmpty());
+        QCOMPARE(f.vm->errorMessage(), std::nullopt);
+    }
+
+    void repairedNameAsksBeforeReplacing() {
+        Transcribed f;
+        writeFile(f.path(u"notes.srt"_qs), "keep me");
+
+        f.dialogs.replaceAnswers = {false};
+        f.openDialog().finished(SaveDialogChoice{f.path(u"notes.txt"_qs), 1});
+        QCOMPARE(f.dialogs.replaceQuestions, QStringList{f.path(u"notes.srt"_qs)});
+        QCOMPARE(readFile(f.path(u"notes.srt"_qs)), QByteArray("keep me"));
+        QVERIFY(!QFile::exists(f.path(u"notes.txt"_qs)));
+
+        f.dialogs.replaceAnswers = {true};
+        f.openDialog().finished(SaveDialogChoice{f.path(u"notes.txt"_qs), 1});
+        QCOMPARE(readFile(f.path(u"notes.srt"_qs)), srtRendering(threeWords).toUtf8());
+
+        // A name the user picked as it is was already confirmed by the dialog itself.
+        f.openDialog().finished(SaveDialogChoice{f.path(u"notes.srt"_qs), 1});
+        QCOMPARE(f.dialogs.replaceQuestions.size(), 2);
+
+        f.openDialog().finished(SaveDialogChoice{f.path(u"missing-folder/x.txt"_qs), 0});
+        const QString error = f.vm->errorMessage().value_or(QString());
+        QVERIFY2(error.startsWith(u"Failed to save: "_qs) && error.size() > 16, qPrintable(error));
+        QCOMPARE(f.vm->transcribedText(), u"Grüße aus Köln"_qs);
+    }
+
+    void closingAfterControllerIsGone() {
+        auto f = std::make_unique<Transcribed>();
+        const auto finished = f->openDialog().finished;
+        const QString target = f->path(u"after.txt"_qs);
+        f->vm.reset();
+        finished(SaveDialogChoice{target, 0});
+        QVERIFY(!QFile::exists(target));
+
+        Transcribed empty;
+        empty.vm->resetResults();
+        empty.vm->saveTranscription(); // nothing to save
+        QVERIFY(empty.dialogs.saveDialogs.isEmpty());
     }
 };
 

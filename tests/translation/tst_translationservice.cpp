@@ -4,11 +4,9 @@
 #include "support/TestDoubles.h"
 #include "translation/TranslationService.h"
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace vocalith;
@@ -200,31 +198,11 @@ private Q_SLOTS:
         QCOMPARE(text(plain), u"```\ncode\n```"_qs);
     }
 
-    void failureInSecondBatchStopsTheJob() {
-        Server server;
-        server.enqueue(
-            {200, chatAnswer(TranslationService::splitSRTBlocks(srtOf(15)).join(u"\n\n"_qs))});
-        server.enqueue({500, "\xff\xfe broken"});
-        TranslationService service;
-        Job job;
-        service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                             job.queuedHandler());
-        QVERIFY(waitFor(job));
-        QSignalSpy more(&server, &Server::requestReceived);
-        QVERIFY(!more.wait(100)); // no third batch
-        QCOMPARE(server.requests().size(), 2);
-        QCOMPARE(job.failure(), u"API error (HTTP 500): Unknown error"_qs);
-        QCOMPARE(job.progress().last().second, u"Translating Batch 2/3..."_qs);
-        QCOMPARE(job.events.size(), 4); // start, batch 1, batch 2, failure
-    }
-
     void exchangeFailures_data() {
         QTest::addColumn<Server::Response>("response");
         QTest::addColumn<QString>("description");
         QTest::newRow("401") << Server::Response(401, "{\"error\":\"bad key\"}")
                              << u"API error (HTTP 401): {\"error\":\"bad key\"}"_qs;
-        QTest::newRow("300") << Server::Response(300, "choose")
-                             << u"API error (HTTP 300): choose"_qs;
         QTest::newRow("empty choices") << Server::Response(200, "{\"choices\":[]}")
                                        << u"Failed to parse response: The provider returned an "
                                           u"empty response."_qs;
@@ -232,14 +210,8 @@ private Q_SLOTS:
                                   << u"Failed to parse response: The data is not valid JSON"_qs;
         QTest::newRow("no content") << Server::Response(200, "{\"choices\":[{\"message\":{}}]}")
                                     << u"Failed to parse response: Choice 1 has no"_qs;
-        QTest::newRow("hang up") << Server::Response(200, chatAnswer(u"never whole"_qs),
-                                                     Server::Delivery::hangUpMidAnswer)
-                                 << u"Network error: "_qs;
         QTest::newRow("hang") << Server::Response(200, {}, Server::Delivery::neverAnswer)
                               << u"Network error: The request timed out."_qs;
-        QTest::newRow("closed unanswered")
-            << Server::Response(200, {}, Server::Delivery::closeUnanswered)
-            << u"Network error: "_qs;
     }
     void exchangeFailures() {
         QFETCH(Server::Response, response);
@@ -272,36 +244,6 @@ private Q_SLOTS:
                  QByteArray("http://provider.invalid/v1/chat/completions"));
     }
 
-    // A cancel during a batch, or between two, ends the job with one failure.
-    void cancelStopsTheBatches() {
-        Server server;
-        server.enqueue({200, chatAnswer(u"one"_qs)});
-        server.enqueue({200, {}, Server::Delivery::neverAnswer});
-        TranslationService service;
-        Job job;
-        service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                             job.queuedHandler());
-        QVERIFY(QTest::qWaitFor([&] { return server.requests().size() == 2; }, 10'000));
-        QElapsedTimer timer;
-        timer.start();
-        service.cancel();
-        QVERIFY(waitFor(job));
-        QVERIFY(timer.elapsed() < 100);
-        QCOMPARE(job.failure(), u"Translation was cancelled."_qs);
-        QSignalSpy more(&server, &Server::requestReceived);
-        QVERIFY(!more.wait(100));
-        QCOMPARE(job.finalEvents(), 1);
-    }
-
-    void status299IsSuccess() {
-        Server server;
-        server.enqueue({299, chatAnswer(u"fine"_qs)});
-        TranslationService service;
-        Job job;
-        QVERIFY(translateX(service, server, job));
-        QCOMPARE(text(job), u"fine"_qs);
-    }
-
     void nothingIsSentForBadInput() {
         Server server;
         TranslationService service;
@@ -320,13 +262,6 @@ private Q_SLOTS:
         service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(server.baseUrl()),
                                    u"k\r\nX-Evil: 1"_qs, badKey.handler());
         QVERIFY(badKey.failure().startsWith(u"The API key contains a line break"_qs));
-
-        Job refused;
-        const ClosedPort closed;
-        service.translatePlainText(u"x"_qs, u"German"_qs, providerAt(closed.baseUrl()), u"k"_qs,
-                                   refused.queuedHandler());
-        QVERIFY(waitFor(refused));
-        QCOMPARE(refused.failure(), u"Network error: Connection refused"_qs);
         QVERIFY(server.requests().isEmpty());
     }
 
@@ -341,6 +276,68 @@ private Q_SLOTS:
         QVERIFY(!QTest::qWaitFor([&] { return job.events.size() > 2; }, 300));
         QCOMPARE(job.events.size(), 2);
         QVERIFY(server.requests().size() <= 1);
+    }
+
+    void splitBlocks_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("blocks");
+        QTest::newRow("crlf") << u"1\r\n00:00:01,000 --> 00:00:02,000\r\nHi\r\n\r\n2\r\n"
+                                 u"00:00:03,000 --> 00:00:04,000\r\nYo\r\n"_qs
+                              << QStringList{u"1\n00:00:01,000 --> 00:00:02,000\nHi"_qs,
+                                             u"2\n00:00:03,000 --> 00:00:04,000\nYo"_qs};
+        QTest::newRow("lone cr stays") << u"a\rb\n\nc"_qs << QStringList{u"a\rb"_qs, u"c"_qs};
+        QTest::newRow("three or more blank lines")
+            << u"a\n\n\n\nb\n\n\nc"_qs << QStringList{u"a"_qs, u"b"_qs, u"c"_qs};
+        QTest::newRow("line of spaces does not separate")
+            << u"a\n \nb\n\t\nc"_qs << QStringList{u"a\n \nb\n\t\nc"_qs};
+        QTest::newRow("leading and trailing blank lines")
+            << u"\n\n\n  a  \n\n\n"_qs << QStringList{u"a"_qs};
+        QTest::newRow("dialogue only") << u"Just words"_qs << QStringList{u"Just words"_qs};
+        QTest::newRow("white space only") << u" \n\n\t\r\n \u2028"_qs << QStringList{};
+    }
+    void splitBlocks() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, blocks);
+        QCOMPARE(TranslationService::splitSRTBlocks(text), blocks);
+    }
+
+    void codeFences_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("cleaned");
+        QTest::newRow("fenced with tag") << u"```srt\n1\nHallo\n```\n"_qs << u"1\nHallo\n```\n"_qs;
+        QTest::newRow("fenced, closing last") << u"```srt\n\n1\nHallo\n\n```"_qs << u"1\nHallo"_qs;
+        QTest::newRow("only closing") << u"1\nHallo\n```"_qs << u"1\nHallo"_qs;
+        QTest::newRow("fence not at start") << u"x\n```srt\n1"_qs << u"x\n```srt\n1"_qs;
+        QTest::newRow("plain") << u"1\nHallo"_qs << u"1\nHallo"_qs;
+    }
+    void codeFences() {
+        QFETCH(QString, reply);
+        QFETCH(QString, cleaned);
+        QCOMPARE(TranslationService::stripCodeFence(reply), cleaned);
+    }
+
+    void chatResponses() {
+        QString error;
+        QCOMPARE(TranslationService::parseChatResponse(
+                     test::json("{'choices':[{'message':{'role':'assistant','content':'\\n  Halo "
+                                "dunia \\n'}},{'message':{'content':'second'}}],'usage':{}}"),
+                     error),
+                 u"Halo dunia"_qs);
+        QCOMPARE(TranslationService::parseChatResponse(
+                     test::json("{'choices':[{'message':{'content':' \\n'}}]}"), error),
+                 QString(u""_qs));
+
+        QCOMPARE(TranslationService::parseChatResponse(test::json("{'choices':[]}"), error),
+                 std::nullopt);
+        QCOMPARE(error, u"The provider returned an empty response."_qs);
+        for (const QByteArray& bad :
+             {QByteArray("not json"), QByteArray("[]"), test::json("{'choices':[{}]}"),
+              test::json("{'choices':[{'message':{'content':'a'}},{'message':{}}]}"),
+              test::json("{'choices':[{'message':{'content':3}}]}"), QByteArray()}) {
+            error.clear();
+            QCOMPARE(TranslationService::parseChatResponse(bad, error), std::nullopt);
+            QVERIFY2(!error.isEmpty(), bad.constData());
+        }
     }
 };
 
