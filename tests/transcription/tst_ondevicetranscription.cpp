@@ -3,6 +3,7 @@
 #include "support/LoopbackHttpServer.h"
 #include "support/TestDoubles.h"
 #include "transcription/PocketSphinxRecognizer.h"
+#include "transcription/SpeechSpans.h"
 #include "transcription/TranscriptionService.h"
 
 #include <QDir>
@@ -251,6 +252,35 @@ private Q_SLOTS:
         }
         QCoreApplication::sendPostedEvents();
         QCOMPARE(filesIn(m_work.path()), QStringList{});
+    }
+
+    // Pauses of half a second or more are left out, with 0.2 s kept on either side;
+    // quiet is judged against the recording's own floor.
+    void speechSpansSkipPauses_data() {
+        QTest::addColumn<QList<int>>("pieces"); // 10 ms frames: sound if > 0
+        QTest::addColumn<int>("noise");         // peak of a steady hiss under it all
+        QTest::addColumn<QList<int>>("spans");  // frames, begin and end
+        QTest::newRow("pause") << QList{100, -100, 100} << 0 << QList{0, 120, 180, 300};
+        QTest::newRow("short pause") << QList{100, -30, 100} << 0 << QList{0, 230};
+        QTest::newRow("quiet around") << QList{-200, 50, -200} << 0 << QList{180, 270};
+        QTest::newRow("over a hiss") << QList{-200, 50, -200} << 300 << QList{180, 270};
+        QTest::newRow("a click") << QList{-100, 5, -100, 100} << 0 << QList{185, 305};
+        QTest::newRow("no pause") << QList{300} << 0 << QList{0, 300};
+    }
+    void speechSpansSkipPauses() {
+        QFETCH(QList<int>, pieces);
+        QFETCH(int, noise);
+        QFETCH(QList<int>, spans);
+        std::vector<short> samples;
+        for (const int piece : pieces) {
+            for (int i = 0; i < std::abs(piece) * 160; ++i)
+                samples.push_back(short((piece > 0 ? 8000 * std::sin(i * 0.17) : 0) +
+                                        (noise ? std::rand() % (2 * noise) - noise : 0)));
+        }
+        QList<int> found;
+        for (const SampleSpan& span : speechSpans(samples, 16000))
+            found << int(span.begin / 160) << int(span.end / 160);
+        QCOMPARE(found, spans);
     }
 
     void badInput_data() {

@@ -1,0 +1,66 @@
+#include "SpeechSpans.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vocalith {
+
+namespace {
+
+constexpr int framesPerSecond = 100;
+// Louder than the quietest tenth by this much is sound worth recognising.
+constexpr double soundAboveFloorDb = 8.0;
+constexpr std::size_t shortestPause = 50; // frames
+constexpr std::size_t margin = 20;        // frames kept on either side: word edges are soft
+constexpr std::size_t shortestSound = 10; // frames; a click is not speech
+
+} // namespace
+
+std::vector<SampleSpan> speechSpans(std::span<const short> samples, int sampleRate) {
+    const std::size_t frameLength = std::size_t(sampleRate / framesPerSecond);
+    const std::size_t frames = (samples.size() + frameLength - 1) / frameLength;
+    if (frames == 0)
+        return {};
+    std::vector<double> level(frames);
+    for (std::size_t f = 0; f < frames; ++f) {
+        const auto frame = samples.subspan(f * frameLength,
+                                           std::min(frameLength, samples.size() - f * frameLength));
+        double energy = 0.0;
+        for (const short sample : frame)
+            energy += double(sample) * sample;
+        level[f] = 10.0 * std::log10(energy / double(frame.size()) + 1.0);
+    }
+    std::vector<double> sorted = level;
+    const auto tenth = sorted.begin() + std::ptrdiff_t(frames / 10);
+    std::nth_element(sorted.begin(), tenth, sorted.end());
+    const double threshold = *tenth + soundAboveFloorDb;
+
+    std::vector<SampleSpan> spans; // in frames until the end
+    std::size_t loudFrames = 0;
+    for (std::size_t f = 0; f < frames; ++f) {
+        if (level[f] < threshold)
+            continue;
+        if (!spans.empty() && f - spans.back().end < shortestPause) {
+            spans.back().end = f + 1;
+        } else {
+            if (!spans.empty() && loudFrames < shortestSound)
+                spans.pop_back();
+            spans.push_back({f, f + 1});
+            loudFrames = 0;
+        }
+        ++loudFrames;
+    }
+    if (!spans.empty() && loudFrames < shortestSound)
+        spans.pop_back();
+    if (spans.empty()) // nothing stands out: no telling speech from quiet
+        return {{0, samples.size()}};
+
+    // Pauses are longer than both margins, so spans stay apart.
+    for (SampleSpan& span : spans) {
+        span.begin = (span.begin > margin ? span.begin - margin : 0) * frameLength;
+        span.end = std::min((span.end + margin) * frameLength, samples.size());
+    }
+    return spans;
+}
+
+} // namespace vocalith

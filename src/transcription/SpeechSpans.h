@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace vocalith {
+
+// A stretch of samples, [begin, end).
+struct SampleSpan {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+
+    bool operator==(const SampleSpan&) const = default;
+};
+
+// The stretches of a recording worth recognising: what lies between pauses of at least
+// half a second, each with a little of the quiet around it. Quiet is judged against the
+// recording's own quietest tenth, so steady background noise counts as quiet; where
+// nothing stands out from it, the whole recording is one stretch. Spans start and end
+// on 10 ms frames.
+std::vector<SampleSpan> speechSpans(std::span<const short> samples, int sampleRate);
+
+} // namespace vocalith
