@@ -1,5 +1,7 @@
 #include "CommandRunner.h"
 
+#include "core/TextTrimming.h"
+#include "core/WorkFiles.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "transcription/ExternalTranscriptionService.h"
@@ -12,6 +14,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -24,7 +27,14 @@ namespace vocalith {
 namespace {
 
 void printError(const QString& message) {
-    std::fprintf(stderr, "vocalith: %s\n", qPrintable(message));
+    std::fprintf(stderr, "vocalith: %s\n", qPrintable(printableText(message)));
+}
+
+// Ends the process at once after the work files are gone: the job did not stop in time.
+[[noreturn]] void exitNow(int status) {
+    WorkFiles::removeAll();
+    std::fputs("\nvocalith: stopped\n", stderr);
+    std::_Exit(status);
 }
 
 std::optional<TranscriptionLanguage> languageNamed(const QString& name) {
@@ -53,7 +63,8 @@ QString unknownProvider(const QString& name) {
 
 CommandRunner::CommandRunner(KeyStore& keys, QObject* parent)
     : QObject(parent)
-    , m_keys(keys) {
+    , m_keys(keys)
+    , m_interrupts(exitNow) {
     connect(&m_interrupts, &InterruptWatcher::interrupted, this, [this] { m_interrupted = true; });
 }
 
@@ -101,7 +112,7 @@ int CommandRunner::listProviders(ProviderStore& store) {
 
 void CommandRunner::waitFor(const std::function<bool()>& done,
                             const std::function<void()>& cancel) {
-    if (m_interrupted) // between two jobs: this one stops as soon as it started
+    if (m_interrupted)
         return cancel();
     QEventLoop loop;
     connect(&m_interrupts, &InterruptWatcher::interrupted, &loop, cancel);
@@ -135,16 +146,55 @@ bool CommandRunner::save(const CommandLine& line, int formatIndex,
            std::fflush(stdout) == 0;
 }
 
+std::optional<QString> CommandRunner::checkOutputs(const CommandLine& line, const Job& job) const {
+    if (line.output == QLatin1String("-"))
+        return std::nullopt;
+    const QString output = line.output.value_or(QString());
+    const bool intoFolder =
+        !output.isEmpty() && (output.endsWith(QLatin1Char('/')) || QFileInfo(output).isDir());
+    QHash<QString, QString> inputFor; // output path -> the input that writes it
+    for (const QString& file : line.files) {
+        QString target = output;
+        if (output.isEmpty())
+            target = QFileInfo(file).absoluteDir().filePath(job.proposedName(file));
+        else if (intoFolder)
+            target = QDir(output).filePath(job.proposedName(file));
+        target = QDir::cleanPath(QFileInfo(target).absoluteFilePath());
+        const QFileInfo folder(QFileInfo(target).absolutePath());
+        if (!folder.isDir())
+            return QStringLiteral("No such folder: ") + (intoFolder ? output : folder.filePath());
+        if (!folder.isWritable())
+            return QStringLiteral("Cannot write in ") + folder.filePath();
+        if (const auto other = inputFor.constFind(target); other != inputFor.cend())
+            return *other + QStringLiteral(" and ") + file +
+                   QStringLiteral(" would both be written to ") + target +
+                   QStringLiteral("; give --output a folder, or one file at a time.");
+        inputFor.insert(target, file);
+    }
+    return std::nullopt;
+}
+
 int CommandRunner::runEach(const CommandLine& line, const Job& job) {
+    if (const std::optional<QString> problem = checkOutputs(line, job)) {
+        printError(*problem);
+        return usage;
+    }
     int status = succeeded;
     for (const QString& file : line.files) {
+        if (m_interrupted) // never start a job, and pay for a request, after Ctrl+C
+            return m_interrupts.exitStatus();
         job.start(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
         waitFor([&] { return !job.isRunning(); }, job.cancel);
         m_progress.finish();
         if (m_interrupted)
-            return interrupted;
+            return m_interrupts.exitStatus();
         if (const std::optional<QString> error = job.error()) {
             reportFailure(file, *error);
+            status = failed;
+            continue;
+        }
+        if (!job.hasResult()) {
+            reportFailure(file, QStringLiteral("The result is empty; nothing was written."));
             status = failed;
             continue;
         }
@@ -194,13 +244,19 @@ int CommandRunner::transcribe(const CommandLine& line) {
           &TranscriptionViewModel::timeLeftChanged})
         connect(&vm, signal, this, showProgress);
 
-    return runEach(line, {[&](const QUrl& file) {
-                              vm.loadFile(file);
-                              vm.startTranscription();
-                          },
-                          [&] { return vm.isTranscribing(); }, [&] { vm.cancelTranscription(); },
-                          [&] { return vm.errorMessage(); }, [&] { vm.saveTranscription(); },
-                          formatIndex});
+    return runEach(line,
+                   {[&](const QUrl& file) {
+                        vm.loadFile(file);
+                        vm.startTranscription();
+                    },
+                    [&] { return vm.isTranscribing(); }, [&] { vm.cancelTranscription(); },
+                    [&] { return vm.errorMessage(); },
+                    [&] { return !trimmedWhiteSpaceAndLineBreaks(vm.transcribedText()).isEmpty(); },
+                    [&] { vm.saveTranscription(); },
+                    [&](const QString& file) {
+                        return TranscriptionViewModel::proposedFileName(file, formatIndex);
+                    },
+                    formatIndex});
 }
 
 int CommandRunner::translate(const CommandLine& line) {
@@ -231,14 +287,22 @@ int CommandRunner::translate(const CommandLine& line) {
     connect(&vm, &TranslationViewModel::progressChanged, this, showProgress);
     connect(&vm, &TranslationViewModel::statusMessageChanged, this, showProgress);
 
-    return runEach(line, {[&](const QUrl& file) {
-                              vm.clearInput();
-                              vm.loadFile(file);
-                              if (!vm.errorMessage())
-                                  vm.startTranslation();
-                          },
-                          [&] { return vm.isTranslating(); }, [&] { vm.cancelTranslation(); },
-                          [&] { return vm.errorMessage(); }, [&] { vm.saveTranslation(); }, 0});
+    return runEach(line,
+                   {[&](const QUrl& file) {
+                        vm.clearInput();
+                        vm.loadFile(file);
+                        if (!vm.errorMessage())
+                            vm.startTranslation();
+                    },
+                    [&] { return vm.isTranslating(); }, [&] { vm.cancelTranslation(); },
+                    [&] { return vm.errorMessage(); },
+                    [&] { return !trimmedWhiteSpaceAndLineBreaks(vm.outputText()).isEmpty(); },
+                    [&] { vm.saveTranslation(); },
+                    [](const QString& file) {
+                        return TranslationViewModel::proposedFileName(
+                            file, TranslationService::detectFormat(file));
+                    },
+                    0});
 }
 
 } // namespace vocalith

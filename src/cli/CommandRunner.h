@@ -22,7 +22,8 @@ class CommandRunner final : public QObject {
     Q_DISABLE_COPY_MOVE(CommandRunner)
 
 public:
-    enum ExitStatus { succeeded = 0, failed = 1, usage = 2, interrupted = 130 };
+    // After Ctrl+C or SIGTERM: 128 and the signal's number, as shells report it.
+    enum ExitStatus { succeeded = 0, failed = 1, usage = 2 };
 
     explicit CommandRunner(KeyStore& keys, QObject* parent = nullptr);
 
@@ -37,9 +38,15 @@ private:
         std::function<bool()> isRunning;
         std::function<void()> cancel;
         std::function<std::optional<QString>()> error;
+        std::function<bool()> hasResult; // something to write
         std::function<void()> beginSave;
+        // The name the controller proposes for an input's output.
+        std::function<QString(const QString& file)> proposedName;
         int formatIndex = 0;
     };
+    // Why the outputs cannot be written, before any job is paid for: a missing or
+    // read-only folder, or two inputs whose outputs would be one file.
+    std::optional<QString> checkOutputs(const CommandLine& line, const Job& job) const;
     // Every file in turn; a failure is reported and the next file goes on.
     int runEach(const CommandLine& line, const Job& job);
     int listProviders(ProviderStore& store);

@@ -1,5 +1,7 @@
 #include "ProgressPrinter.h"
 
+#include "core/TextTrimming.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -32,7 +34,7 @@ void ProgressPrinter::show(double fraction, const QString& status, const QString
         if (status == m_lastStatus)
             return;
         m_lastStatus = status;
-        std::fprintf(m_stream, "%3d%% %s\n", percent, qPrintable(status));
+        std::fprintf(m_stream, "%3d%% %s\n", percent, qPrintable(printableText(status)));
         std::fflush(m_stream);
         return;
     }
@@ -40,7 +42,7 @@ void ProgressPrinter::show(double fraction, const QString& status, const QString
     const int filled = percent * barWidth / 100;
     QString line = QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
                    QString(barWidth - filled, QLatin1Char(' ')) + QStringLiteral("] ") +
-                   QStringLiteral("%1% ").arg(percent, 3) + status;
+                   QStringLiteral("%1% ").arg(percent, 3) + printableText(status);
     if (!timeLeft.isEmpty())
         line += QStringLiteral(" (") + timeLeft + QLatin1Char(')');
     line.truncate(terminalColumns(m_stream) - 1);

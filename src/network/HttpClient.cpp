@@ -139,6 +139,10 @@ private:
 
     static size_t writeBody(char* data, size_t size, size_t count, void* self) {
         auto* transfer = static_cast<HttpTransfer*>(self);
+        if (transfer->m_answer.body.size() + qint64(size * count) > HttpClient::maxResponseBytes) {
+            transfer->m_responseTooLarge = true;
+            return 0; // ends the transfer
+        }
         transfer->m_answer.body.append(data, qsizetype(size * count));
         transfer->m_lastActivity = Clock::now();
         return size * count;
@@ -233,6 +237,10 @@ private:
             m_answer.transportError = QStringLiteral("The request timed out.");
         } else if (m_bodyUnreadable) {
             m_answer.bodyUnreadable = true;
+        } else if (m_responseTooLarge) {
+            m_answer.transportError = QStringLiteral("The response is larger than ") +
+                                      QString::number(HttpClient::maxResponseBytes / 1'000'000) +
+                                      QStringLiteral(" MB.");
         } else if (result == CURLE_COULDNT_CONNECT && osError != 0) {
             m_answer.transportError = QString::fromLocal8Bit(std::strerror(int(osError)));
         } else if (result != CURLE_OK) {
@@ -257,6 +265,7 @@ private:
     std::atomic<bool> m_silenced{false};
     std::atomic<bool> m_done{false};
     bool m_bodyUnreadable = false;
+    bool m_responseTooLarge = false;
     std::atomic<Clock::time_point> m_lastActivity{Clock::now()};
     curl_off_t m_uploaded = 0;
     curl_off_t m_downloaded = 0;

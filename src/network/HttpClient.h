@@ -21,6 +21,10 @@ public:
     // sent and total are body bytes.
     using Progress = std::function<void(qint64 sent, qint64 total)>;
     using Finished = std::function<void(const HttpAnswer&)>;
+    // Answers are JSON documents; a larger body ends the transfer with an error rather
+    // than filling memory. The "verbose_json" of a 25 MB part of low-rate Opus (over two
+    // hours, some 2,000 segments with their tokens) comes near 1 MB, hence the room.
+    static constexpr qint64 maxResponseBytes = 4'000'000;
 
     HttpClient();
     // Cancels every transfer and waits for their threads; no callback runs after it.

@@ -263,16 +263,20 @@ void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {
     }
 }
 
+QString TranscriptionViewModel::proposedFileName(const QString& sourcePath, int formatIndex) {
+    const QString baseName = sourcePath.isEmpty() ? QStringLiteral("transcription")
+                                                  : QFileInfo(sourcePath).completeBaseName();
+    return baseName + QLatin1Char('.') + QLatin1String(saveFormatFor({}, formatIndex).extension);
+}
+
 void TranscriptionViewModel::saveTranscription() {
     if (m_transcribedText.isEmpty())
         return;
-    const QFileInfo source(m_jobSourcePath);
-    const QString baseName =
-        m_jobSourcePath.isEmpty() ? QStringLiteral("transcription") : source.completeBaseName();
     SaveDialogRequest request;
-    request.directory = m_jobSourcePath.isEmpty() ? QString() : source.absolutePath();
+    request.directory =
+        m_jobSourcePath.isEmpty() ? QString() : QFileInfo(m_jobSourcePath).absolutePath();
     request.message = QStringLiteral("Save transcription — choose .txt or .srt format");
-    request.proposedName = baseName + QStringLiteral(".txt");
+    request.proposedName = proposedFileName(m_jobSourcePath, 0);
     for (const SaveFormat& format : saveFormats)
         request.formats.append(QString::fromLatin1(format.title));
 
@@ -287,14 +291,12 @@ void TranscriptionViewModel::saveTranscription() {
             if (guard)
                 guard->finishSave(choice);
         });
-    m_activeBaseName = baseName;
 }
 
 void TranscriptionViewModel::formatChanged(int formatIndex) {
     if (!m_activeSavePanel)
         return;
-    m_activeSavePanel->setProposedName(m_activeBaseName + QLatin1Char('.') +
-                                       QLatin1String(saveFormatFor({}, formatIndex).extension));
+    m_activeSavePanel->setProposedName(proposedFileName(m_jobSourcePath, formatIndex));
 }
 
 void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& choice) {

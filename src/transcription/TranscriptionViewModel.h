@@ -63,6 +63,9 @@ public:
     // The media people transcribe that FFmpeg reads: what the open dialog lists and
     // drops take.
     static const QStringList& mediaExtensions();
+    // "NAME.srt" for a job on sourcePath saved in the format at formatIndex (txt, srt,
+    // vtt); "transcription.srt" without one.
+    static QString proposedFileName(const QString& sourcePath, int formatIndex);
     ~TranscriptionViewModel() override;
 
     QUrl audioFileURL() const { return m_audioFileURL; }
@@ -175,7 +178,6 @@ private:
     bool m_showProviderManager = false;
     QList<TranscriptSegment> m_segments;
     std::shared_ptr<SaveDialog> m_activeSavePanel;
-    QString m_activeBaseName = QStringLiteral("transcription");
     QString m_jobSourcePath;
 };
 

@@ -188,14 +188,11 @@ std::optional<QString> TranslationService::parseChatResponse(const QByteArray& b
 }
 
 QString TranslationService::stripCodeFence(const QString& text) {
-    static const QRegularExpression openingFence(QStringLiteral("^```[^\\n]*\\n"));
+    static const QRegularExpression fenceLine(QStringLiteral("^[ \\t]*```[^\\n]*$"),
+                                              QRegularExpression::MultilineOption);
     QString result = text;
-    result.remove(openingFence);
-    if (result.endsWith(QLatin1String("```"))) {
-        result.chop(3);
-        result = trimmedWhiteSpaceAndLineBreaks(result);
-    }
-    return result;
+    result.replace(fenceLine, QString());
+    return trimmedWhiteSpaceAndLineBreaks(result);
 }
 
 std::optional<QStringList> TranslationService::matchBatchReply(const QStringList& sent,
@@ -207,11 +204,12 @@ std::optional<QStringList> TranslationService::matchBatchReply(const QStringList
     if (numbered) { // "Here is the translation:" and the like are not blocks
         while (!blocks.isEmpty() && !isNumberLine(blocks.first()))
             blocks.removeFirst();
-        while (!blocks.isEmpty() && !isNumberLine(blocks.last()))
-            blocks.removeLast();
     }
-    returned = blocks.size();
-    if (blocks.size() != sent.size())
+    returned =
+        numbered ? std::count_if(blocks.cbegin(), blocks.cend(), isNumberLine) : blocks.size();
+    // Text after the last block may be that block's own, cut off by a blank line: never
+    // dropped unseen.
+    if (blocks.size() != sent.size() || (numbered && !isNumberLine(blocks.last())))
         return std::nullopt;
     if (!numbered)
         return blocks;

@@ -53,12 +53,14 @@ public:
     // The first choice's content, trimmed; absent with a reason when the body is not
     // a chat-completion answer or has no choice.
     static std::optional<QString> parseChatResponse(const QByteArray& body, QString& error);
-    // Drops a Markdown fence line at the start and a closing fence at the end.
+    // Drops Markdown fence lines wherever they stand; what stood on either side of one
+    // stays apart, as blocks do.
     static QString stripCodeFence(const QString& text);
     // The sent blocks with the reply's text in place of theirs: the numbers and time
     // lines are the originals, whatever the model did to them. Absent when the reply,
-    // past any commentary before or after, does not hold the same blocks in the same
-    // order, or leaves a text empty that was not; returned is then its block count.
+    // past any commentary before it, does not hold the same blocks in the same order,
+    // leaves a text empty that was not, or goes on after its last block (a remark, or
+    // the rest of that block after a blank line); returned is then its block count.
     static std::optional<QStringList> matchBatchReply(const QStringList& sent, const QString& reply,
                                                       qsizetype& returned);
     // Added to the user message of the one corrective request for a batch.

@@ -179,6 +179,9 @@ void TranslationViewModel::startTranslation() {
     setIsTranslating(true);
     resetOutput();
     setStatusMessage(QStringLiteral("Starting translation..."));
+    // Saved under this input's name and format even if another file is loaded meanwhile.
+    m_jobSourceURL = m_inputFileURL;
+    m_jobFormat = m_detectedFormat;
     const auto apply = queuedEventHandler(this, &TranslationViewModel::handleJobEvent);
     TranslationEventHandler onEvent = [apply, job = ++m_job](const TranslationEvent& event) {
         apply(JobEvent{job, event});
@@ -223,19 +226,23 @@ void TranslationViewModel::handleEvent(const TranslationEvent& event) {
     }
 }
 
+QString TranslationViewModel::proposedFileName(const QString& sourcePath, InputFormat format) {
+    const QString baseName = sourcePath.isEmpty() ? QStringLiteral("translation")
+                                                  : QFileInfo(sourcePath).completeBaseName();
+    return baseName + QStringLiteral("_translated.") +
+           (format == InputFormat::srt ? QLatin1String("srt") : QLatin1String("txt"));
+}
+
 void TranslationViewModel::saveTranslation() {
     if (m_outputText.isEmpty())
         return;
-    const bool srt = m_detectedFormat == InputFormat::srt;
-    const QString baseName = m_inputFileURL.isEmpty()
-                                 ? QStringLiteral("translation")
-                                 : QFileInfo(m_inputFileURL.toLocalFile()).completeBaseName();
+    const bool srt = m_jobFormat == InputFormat::srt;
+    const QString source = m_jobSourceURL.toLocalFile();
     SaveDialogRequest request;
     request.message = QStringLiteral("Save translated file");
-    if (!m_inputFileURL.isEmpty())
-        request.directory = QFileInfo(m_inputFileURL.toLocalFile()).absolutePath();
-    request.proposedName = baseName + QStringLiteral("_translated.") +
-                           (srt ? QLatin1String("srt") : QLatin1String("txt"));
+    if (!source.isEmpty())
+        request.directory = QFileInfo(source).absolutePath();
+    request.proposedName = proposedFileName(source, m_jobFormat);
     request.formats = {srt ? QStringLiteral("Subtitles (.srt)")
                            : QStringLiteral("Plain Text (.txt)")};
 
@@ -253,8 +260,7 @@ void TranslationViewModel::finishSave(const std::optional<SaveDialogChoice>& cho
         return;
     QString path = choice->path;
     if (QFileInfo(path).suffix().isEmpty()) {
-        path +=
-            m_detectedFormat == InputFormat::srt ? QLatin1String(".srt") : QLatin1String(".txt");
+        path += m_jobFormat == InputFormat::srt ? QLatin1String(".srt") : QLatin1String(".txt");
         // The dialog asked about the name the user typed, not about this one.
         if (QFileInfo::exists(path) && !m_dialogs.confirmReplace(path))
             return;

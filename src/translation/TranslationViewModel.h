@@ -47,6 +47,8 @@ public:
 
     // The languages offered as targets, in picker order.
     static const QStringList& targetLanguages();
+    // "NAME_translated.srt" (or .txt) for a job on sourcePath; "translation_..." without one.
+    static QString proposedFileName(const QString& sourcePath, InputFormat format);
 
     TranslationViewModel(KeyStore& keyStore, FileDialogs& dialogs,
                          std::unique_ptr<TranslationService> service = {},
@@ -136,6 +138,8 @@ private:
     QString m_targetLanguage = QStringLiteral("Indonesian");
     std::optional<CustomProvider> m_selectedProvider;
     QString m_outputText;
+    QUrl m_jobSourceURL;
+    InputFormat m_jobFormat = InputFormat::plainText;
     bool m_isTranslating = false;
     double m_progress = 0.0;
     QString m_statusMessage;

@@ -8,11 +8,13 @@
 #include "support/TestDoubles.h"
 #include "translation/TranslationViewModel.h"
 
+#include <QDataStream>
 #include <QProcess>
 #include <QTabWidget>
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 
 using namespace vocalith;
 using namespace vocalith::test;
@@ -84,16 +86,36 @@ private Q_SLOTS:
         QTest::newRow("stdout for two")
             << QStringList{u"transcribe"_qs, u"a"_qs, u"b"_qs, u"-o"_qs, u"-"_qs} << 2
             << u"--output - takes one input only."_qs;
+        // Refused before any job is paid for.
+        QTest::newRow("two inputs, one output file")
+            << QStringList{u"transcribe"_qs, m_clip, path(u"b.mp3"_qs), u"-o"_qs,
+                           path(u"notes.txt"_qs)}
+            << 2 << u"would both be written to "_qs + path(u"notes.txt"_qs);
+        QTest::newRow("two inputs, one name")
+            << QStringList{u"transcribe"_qs, m_clip, path(u"clip.m4a"_qs)} << 2
+            << u"would both be written to "_qs + path(u"clip.txt"_qs);
+        QTest::newRow("missing folder")
+            << QStringList{u"transcribe"_qs, m_clip, u"-o"_qs, path(u"nowhere/"_qs)} << 2
+            << u"No such folder: "_qs + path(u"nowhere/"_qs);
+        QTest::newRow("missing folder of a file")
+            << QStringList{u"translate"_qs,  m_clip,
+                           u"--provider"_qs, u"Loop"_qs,
+                           u"--to"_qs,       u"German"_qs,
+                           u"-o"_qs,         path(u"nowhere/x.txt"_qs)}
+            << 2 << u"No such folder: "_qs + path(u"nowhere"_qs);
     }
     void usage() {
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, printed);
+        const qsizetype requestsBefore = m_server.requests().size();
         const Run result = run(arguments);
         QCOMPARE(result.exitCode, exitCode);
         QVERIFY2(QByteArray(result.out + result.err).contains(printed.toUtf8()),
                  result.err.constData());
         QVERIFY(!result.out.contains("sk-secret"));
+        QCOMPARE(m_server.requests().size(), requestsBefore);
+        QVERIFY(!QFile::exists(path(u"clip.txt"_qs)) && !QFile::exists(path(u"notes.txt"_qs)));
     }
 
     // A failing file does not stop the others; a file, standard output and WebVTT agree.
@@ -137,11 +159,62 @@ private Q_SLOTS:
         QVERIFY(m_server.requests().last().body.contains("French"));
     }
 
+    // What a server says reaches the terminal without its control characters; a job
+    // with nothing to write is a failure, not a silent success.
+    void serverAnswersAreChecked() {
+        const QString input = writeFile(path(u"quiet.txt"_qs), "Hello");
+        const QStringList translate{u"translate"_qs, input,      u"--provider"_qs,
+                                    u"Loop"_qs,      u"--to"_qs, u"German"_qs};
+        m_server.enqueue({401, "\x1b]0;owned\x07\x1b[2Jdenied\rgone"});
+        Run result = run(translate);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.err.contains("API error (HTTP 401): \xEF\xBF\xBD]0;owned\xEF\xBF\xBD"),
+                 result.err);
+        QVERIFY(!result.err.contains('\x1b') && !result.err.contains('\r'));
+
+        m_server.enqueue({200, chatAnswer(u" \n\t "_qs)});
+        result = run(translate);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.err.contains("quiet.txt: The result is empty; nothing was written."),
+                 result.err);
+        QVERIFY(!QFile::exists(path(u"quiet_translated.txt"_qs)));
+    }
+
+    // Ctrl+C between two files starts no other job: the second request is never sent.
+    void interruptStartsNothingMore() {
+        const QStringList inputs{writeFile(path(u"one.txt"_qs), "One"),
+                                 writeFile(path(u"two.txt"_qs), "Two")};
+        const qsizetype before = m_server.requests().size();
+        m_server.enqueue({200, {}, LoopbackHttpServer::Delivery::neverAnswer});
+        const Run result =
+            run({u"translate"_qs, inputs[0], inputs[1], u"--provider"_qs, u"Loop"_qs, u"--to"_qs,
+                 u"German"_qs},
+                [&](QProcess& process) {
+                    QVERIFY(QTest::qWaitFor([&] { return m_server.requests().size() > before; },
+                                            20'000));
+                    ::kill(pid_t(process.processId()), SIGINT);
+                });
+        QCOMPARE(result.exitCode, 130);
+        QTest::qWait(200);
+        QCOMPARE(m_server.requests().size(), before + 1);
+    }
+
     // Ctrl+C stops the job and leaves neither output nor work files.
+    // SIGTERM is handled as Ctrl+C, with its own status; a second signal ends at once.
+    void interruptLeavesNothing_data() {
+        QTest::addColumn<QList<int>>("sent");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("Ctrl+C") << QList<int>{SIGINT} << 130;
+        QTest::newRow("SIGTERM") << QList<int>{SIGTERM} << 143;
+        QTest::newRow("SIGTERM twice") << QList<int>{SIGTERM, SIGTERM} << 143;
+    }
     void interruptLeavesNothing() {
+        QFETCH(QList<int>, sent);
+        QFETCH(int, exitCode);
         const QString longFile = path(u"long.mp3"_qs);
-        QVERIFY(fixtures::ffmpeg(
-            {u"-stream_loop"_qs, u"20"_qs, u"-i"_qs, m_clip, u"-c"_qs, u"copy"_qs, longFile}));
+        if (!QFile::exists(longFile))
+            QVERIFY(fixtures::ffmpeg(
+                {u"-stream_loop"_qs, u"20"_qs, u"-i"_qs, m_clip, u"-c"_qs, u"copy"_qs, longFile}));
         const Run result = run({u"transcribe"_qs, longFile}, [&](QProcess& process) {
             QByteArray progress;
             QVERIFY(QTest::qWaitFor(
@@ -150,15 +223,34 @@ private Q_SLOTS:
                     return progress.contains("Transcribing chunk");
                 },
                 60'000));
-            ::kill(pid_t(process.processId()), SIGINT);
+            for (const int number : sent)
+                ::kill(pid_t(process.processId()), number);
         });
-        QCOMPARE(result.exitCode, 130);
+        QCOMPARE(result.exitCode, exitCode);
         QVERIFY(!QFile::exists(path(u"long.txt"_qs)));
         QCOMPARE(QDir(path(u"XDG_CACHE_HOME/Vocalith"_qs)).entryList(QDir::Files), QStringList{});
     }
 
     // A second start hands its file to the open window, which loads it on the right tab.
+    // Without a session's runtime folder the socket lives in a folder of the user's own,
+    // and a message no list of paths would make is refused before it is read.
     void filesFromTheDesktop() {
+        {
+            const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+            qunsetenv("XDG_RUNTIME_DIR");
+            const QFileInfo folder(QFileInfo(InstanceChannel::serverName()).absolutePath());
+            qputenv("XDG_RUNTIME_DIR", runtime);
+            QVERIFY(folder.isDir() && folder.ownerId() == getuid());
+            QCOMPARE(folder.permissions() & 0x0077, QFile::Permissions());
+        }
+        QVERIFY(InstanceChannel::isPlausible({}));
+        QVERIFY(!InstanceChannel::isPlausible(QByteArray("\xff\xff\xff\xf0", 4)));
+        QVERIFY(!InstanceChannel::isPlausible(QByteArray(InstanceChannel::maxMessageBytes + 1, 0)));
+        QByteArray list;
+        QDataStream stream(&list, QIODevice::WriteOnly);
+        stream << QStringList{u"/tmp/a.mp3"_qs};
+        QVERIFY(InstanceChannel::isPlausible(list));
+
         InstanceChannel channel;
         QVERIFY(channel.listen());
         QStringList received;

@@ -66,7 +66,7 @@ private Q_SLOTS:
         QCOMPARE(request.target, QByteArray("/openai/v1/chat/completions"));
         QCOMPARE(request.header("Authorization"), QByteArray("Bearer sk-x"));
         QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
-        QVERIFY(!request.body.contains('\n') || request.body.contains("\\n")); // compact
+        QVERIFY(!request.body.contains('\n')); // compact: the text's own line breaks are escaped
         const QJsonObject body = QJsonDocument::fromJson(request.body).object();
         QCOMPARE(body.keys(), (QStringList{u"messages"_qs, u"model"_qs, u"temperature"_qs}));
         QCOMPARE(body.value(u"model"_qs).toString(), u"llama-3.3-70b"_qs);
@@ -152,10 +152,16 @@ private Q_SLOTS:
                    block(2, QString(), u"Zwei"_qs) + u"\n\n"_qs +
                    block(3, u"00:09:09,999 --> 00:09:10,000"_qs, u"Drei"_qs)
             << QString() << good << 1;
-        QTest::newRow("commentary before and after")
-            << u"Here is the translation:\n\n"_qs + good + u"\n\nLet me know!"_qs << QString()
-            << good << 1;
+        QTest::newRow("commentary before")
+            << u"Here is the translation:\n\n"_qs + good << QString() << good << 1;
         QTest::newRow("fenced") << u"```srt\n"_qs + good + u"\n```"_qs << QString() << good << 1;
+        // Text after the last block is never dropped unseen: it may be that block's own.
+        QTest::newRow("remark after, then right")
+            << good + u"\n\nLet me know!"_qs << good << good << 2;
+        QTest::newRow("remark after a closing fence, then right")
+            << u"```srt\n"_qs + good + u"\n```\nHope this helps."_qs << good << good << 2;
+        QTest::newRow("blank line inside the last block, then right")
+            << good + u"\n\nnoch mehr"_qs << good << good << 2;
         QTest::newRow("merged, then right")
             << block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, u"Zwei Drei"_qs) << good
             << good << 2;
@@ -212,6 +218,8 @@ private Q_SLOTS:
                                     << u"Failed to parse response: Choice 1 has no"_qs;
         QTest::newRow("hang") << Server::Response(200, {}, Server::Delivery::neverAnswer)
                               << u"Network error: The request timed out."_qs;
+        QTest::newRow("endless body") << Server::Response(200, QByteArray(5'000'000, ' '))
+                                      << u"Network error: The response is larger than 4 MB."_qs;
     }
     void exchangeFailures() {
         QFETCH(Server::Response, response);
@@ -304,10 +312,12 @@ private Q_SLOTS:
     void codeFences_data() {
         QTest::addColumn<QString>("reply");
         QTest::addColumn<QString>("cleaned");
-        QTest::newRow("fenced with tag") << u"```srt\n1\nHallo\n```\n"_qs << u"1\nHallo\n```\n"_qs;
+        QTest::newRow("fenced with tag") << u"```srt\n1\nHallo\n```\n"_qs << u"1\nHallo"_qs;
         QTest::newRow("fenced, closing last") << u"```srt\n\n1\nHallo\n\n```"_qs << u"1\nHallo"_qs;
         QTest::newRow("only closing") << u"1\nHallo\n```"_qs << u"1\nHallo"_qs;
-        QTest::newRow("fence not at start") << u"x\n```srt\n1"_qs << u"x\n```srt\n1"_qs;
+        QTest::newRow("fence not at start") << u"x\n```srt\n1"_qs << u"x\n\n1"_qs;
+        QTest::newRow("remark after the fence")
+            << u"1\nHallo\n```\nNote"_qs << u"1\nHallo\n\nNote"_qs;
         QTest::newRow("plain") << u"1\nHallo"_qs << u"1\nHallo"_qs;
     }
     void codeFences() {

@@ -96,6 +96,9 @@ private Q_SLOTS:
                                QByteArray("\n1\n00:00:01,000 --> 00:00:02,000\nhi\n\n")));
         vm.startTranslation();
         QCOMPARE(vm.statusMessage(), u"Starting translation..."_qs); // events come later
+        // A file loaded while the job runs does not take over the job's name or format.
+        QVERIFY(QDir().mkpath(f.dir.filePath(u"elsewhere"_qs)));
+        vm.loadFile(f.makeFile(u"elsewhere/notes.txt"_qs, QByteArray("other")));
         QTRY_VERIFY(!vm.isTranslating());
         QCOMPARE(vm.outputText(), u"1\n00:00:01,000 --> 00:00:02,000\nHI"_qs);
         QCOMPARE(vm.statusMessage(), u"Translation complete"_qs);
