@@ -3,6 +3,7 @@
 #include "core/SerialQueue.h"
 #include "core/TextTrimming.h"
 #include "core/UuidText.h"
+#include "core/WorkFiles.h"
 #include "providers/ProviderHttp.h"
 #include "transcription/ExternalError.h"
 #include "transcription/TranscriptionError.h"
@@ -65,13 +66,15 @@ struct ExternalTranscriptionService::Job {
     int percent = 20;
     QList<TranscriptSegment> segments;
     QString text;
+    // Set by cancel(): preparation stops at its next packet.
+    std::atomic<bool> stop{false};
 
     ~Job() { removeParts(); }
     // Before the final event, so whoever sees it finds nothing left behind.
     void removeParts() const {
         for (const UploadPreparation::Part& part : parts) {
             if (part.temporary)
-                QFile::remove(part.path);
+                WorkFiles::remove(part.path);
         }
     }
     // The failure, naming its part when there are several; a cancel is the job's.
@@ -116,13 +119,17 @@ QString ExternalTranscriptionService::uploadLimitKey() {
     return QStringLiteral("com.vocalith.uploadLimitBytes");
 }
 
+qint64 ExternalTranscriptionService::uploadLimitSetting() {
+    bool ok = false;
+    const qint64 limit = QSettings().value(uploadLimitKey()).toLongLong(&ok);
+    return ok && limit >= smallestUploadLimit ? limit : defaultUploadLimit;
+}
+
 ExternalTranscriptionService::ExternalTranscriptionService(std::chrono::milliseconds timeout,
                                                            std::optional<qint64> uploadLimit,
                                                            const QString& workDirectory)
     : m_timeout(timeout)
-    , m_uploadLimit(uploadLimit
-                        ? *uploadLimit
-                        : QSettings().value(uploadLimitKey(), defaultUploadLimit).toLongLong())
+    , m_uploadLimit(uploadLimit ? *uploadLimit : uploadLimitSetting())
     , m_workDirectory(workDirectory.isEmpty() ? TranscriptionService::defaultWorkDirectory()
                                               : workDirectory)
     , m_queue(SerialQueue::create(QStringLiteral("com.vocalith.upload"))) {
@@ -130,13 +137,15 @@ ExternalTranscriptionService::ExternalTranscriptionService(std::chrono::millisec
 
 ExternalTranscriptionService::~ExternalTranscriptionService() {
     // Preparation may still post a transfer: it ends first, while the client lives.
-    m_stopping = true;
+    cancel();
     m_queue->close();
 }
 
 void ExternalTranscriptionService::cancel() {
     const std::lock_guard lock(m_cancelMutex);
     ++m_generation;
+    if (const std::shared_ptr<Job> job = m_preparing.lock())
+        job->stop = true;
     m_http.cancelAll();
 }
 
@@ -165,12 +174,15 @@ void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
     {
         const std::lock_guard lock(m_cancelMutex);
         job->generation = m_generation;
+        m_preparing = job;
     }
     // Cutting a long recording takes a while: never on the caller's thread.
     m_queue->post([this, job, audioFilePath] {
         QString error;
         std::optional<QList<UploadPreparation::Part>> parts = UploadPreparation::prepare(
-            audioFilePath, m_workDirectory, m_uploadLimit, error, &m_stopping);
+            audioFilePath, m_workDirectory, m_uploadLimit, error, &job->stop);
+        if (job->stop)
+            return job->fail(ExternalError::cancelled());
         if (!parts)
             return job->onEvent(TranscriptionEvent::failure(
                 TranscriptionError::conversionFailed(error).toEngineError()));
@@ -224,9 +236,10 @@ void ExternalTranscriptionService::handleAnswer(const std::shared_ptr<Job>& job,
     UploadPreparation::Part& part = job->parts[job->index];
     if (answer.status == tooLarge && !job->halves[job->index]) {
         QString error;
-        if (const auto halves = UploadPreparation::halve(part, m_workDirectory, error)) {
+        if (const auto halves =
+                UploadPreparation::halve(part, m_workDirectory, error, &job->stop)) {
             if (part.temporary)
-                QFile::remove(part.path);
+                WorkFiles::remove(part.path);
             job->parts.replace(job->index, halves->at(0));
             job->parts.insert(job->index + 1, halves->at(1));
             job->halves.replace(job->index, true);

@@ -25,7 +25,11 @@ public:
     static constexpr std::chrono::milliseconds defaultTimeout{300'000};
     // What OpenAI and Groq's free tier take; a preference under uploadLimitKey().
     static constexpr qint64 defaultUploadLimit = 25'000'000;
+    // A preference below this, or one that is no number, counts as unset: parts must
+    // have room for audio beside the request's own bytes.
+    static constexpr qint64 smallestUploadLimit = 2'000'000;
     static QString uploadLimitKey();
+    static qint64 uploadLimitSetting();
 
     // Without a limit the preference is read; parts are cut in workDirectory
     // (default: the on-device engine's cache folder).
@@ -54,11 +58,11 @@ private:
     std::chrono::milliseconds m_timeout;
     qint64 m_uploadLimit;
     QString m_workDirectory;
-    std::atomic<bool> m_stopping{false};
     std::shared_ptr<SerialQueue> m_queue;
     std::mutex m_cancelMutex; // a part is never sent past a cancel
     quint64 m_generation = 0;
-    HttpClient m_http; // last: its transfers end before anything else goes
+    std::weak_ptr<Job> m_preparing; // the job cancel() stops; guarded by m_cancelMutex
+    HttpClient m_http;              // last: its transfers end before anything else goes
 };
 
 } // namespace vocalith

@@ -88,7 +88,8 @@ QStringList PocketSphinxRecognizer::missingModelFiles() const {
     return missing;
 }
 
-PocketSphinxRecognizer::DecoderPtr PocketSphinxRecognizer::borrowDecoder() {
+PocketSphinxRecognizer::DecoderPtr
+PocketSphinxRecognizer::borrowDecoder(const RecognitionTask& task) {
     {
         const std::lock_guard lock(m_mutex);
         if (!m_idle.empty()) {
@@ -107,6 +108,9 @@ PocketSphinxRecognizer::DecoderPtr PocketSphinxRecognizer::borrowDecoder() {
     std::call_once(silenced, [] { err_set_logfp(nullptr); });
     static std::mutex loading;
     const std::lock_guard lock(loading);
+    // Another thread's load may have taken seconds, and the job been cancelled meanwhile.
+    if (task.isCancelled())
+        return nullptr;
     DecoderPtr loaded(new Decoder);
     loaded->config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm",
                                  lm.constData(), "-dict", dict.constData(),
@@ -166,7 +170,9 @@ RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
     };
     if (task.isCancelled())
         return cancelled();
-    DecoderPtr decoder = borrowDecoder();
+    DecoderPtr decoder = borrowDecoder(task);
+    if (!decoder && task.isCancelled())
+        return cancelled();
     if (!decoder)
         return RecognitionOutcome::failure(
             RecognitionCode::modelUnusable,

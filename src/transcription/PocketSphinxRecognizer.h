@@ -39,8 +39,9 @@ private:
     };
     using DecoderPtr = std::unique_ptr<Decoder, DecoderDeleter>;
 
-    // An idle decoder, or a new one; nullptr when the model cannot be loaded.
-    DecoderPtr borrowDecoder();
+    // An idle decoder, or a new one; nullptr when the model cannot be loaded or the task
+    // was cancelled before loading began.
+    DecoderPtr borrowDecoder(const RecognitionTask& task);
     void giveBack(DecoderPtr decoder);
     QStringList missingModelFiles() const;
 

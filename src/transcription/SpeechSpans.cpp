@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace vocalith {
 
@@ -14,13 +15,10 @@ constexpr std::size_t shortestPause = 50; // frames
 constexpr std::size_t margin = 20;        // frames kept on either side: word edges are soft
 constexpr std::size_t shortestSound = 10; // frames; a click is not speech
 
-} // namespace
-
-std::vector<SampleSpan> speechSpans(std::span<const short> samples, int sampleRate) {
+// The mean energy of each 10 ms frame.
+std::vector<double> frameEnergies(std::span<const short> samples, int sampleRate) {
     const std::size_t frameLength = std::size_t(sampleRate / framesPerSecond);
     const std::size_t frames = (samples.size() + frameLength - 1) / frameLength;
-    if (frames == 0)
-        return {};
     std::vector<double> level(frames);
     for (std::size_t f = 0; f < frames; ++f) {
         const auto frame = samples.subspan(f * frameLength,
@@ -28,8 +26,44 @@ std::vector<SampleSpan> speechSpans(std::span<const short> samples, int sampleRa
         double energy = 0.0;
         for (const short sample : frame)
             energy += double(sample) * sample;
-        level[f] = 10.0 * std::log10(energy / double(frame.size()) + 1.0);
+        level[f] = energy / double(frame.size());
     }
+    return level;
+}
+
+} // namespace
+
+std::size_t quietestMoment(std::span<const short> samples, int sampleRate, std::size_t from,
+                           std::size_t to) {
+    const std::size_t frameLength = std::size_t(sampleRate / framesPerSecond);
+    to = std::min(to, samples.size());
+    if (from >= to || frameLength == 0)
+        return std::min(from, samples.size());
+    const std::vector<double> energy = frameEnergies(samples.subspan(from, to - from), sampleRate);
+    constexpr std::size_t window = 20; // frames: 0.2 s
+    if (energy.size() <= window)
+        return from + (to - from) / 2;
+    double sum = std::accumulate(energy.cbegin(), energy.cbegin() + window, 0.0);
+    double best = sum;
+    std::size_t bestStart = 0;
+    for (std::size_t f = window; f < energy.size(); ++f) {
+        sum += energy[f] - energy[f - window];
+        if (sum < best) {
+            best = sum;
+            bestStart = f - window + 1;
+        }
+    }
+    return from + (bestStart + window / 2) * frameLength;
+}
+
+std::vector<SampleSpan> speechSpans(std::span<const short> samples, int sampleRate) {
+    const std::size_t frameLength = std::size_t(sampleRate / framesPerSecond);
+    std::vector<double> level = frameEnergies(samples, sampleRate);
+    const std::size_t frames = level.size();
+    if (frames == 0)
+        return {};
+    for (double& value : level) // in dB above digital silence
+        value = 10.0 * std::log10(value + 1.0);
     std::vector<double> sorted = level;
     const auto tenth = sorted.begin() + std::ptrdiff_t(frames / 10);
     std::nth_element(sorted.begin(), tenth, sorted.end());

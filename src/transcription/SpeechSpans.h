@@ -21,4 +21,9 @@ struct SampleSpan {
 // on 10 ms frames.
 std::vector<SampleSpan> speechSpans(std::span<const short> samples, int sampleRate);
 
+// The middle of the quietest 0.2 s of samples[from, to), on a 10 ms frame: where a long
+// recording can be cut without cutting a word.
+std::size_t quietestMoment(std::span<const short> samples, int sampleRate, std::size_t from,
+                           std::size_t to);
+
 } // namespace vocalith

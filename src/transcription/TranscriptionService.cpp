@@ -3,10 +3,12 @@
 #include "core/SerialQueue.h"
 #include "core/TextTrimming.h"
 #include "core/UuidText.h"
+#include "core/WorkFiles.h"
 #include "transcription/AudioConverter.h"
 #include "transcription/ChunkRecognizer.h"
 #include "transcription/PocketSphinxRecognizer.h"
 #include "transcription/SoundFile.h"
+#include "transcription/SpeechSpans.h"
 #include "transcription/TranscriptionError.h"
 
 #include <QDir>
@@ -23,7 +25,7 @@ namespace {
 
 void removeChunks(const QList<TranscriptionService::Chunk>& chunks) {
     for (const TranscriptionService::Chunk& chunk : chunks)
-        QFile::remove(chunk.path);
+        WorkFiles::remove(chunk.path);
 }
 
 void report(const TranscriptionEventHandler& onEvent, const TranscriptionError& error) {
@@ -128,16 +130,17 @@ void TranscriptionService::runAuthorizedJob(const QString& audioFilePath,
     QDir().mkpath(m_workDirectory);
     const QString intermediate =
         QDir(m_workDirectory).filePath(uuidText() + QStringLiteral(".wav"));
+    WorkFiles::track(intermediate);
     if (const std::optional<QString> error =
             AudioConverter::convertAudio(audioFilePath, intermediate, &m_stopConversion)) {
-        QFile::remove(intermediate);
+        WorkFiles::remove(intermediate);
         return report(onEvent, TranscriptionError::conversionFailed(*error));
     }
 
     onEvent(TranscriptionEvent::progress(0.1, QStringLiteral("Splitting audio into chunks...")));
     const std::variant<QList<Chunk>, QString> split =
         splitIntoChunks(intermediate, m_workDirectory);
-    QFile::remove(intermediate);
+    WorkFiles::remove(intermediate);
     if (const auto* error = std::get_if<QString>(&split))
         return report(onEvent, TranscriptionError::conversionFailed(*error));
     const QList<Chunk>& chunks = std::get<QList<Chunk>>(split);
@@ -258,14 +261,22 @@ TranscriptionService::splitIntoChunks(const QString& intermediatePath,
         removeChunks(chunks);
         return reason;
     };
+    // Each chunk ends at the quietest moment near its nominal end, so a word spoken
+    // across that mark is heard whole in one chunk.
+    const auto reach = static_cast<sf_count_t>(static_cast<double>(rate) * cutReach);
     std::vector<short> frames;
     for (sf_count_t start = 0; start < length && framesPerChunk > 0;) {
-        const sf_count_t count = std::min(framesPerChunk, length - start);
+        const bool last = length - start <= framesPerChunk + reach;
+        const sf_count_t available = last ? length - start : framesPerChunk + reach;
         if (sf_seek(input.get(), start, SEEK_SET) < 0)
             return fail(QString::fromUtf8(sf_strerror(input.get())));
-        frames.resize(static_cast<size_t>(count * info.channels));
-        if (sf_readf_short(input.get(), frames.data(), count) != count)
+        frames.resize(static_cast<size_t>(available * info.channels));
+        if (sf_readf_short(input.get(), frames.data(), available) != available)
             return fail(QString::fromUtf8(sf_strerror(input.get())));
+        const sf_count_t count =
+            last ? available
+                 : sf_count_t(quietestMoment(frames, int(rate), size_t(framesPerChunk - reach),
+                                             size_t(available)));
 
         const QString path =
             QDir(workDirectory)
@@ -273,6 +284,7 @@ TranscriptionService::splitIntoChunks(const QString& intermediatePath,
                           QLatin1Char('_') + uuidText() + QStringLiteral(".wav"));
         SF_INFO chunkInfo = info;
         chunkInfo.frames = 0;
+        WorkFiles::track(path);
         const SoundFile output(sf_open(path.toUtf8().constData(), SFM_WRITE, &chunkInfo));
         if (!output)
             return fail(QString::fromUtf8(sf_strerror(nullptr)));

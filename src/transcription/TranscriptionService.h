@@ -17,12 +17,14 @@ namespace vocalith {
 class SerialQueue;
 
 // The on-device engine: converts the file to 16 kHz mono PCM on its own thread, cuts
-// it into 45-second chunks, recognises them on several threads and joins the words in
-// chunk order, each shifted by its chunk's offset. Removes every file it makes, and on start
-// those a killed process left behind.
+// it into chunks of about 45 seconds at quiet moments, recognises them on several threads and joins
+// the words in chunk order, each shifted by its chunk's offset. Removes every file it makes, and on
+// start those a killed process left behind.
 class TranscriptionService final : public OnDeviceEngine {
 public:
     static constexpr double chunkDuration = 45.0;
+    // A chunk ends at the quietest 0.2 s within this many seconds of its nominal end.
+    static constexpr double cutReach = 2.0;
 
     struct Chunk {
         QString path;
@@ -45,8 +47,9 @@ public:
     QString workDirectory() const { return m_workDirectory; }
     static QString defaultWorkDirectory();
 
-    // Chunk files of chunkDuration seconds (the last one shorter), or the reason
-    // why the file could not be cut. Chunks already written are removed on failure.
+    // Chunk files of chunkDuration ± cutReach seconds, each ending at its quietest
+    // moment (the last one shorter), or the reason why the file could not be cut.
+    // Chunks already written are removed on failure.
     static std::variant<QList<Chunk>, QString> splitIntoChunks(const QString& intermediatePath,
                                                                const QString& workDirectory);
 

@@ -1,6 +1,7 @@
 #include "UploadPreparation.h"
 
 #include "core/UuidText.h"
+#include "core/WorkFiles.h"
 #include "transcription/AudioConverter.h"
 #include "transcription/FfmpegHandles.h"
 #include "transcription/MediaInput.h"
@@ -21,6 +22,14 @@ extern "C" {
 namespace vocalith::UploadPreparation {
 
 namespace {
+
+bool stopped(const std::atomic<bool>* stop) {
+    return stop && stop->load();
+}
+
+QString cancelledText() {
+    return QStringLiteral("Preparation was cancelled.");
+}
 
 struct Container {
     const char* muxer;
@@ -52,7 +61,8 @@ struct PacketInfo {
     qint64 size = 0;
 };
 
-std::optional<std::vector<PacketInfo>> scanPackets(MediaInput& input, QString& error) {
+std::optional<std::vector<PacketInfo>> scanPackets(MediaInput& input, QString& error,
+                                                   const std::atomic<bool>* stop) {
     std::vector<PacketInfo> packets;
     Packet packet(av_packet_alloc());
     const AVRational base = input.audio->time_base;
@@ -66,6 +76,10 @@ std::optional<std::vector<PacketInfo>> scanPackets(MediaInput& input, QString& e
             next = time + packet->duration * av_q2d(base);
         }
         av_packet_unref(packet.get());
+        if (stopped(stop)) {
+            error = cancelledText();
+            return std::nullopt;
+        }
     }
     if (result != AVERROR_EOF) {
         error = ffmpegErrorText(result);
@@ -75,7 +89,7 @@ std::optional<std::vector<PacketInfo>> scanPackets(MediaInput& input, QString& e
 }
 
 // The middle of the quietest 0.2 s between from and to, measured on the decoded audio.
-double quietestMoment(const QString& path, double from, double to) {
+double quietestMoment(const QString& path, double from, double to, const std::atomic<bool>* stop) {
     std::variant<MediaInput, QString> opened = MediaInput::open(path);
     auto* input = std::get_if<MediaInput>(&opened);
     const AVCodec* codec = input ? avcodec_find_decoder(input->audio->codecpar->codec_id) : nullptr;
@@ -107,7 +121,7 @@ double quietestMoment(const QString& path, double from, double to) {
     Frame frame(av_frame_alloc());
     std::vector<float> samples;
     bool done = false;
-    while (!done && av_read_frame(input->format.get(), packet.get()) >= 0) {
+    while (!done && !stopped(stop) && av_read_frame(input->format.get(), packet.get()) >= 0) {
         if (packet->stream_index == input->audio->index &&
             avcodec_send_packet(decoder.get(), packet.get()) >= 0) {
             while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
@@ -153,7 +167,7 @@ double quietestMoment(const QString& path, double from, double to) {
 
 // Packets [begin, end) of the audio stream, as their own file in the container.
 bool writePart(const QString& source, const Container& container, size_t begin, size_t end,
-               const QString& path, QString& error) {
+               const QString& path, QString& error, const std::atomic<bool>* stop) {
     std::variant<MediaInput, QString> opened = MediaInput::open(source);
     if (const auto* failure = std::get_if<QString>(&opened)) {
         error = *failure;
@@ -213,6 +227,11 @@ bool writePart(const QString& source, const Container& container, size_t begin, 
             }
         }
         av_packet_unref(packet.get());
+        if (stopped(stop)) {
+            av_bsf_free(&filter);
+            error = cancelledText();
+            return false;
+        }
     }
     if (result == AVERROR_EOF)
         result = 0;
@@ -227,7 +246,7 @@ bool writePart(const QString& source, const Container& container, size_t begin, 
 void removeTemporary(const QList<Part>& parts) {
     for (const Part& part : parts) {
         if (part.temporary)
-            QFile::remove(part.path);
+            WorkFiles::remove(part.path);
     }
 }
 
@@ -235,7 +254,8 @@ void removeTemporary(const QList<Part>& parts) {
 // the quietest 0.2 s within the 30 s before its size bound, or at the one packet
 // index given.
 std::optional<QList<Part>> cut(const QString& source, const QString& workDirectory, qint64 bound,
-                               std::optional<double> cutNear, QString& error) {
+                               std::optional<double> cutNear, QString& error,
+                               const std::atomic<bool>* stop) {
     std::variant<MediaInput, QString> opened = MediaInput::open(source);
     if (const auto* failure = std::get_if<QString>(&opened)) {
         error = *failure;
@@ -247,7 +267,7 @@ std::optional<QList<Part>> cut(const QString& source, const QString& workDirecto
         error = QStringLiteral("The audio cannot be cut without re-encoding.");
         return std::nullopt;
     }
-    const std::optional<std::vector<PacketInfo>> packets = scanPackets(input, error);
+    const std::optional<std::vector<PacketInfo>> packets = scanPackets(input, error, stop);
     if (!packets)
         return std::nullopt;
     if (packets->empty()) {
@@ -260,7 +280,7 @@ std::optional<QList<Part>> cut(const QString& source, const QString& workDirecto
     if (cutNear) {
         // Near the middle: within a quarter of the length on either side.
         const double reach = (packets->back().time - origin) / 4;
-        const double quiet = quietestMoment(source, *cutNear - reach, *cutNear + reach);
+        const double quiet = quietestMoment(source, *cutNear - reach, *cutNear + reach, stop);
         size_t index = 1;
         while (index + 1 < packets->size() && (*packets)[index].time < quiet)
             ++index;
@@ -273,11 +293,22 @@ std::optional<QList<Part>> cut(const QString& source, const QString& workDirecto
             size += (*packets)[i].size + containerBytesPerPacket;
             if (size <= bound)
                 continue;
+            if (i == cuts.back()) { // this packet alone would not fit in any part
+                error = QStringLiteral("One piece of the audio is larger than the upload limit "
+                                       "allows (") +
+                        QString::number((*packets)[i].size) +
+                        QStringLiteral(" bytes); raise the limit.");
+                return std::nullopt;
+            }
+            if (stopped(stop)) {
+                error = cancelledText();
+                return std::nullopt;
+            }
             const double boundTime = (*packets)[i].time;
             // Never in the first half of a part, so a quiet start cannot make it tiny.
             const double partStart = (*packets)[cuts.back()].time;
             const double from = std::max(partStart + (boundTime - partStart) / 2, boundTime - 30.0);
-            const double quiet = quietestMoment(source, from, boundTime);
+            const double quiet = quietestMoment(source, from, boundTime, stop);
             size_t index = i;
             while (index > cuts.back() + 1 && (*packets)[index - 1].time >= quiet)
                 --index;
@@ -295,7 +326,8 @@ std::optional<QList<Part>> cut(const QString& source, const QString& workDirecto
                 .filePath(QStringLiteral("part_") + QString::number(i) + QLatin1Char('_') +
                           uuidText() + QLatin1Char('.') + QLatin1String(container->extension));
         parts.append({path, (*packets)[cuts[i]].time - origin, contentTypeFor(path), true});
-        if (!writePart(source, *container, cuts[i], cuts[i + 1], path, error)) {
+        WorkFiles::track(path);
+        if (!writePart(source, *container, cuts[i], cuts[i + 1], path, error, stop)) {
             removeTemporary(parts);
             return std::nullopt;
         }
@@ -341,22 +373,24 @@ std::optional<QList<Part>> prepare(const QString& source, const QString& workDir
         // No accepted container holds this codec: 16 kHz mono PCM, which every
         // provider takes and the recogniser hears as the on-device engine does.
         decoded = QDir(workDirectory).filePath(uuidText() + QStringLiteral(".wav"));
+        WorkFiles::track(decoded);
         if (const std::optional<QString> failure =
                 AudioConverter::convertAudio(source, decoded, stop)) {
-            QFile::remove(decoded);
-            error = *failure;
+            WorkFiles::remove(decoded);
+            error = stopped(stop) ? cancelledText() : *failure;
             return std::nullopt;
         }
         audio = decoded;
     }
     std::optional<QList<Part>> parts =
-        cut(audio, workDirectory, limit - limitMargin, std::nullopt, error);
+        cut(audio, workDirectory, limit - limitMargin, std::nullopt, error, stop);
     if (!decoded.isEmpty())
-        QFile::remove(decoded);
+        WorkFiles::remove(decoded);
     return parts;
 }
 
-std::optional<QList<Part>> halve(const Part& part, const QString& workDirectory, QString& error) {
+std::optional<QList<Part>> halve(const Part& part, const QString& workDirectory, QString& error,
+                                 const std::atomic<bool>* stop) {
     std::variant<MediaInput, QString> opened = MediaInput::open(part.path);
     if (const auto* failure = std::get_if<QString>(&opened)) {
         error = *failure;
@@ -365,7 +399,7 @@ std::optional<QList<Part>> halve(const Part& part, const QString& workDirectory,
     const AVFormatContext& format = *std::get<MediaInput>(opened).format;
     const double middle = format.duration > 0 ? format.duration / 2.0 / AV_TIME_BASE : 0.0;
     std::optional<QList<Part>> halves =
-        cut(part.path, workDirectory, std::numeric_limits<qint64>::max(), middle, error);
+        cut(part.path, workDirectory, std::numeric_limits<qint64>::max(), middle, error, stop);
     if (halves) {
         for (Part& half : *halves)
             half.start += part.start;

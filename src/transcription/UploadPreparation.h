@@ -32,14 +32,16 @@ bool isAcceptedAsIs(const QString& path);
 QByteArray contentTypeFor(const QString& path);
 
 // The parts in order, or absent with the reason in error. Work files go in
-// workDirectory and are removed here on failure.
+// workDirectory and are removed here on failure. A set stop flag ends the work within
+// a packet or a frame.
 std::optional<QList<Part>> prepare(const QString& source, const QString& workDirectory,
                                    qint64 limit, QString& error,
                                    const std::atomic<bool>* stop = nullptr);
 
 // One part cut in two at its quietest moment near the middle, for a provider that
 // refused a body under the limit as too large.
-std::optional<QList<Part>> halve(const Part& part, const QString& workDirectory, QString& error);
+std::optional<QList<Part>> halve(const Part& part, const QString& workDirectory, QString& error,
+                                 const std::atomic<bool>* stop = nullptr);
 
 } // namespace UploadPreparation
 

@@ -60,9 +60,10 @@ QList<TranscriptSegment> VerboseResponse::transcriptSegments() const {
     QList<TranscriptSegment> result;
     if (segments && !segments->isEmpty()) {
         for (const Segment& segment : *segments)
-            result.append({trimmedWhiteSpace(segment.text), segment.start, segment.end});
+            result.append(
+                {trimmedWhiteSpace(foldedLineBreaks(segment.text)), segment.start, segment.end});
     } else if (text && !text->isEmpty()) {
-        result.append({*text, 0.0, 0.0});
+        result.append({foldedLineBreaks(*text), 0.0, 0.0});
     }
     return result;
 }

@@ -24,8 +24,9 @@ struct VerboseResponse {
     // Absent, with a reason in error, when the body is not such an answer.
     static std::optional<VerboseResponse> decode(const QByteArray& body, QString& error);
 
-    // One segment per element with its text trimmed of white space; else the whole
-    // text as one segment at 0; else nothing.
+    // One segment per element with its line breaks folded into spaces and its text
+    // trimmed of white space; else the whole text, folded so, as one segment at 0; else
+    // nothing.
     QList<TranscriptSegment> transcriptSegments() const;
 };
 

@@ -6,6 +6,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -52,7 +53,8 @@ bool encodeMp3(const QString& input, const QString& output) {
                    output});
 }
 
-bool writeWave(const QString& path, int sampleRate, qint64 frames, bool tone) {
+bool writeWave(const QString& path, int sampleRate, qint64 frames, bool tone,
+               const QList<std::pair<double, double>>& silences) {
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = 1;
@@ -63,10 +65,14 @@ bool writeWave(const QString& path, int sampleRate, qint64 frames, bool tone) {
     std::vector<short> block(4096);
     for (qint64 written = 0; written < frames;) {
         const qint64 count = std::min<qint64>(qint64(block.size()), frames - written);
-        for (qint64 i = 0; i < count; ++i)
+        for (qint64 i = 0; i < count; ++i) {
+            const double time = double(written + i) / sampleRate;
+            const bool quiet = std::any_of(silences.cbegin(), silences.cend(), [&](const auto& s) {
+                return time >= s.first && time < s.second;
+            });
             block[size_t(i)] =
-                tone ? short(8000 * std::sin(2 * M_PI * 440 * double(written + i) / sampleRate))
-                     : short(0);
+                tone && !quiet ? short(8000 * std::sin(2 * M_PI * 440 * time)) : short(0);
+        }
         sf_write_short(file, block.data(), count);
         written += count;
     }

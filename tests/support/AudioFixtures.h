@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <utility>
 
 namespace vocalith::test {
 
@@ -19,8 +22,10 @@ QStringList referenceWords(const QString& id);
 bool ffmpeg(const QStringList& arguments);
 // Encodes a recording as users' files are: MP3, 44.1 kHz stereo.
 bool encodeMp3(const QString& input, const QString& output);
-// Writes 16-bit mono PCM WAVE of the given length: silence, or a 440 Hz tone.
-bool writeWave(const QString& path, int sampleRate, qint64 frames, bool tone = false);
+// Writes 16-bit mono PCM WAVE of the given length: silence, or a 440 Hz tone with the
+// given stretches of silence (in seconds, from and to).
+bool writeWave(const QString& path, int sampleRate, qint64 frames, bool tone = false,
+               const QList<std::pair<double, double>>& silences = {});
 
 // Word error rate of a hypothesis against a reference, by word edit distance.
 int wordErrors(const QStringList& reference, const QStringList& hypothesis);

@@ -9,6 +9,7 @@
 #include <QDir>
 
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
@@ -80,8 +81,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, sentName);
         Server server;
         server.enqueue(
-            {200, R"({"text":"a b","segments":[{"id":0,"start":0.0,"end":1.25,"text":" Hello "},)"
-                  R"({"start":1.25,"end":2.5,"text":"\tworld\n"}]})"});
+            {200,
+             R"({"text":"a b","segments":[{"id":0,"start":0.0,"end":1.25,"text":" Hello "},)"
+             R"({"start":1.25,"end":2.5,"text":"\tworld\n\n2\n00:00:09,000 --> 00:00:10,000\nforged\n"}]})"});
         const QString path = writeFile(m_dir.filePath(fileName), audioBytes);
         ExternalTranscriptionService service;
         const QString key = u" sk-key ü "_qs;
@@ -115,7 +117,10 @@ private Q_SLOTS:
             TranscriptionEvent::progress(0.8, u"Uploading & transcribing via Groq..."_qs),
             TranscriptionEvent::progress(0.9, u"Parsing transcription..."_qs),
             TranscriptionEvent::progress(1.0, u"Complete"_qs),
-            TranscriptionEvent::success({{u"Hello"_qs, 0.0, 1.25}, {u"world\n"_qs, 1.25, 2.5}})};
+            // A reply's line breaks can neither end a cue early nor forge another.
+            TranscriptionEvent::success(
+                {{u"Hello"_qs, 0.0, 1.25},
+                 {u"world 2 00:00:09,000 --> 00:00:10,000 forged"_qs, 1.25, 2.5}})};
         QCOMPARE(job.events, expectedEvents);
     }
 
@@ -277,6 +282,49 @@ private Q_SLOTS:
         const QList<double> fractions = job.fractions();
         QVERIFY(std::is_sorted(fractions.cbegin(), fractions.cend()));
         QVERIFY(fractions.last() <= 0.8);
+    }
+
+    // A limit without room for audio is ignored when it is a preference and refused when
+    // one piece of audio cannot fit, instead of cutting forever; a cancel stops cutting.
+    void preparationLimitsAndCancel() {
+        QSettings settings;
+        const QString key = ExternalTranscriptionService::uploadLimitKey();
+        for (const auto& [value, limit] :
+             {std::pair{u"1000"_qs, ExternalTranscriptionService::defaultUploadLimit},
+              {u"lots"_qs, ExternalTranscriptionService::defaultUploadLimit},
+              {u"3000000"_qs, qint64(3'000'000)}}) {
+            settings.setValue(key, value);
+            QCOMPARE(ExternalTranscriptionService::uploadLimitSetting(), limit);
+        }
+        settings.remove(key);
+
+        QTemporaryDir dir;
+        Server server;
+        const QString tone = writeFile(dir.filePath(u"tone.mp3"_qs), audioBytes);
+        {
+            ExternalTranscriptionService service(ExternalTranscriptionService::defaultTimeout, 1000,
+                                                 dir.path());
+            const Job job = run(service, tone, providerAt(server.baseUrl()));
+            QVERIFY2(job.failure().contains(u"larger than the upload limit allows"_qs),
+                     qPrintable(job.failure()));
+        }
+        const QString big = dir.filePath(u"big.wav"_qs); // 200 MB: eight parts to cut
+        QVERIFY(AudioFixtures::writeWave(big, 16000, 100'000'000));
+        ExternalTranscriptionService service(ExternalTranscriptionService::defaultTimeout,
+                                             ExternalTranscriptionService::defaultUploadLimit,
+                                             dir.path());
+        Job job;
+        service.transcribe(big, providerAt(server.baseUrl()), u"k"_qs,
+                           TranscriptionLanguage::autoDetect, job.queuedHandler());
+        QTest::qWait(300);
+        QElapsedTimer timer;
+        timer.start();
+        service.cancel();
+        QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 5'000));
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(server.requests().isEmpty());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+                 (QStringList{u"big.wav"_qs, u"tone.mp3"_qs}));
     }
 
     // Over a slow uplink, once the rate shows, each upload step tells the time left.

@@ -68,11 +68,11 @@ Job runJob(TranscriptionService& service, const QString& path,
     Job job;
     service.transcribe(path, language, job.queuedHandler());
     if (!QTest::qWaitFor([&] { return job.finished(); }, 120'000))
-        qWarning("on-device job did not finish");
+        QTest::qFail("on-device job did not finish", __FILE__, __LINE__);
     // Nothing may follow the final event: wait a moment for one that would.
     const qsizetype count = job.events.size();
     if (QTest::qWaitFor([&] { return job.events.size() > count; }, 20))
-        qWarning("an event followed the final one");
+        QTest::qFail("an event followed the final one", __FILE__, __LINE__);
     return job;
 }
 
@@ -251,6 +251,32 @@ private Q_SLOTS:
             QVERIFY2(timer.elapsed() < 500, qPrintable(stop + QString::number(timer.elapsed())));
         }
         QCoreApplication::sendPostedEvents();
+        QCOMPARE(filesIn(m_work.path()), QStringList{});
+    }
+
+    // The very first job loads a decoder per thread, one at a time: a cancel waits for
+    // the load under way, never for the others to be loaded too.
+    void cancelWhileDecodersLoad() {
+        QElapsedTimer clock;
+        clock.start();
+        runJob(*std::make_unique<TranscriptionService>(
+                   std::make_shared<PocketSphinxRecognizerProvider>(), nullptr, m_work.path(), 1),
+               m_media.filePath(fixtures::librivoxIds().first() + u".mp3"_qs));
+        const qint64 oneLoad = clock.elapsed(); // and a few seconds recognised
+
+        TranscriptionService service(std::make_shared<PocketSphinxRecognizerProvider>(), nullptr,
+                                     m_work.path(), 3);
+        Job job;
+        service.transcribe(m_media.filePath(u"long.mp3"_qs), TranscriptionLanguage::english,
+                           job.queuedHandler());
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !job.progress().isEmpty() && job.progress().last().first >= 0.15; },
+            60'000));
+        clock.restart();
+        service.cancel();
+        QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 60'000));
+        QVERIFY2(clock.elapsed() < oneLoad + 500, qPrintable(QString::number(clock.elapsed()) +
+                                                             u" / "_qs + QString::number(oneLoad)));
         QCOMPARE(filesIn(m_work.path()), QStringList{});
     }
 

@@ -89,10 +89,13 @@ class TestTranscriptionService : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         m_hundredSeconds = m_media.filePath(u"hundred.wav"_qs);
-        QVERIFY(fixtures::writeWave(m_hundredSeconds, 16000, 100 * 16000, true));
+        // Tone with two short pauses near where chunks may end (45 ± 2 s, then 45 ± 2 s on).
+        QVERIFY(fixtures::writeWave(m_hundredSeconds, 16000, 100 * 16000, true,
+                                    {{44.0, 44.4}, {90.5, 90.9}}));
     }
 
-    // Words are trimmed and shifted by their chunk, in chunk order however the threads
+    // Chunks end in the quiet nearest their nominal end, at the middle of its first 0.2 s;
+    // words are trimmed and shifted by their chunk, in chunk order however the threads
     // finish (the first chunk ends last here).
     void wordsAreShiftedByTheirChunk() {
         Setup s(3);
@@ -104,8 +107,9 @@ private Q_SLOTS:
         };
         const Job job = s.run(m_hundredSeconds);
         QCOMPARE(segmentsOf(job),
-                 (QList<TranscriptSegment>{
-                     {u"Hello"_qs, 1.0, 1.5}, {u"mid"_qs, 47.5, 47.9}, {u"world"_qs, 92.5, 92.9}}));
+                 (QList<TranscriptSegment>{{u"Hello"_qs, 1.0, 1.5},
+                                           {u"mid"_qs, 44.1 + 2.5, 44.1 + 2.5 + 0.4},
+                                           {u"world"_qs, 90.6 + 2.5, 90.6 + 2.5 + 0.4}}));
         QCOMPARE(s.recognizer().calls.load(), 3);
         QCOMPARE(s.leftovers(), QStringList{});
 
