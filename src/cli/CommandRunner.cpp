@@ -168,7 +168,8 @@ std::optional<QString> CommandRunner::checkOutputs(const CommandLine& line, cons
         if (const auto other = inputFor.constFind(target); other != inputFor.cend())
             return *other + QStringLiteral(" and ") + file +
                    QStringLiteral(" would both be written to ") + target +
-                   QStringLiteral("; give --output a folder, or one file at a time.");
+                   (intoFolder || output.isEmpty() ? QStringLiteral(".")
+                                                   : QStringLiteral("; give --output a folder."));
         inputFor.insert(target, file);
     }
     return std::nullopt;
