@@ -2,6 +2,7 @@
 #include "support/EventLog.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestDoubles.h"
+#include "transcription/AudioConverter.h"
 #include "transcription/PocketSphinxRecognizer.h"
 #include "transcription/SpeechSpans.h"
 #include "transcription/TranscriptionService.h"
@@ -194,6 +195,32 @@ private Q_SLOTS:
                      qPrintable(reference[i].text));
         }
         QVERIFY(reference.last().startTime > 90.0);
+
+        // Chunks end between words: recognised in one piece, the recording has a word
+        // across where each chunk would end after 45 s ("respectable" over 45.0 s, then
+        // "amiable" over the second chunk's 45 s), and none where the chunks did end.
+        const QString whole = m_media.filePath(u"set.wav"_qs);
+        QCOMPARE(AudioConverter::convertAudio(speech, whole), std::nullopt);
+        RecognitionTask task;
+        const QList<RecognizedWord> uncut = PocketSphinxRecognizerProvider()
+                                                .recognizerFor(u"en-US"_qs)
+                                                ->recognize(whole, true, task)
+                                                .words;
+        const auto across = [&](double time) {
+            return std::any_of(uncut.cbegin(), uncut.cend(), [&](const RecognizedWord& word) {
+                return word.timestamp + 0.02 < time && time < word.timestamp + word.duration - 0.02;
+            });
+        };
+        const auto chunks = std::get<QList<TranscriptionService::Chunk>>(
+            TranscriptionService::splitIntoChunks(whole, m_work.path()));
+        QCOMPARE(chunks.size(), 3);
+        for (int i = 1; i < 3; ++i) {
+            QVERIFY(across(chunks[i - 1].offset + TranscriptionService::chunkDuration));
+            QVERIFY2(!across(chunks[i].offset), qPrintable(QString::number(chunks[i].offset)));
+        }
+        for (const TranscriptionService::Chunk& chunk : chunks)
+            QFile::remove(chunk.path);
+        QFile::remove(whole);
 
         // Each recording on its own is recognised as well as by the reference tool.
         int errors = 0;
