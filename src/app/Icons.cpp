@@ -44,6 +44,7 @@ const QHash<QString, IconSource>& sources() {
         {QStringLiteral("checkmark.circle.fill"),
          {"emblem-default", nullptr, QStyle::SP_DialogApplyButton}},
         {QStringLiteral("doc.on.doc"), {"edit-copy", nullptr, QStyle::SP_FileDialogContentsView}},
+        {QStringLiteral("arrow.clockwise"), {"view-refresh", nullptr, QStyle::SP_BrowserReload}},
         {QStringLiteral("text.bubble.fill"),
          {"format-justify-left", nullptr, QStyle::SP_FileDialogInfoView}},
         {QStringLiteral("doc.text"), {"text-x-generic", nullptr, QStyle::SP_FileIcon}},

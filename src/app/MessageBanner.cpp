@@ -51,6 +51,14 @@ MessageBanner::MessageBanner(Kind kind, bool offersCopy, QWidget* parent)
     layout->addWidget(m_text, 1);
 
     if (offersCopy) {
+        // Shown when the failed job was kept and can go on where it stopped.
+        m_retry = new QPushButton(Icons::get(QStringLiteral("arrow.clockwise")),
+                                  QStringLiteral("Retry"), this);
+        m_retry->setFlat(true);
+        m_retry->setAccessibleName(m_retry->text());
+        m_retry->hide();
+        connect(m_retry, &QPushButton::clicked, this, &MessageBanner::retryRequested);
+        layout->addWidget(m_retry, 0, Qt::AlignTop);
         auto* copy = new QPushButton(Icons::get(QStringLiteral("doc.on.doc")),
                                      QStringLiteral("Copy Error"), this);
         copy->setFlat(true);
@@ -67,6 +75,11 @@ MessageBanner::MessageBanner(Kind kind, bool offersCopy, QWidget* parent)
     connect(close, &QPushButton::clicked, this, &MessageBanner::closeRequested);
     layout->addWidget(close, 0, Qt::AlignTop);
     applyColors();
+}
+
+void MessageBanner::setRetryVisible(bool visible) {
+    if (m_retry)
+        m_retry->setVisible(visible);
 }
 
 void MessageBanner::setText(const QString& text) {

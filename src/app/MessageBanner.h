@@ -7,8 +7,8 @@ class QPushButton;
 
 namespace vocalith {
 
-// The error box and the success banner of both tabs: an icon, a text, an optional
-// "Copy Error" button and a close button, on a tinted rounded background. Colours
+// The error box and the success banner of both tabs: an icon, a text, optional "Retry"
+// and "Copy Error" buttons and a close button, on a tinted rounded background. Colours
 // come from the palette, so text stays readable in light and dark themes.
 class MessageBanner final : public QFrame {
     Q_OBJECT
@@ -20,6 +20,8 @@ public:
     MessageBanner(Kind kind, bool offersCopy, QWidget* parent = nullptr);
 
     void setText(const QString& text);
+    // An error box can offer "Retry".
+    void setRetryVisible(bool visible);
     QString text() const;
 
     QColor textColor() const;
@@ -28,6 +30,7 @@ public:
 Q_SIGNALS:
     void closeRequested();
     void copyRequested();
+    void retryRequested();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -39,6 +42,7 @@ private:
     QColor m_tint;
     QColor m_background;
     QLabel* m_text;
+    QPushButton* m_retry = nullptr;
 };
 
 } // namespace vocalith

@@ -1,5 +1,6 @@
 #include "ProviderEditorDialog.h"
 
+#include "providers/ProviderHttp.h"
 #include "providers/ProviderPresets.h"
 #include "providers/ProviderStore.h"
 
@@ -21,6 +22,8 @@ ProviderEditorDialog::ProviderEditorDialog(ProviderStore& store,
     , m_baseURL(new QLineEdit(this))
     , m_model(new QLineEdit(this))
     , m_apiKey(new QLineEdit(this))
+    , m_keyNote(
+          new QLabel(QStringLiteral("Not needed for a server on this computer or network"), this))
     , m_confirm(new QPushButton(provider ? QStringLiteral("Save") : QStringLiteral("Add"), this)) {
     const QString heading =
         provider ? QStringLiteral("Edit Provider") : QStringLiteral("Add Provider");
@@ -58,6 +61,9 @@ ProviderEditorDialog::ProviderEditorDialog(ProviderStore& store,
              provider ? QStringLiteral("Leave blank to keep existing key")
                       : QStringLiteral("sk-..."));
     m_apiKey->setEchoMode(QLineEdit::Password);
+    m_keyNote->setForegroundRole(QPalette::PlaceholderText);
+    m_keyNote->setWordWrap(true);
+    fields->addWidget(m_keyNote);
     layout->addLayout(fields);
 
     auto* presets = new QVBoxLayout;
@@ -107,10 +113,13 @@ ProviderEditorDialog::ProviderEditorDialog(ProviderStore& store,
 }
 
 void ProviderEditorDialog::updateConfirm() {
+    // A server on the user's own machine or network may take requests without a key.
+    const bool local = ProviderHttp::isLocalServer(m_baseURL->text());
+    m_keyNote->setVisible(local);
     // Blanks count as filled: only truly empty fields keep the button off.
     m_confirm->setEnabled(!m_name->text().isEmpty() && !m_baseURL->text().isEmpty() &&
                           !m_model->text().isEmpty() &&
-                          (m_provider || !m_apiKey->text().isEmpty()));
+                          (m_provider || local || !m_apiKey->text().isEmpty()));
 }
 
 void ProviderEditorDialog::confirm() {

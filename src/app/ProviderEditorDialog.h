@@ -6,6 +6,7 @@
 
 #include <optional>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -38,6 +39,7 @@ private:
     QLineEdit* m_baseURL;
     QLineEdit* m_model;
     QLineEdit* m_apiKey;
+    QLabel* m_keyNote;
     QPushButton* m_confirm;
 };
 

@@ -202,6 +202,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     connect(m_cancel, &QPushButton::clicked, this, [this] { m_vm.cancelTranscription(); });
     connect(m_notice, &MessageBanner::closeRequested, this,
             [this] { m_vm.setNoticeMessage(std::nullopt); });
+    connect(m_error, &MessageBanner::retryRequested, this, [this] { m_vm.retryTranscription(); });
     connect(m_error, &MessageBanner::copyRequested, this, [this] {
         QGuiApplication::clipboard()->setText(m_vm.errorMessage().value_or(QString()));
     });
@@ -221,7 +222,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
           &TranscriptionViewModel::statusMessageChanged, &TranscriptionViewModel::timeLeftChanged,
           &TranscriptionViewModel::transcribedTextChanged,
           &TranscriptionViewModel::selectedLanguageChanged,
-          &TranscriptionViewModel::errorMessageChanged,
+          &TranscriptionViewModel::errorMessageChanged, &TranscriptionViewModel::canRetryChanged,
           &TranscriptionViewModel::showSuccessBannerChanged,
           &TranscriptionViewModel::noticeMessageChanged,
           &TranscriptionViewModel::selectedEngineChanged})
@@ -272,6 +273,7 @@ void TranscribeView::refresh() {
 
     m_error->setVisible(m_vm.errorMessage().has_value());
     m_error->setText(m_vm.errorMessage().value_or(QString()));
+    m_error->setRetryVisible(m_vm.canRetry());
     m_banner->setVisible(m_vm.showSuccessBanner());
     m_notice->setVisible(m_vm.noticeMessage().has_value());
     m_notice->setText(m_vm.noticeMessage().value_or(QString()));

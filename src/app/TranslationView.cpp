@@ -204,6 +204,7 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
             [&vm] { vm.setNoticeMessage(std::nullopt); });
     connect(m_error, &MessageBanner::closeRequested, this,
             [&vm] { vm.setErrorMessage(std::nullopt); });
+    connect(m_error, &MessageBanner::retryRequested, this, [&vm] { vm.retryTranslation(); });
     connect(m_error, &MessageBanner::copyRequested, this, [&vm] {
         QGuiApplication::clipboard()->setText(vm.errorMessage().value_or(QString()));
     });
@@ -220,7 +221,7 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
           &TranslationViewModel::selectedProviderChanged, &TranslationViewModel::outputTextChanged,
           &TranslationViewModel::isTranslatingChanged, &TranslationViewModel::progressChanged,
           &TranslationViewModel::statusMessageChanged, &TranslationViewModel::errorMessageChanged,
-          &TranslationViewModel::showSuccessBannerChanged,
+          &TranslationViewModel::canRetryChanged, &TranslationViewModel::showSuccessBannerChanged,
           &TranslationViewModel::noticeMessageChanged})
         connect(m_vm.get(), signal, this, &TranslationView::refresh);
     connect(&m_transcribeVM, &TranscriptionViewModel::availableEnginesChanged, this, [this] {
@@ -307,6 +308,7 @@ void TranslationView::refresh() {
 
     m_error->setVisible(vm.errorMessage().has_value());
     m_error->setText(vm.errorMessage().value_or(QString()));
+    m_error->setRetryVisible(vm.canRetry());
     m_banner->setVisible(vm.showSuccessBanner());
     m_notice->setVisible(vm.noticeMessage().has_value());
     m_notice->setText(vm.noticeMessage().value_or(QString()));

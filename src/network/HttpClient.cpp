@@ -148,6 +148,19 @@ private:
         return size * count;
     }
 
+    static constexpr qsizetype maxHeaders = 200;
+    static size_t readHeader(char* data, size_t size, size_t count, void* self) {
+        auto* transfer = static_cast<HttpTransfer*>(self);
+        const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
+        if (line.startsWith("HTTP/")) // a new response (after a 100 Continue, say)
+            transfer->m_answer.headers.clear();
+        else if (const qsizetype colon = line.indexOf(':');
+                 colon > 0 && transfer->m_answer.headers.size() < maxHeaders)
+            transfer->m_answer.headers.append(
+                {line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+        return size * count;
+    }
+
     static int onProgress(void* self, curl_off_t, curl_off_t downloaded, curl_off_t uploadTotal,
                           curl_off_t uploaded) {
         auto* transfer = static_cast<HttpTransfer*>(self);
@@ -189,6 +202,8 @@ private:
         curl_easy_setopt(easy, CURLOPT_READDATA, this);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &HttpTransfer::writeBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &HttpTransfer::readHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &HttpTransfer::onProgress);
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
@@ -251,8 +266,10 @@ private:
         } else {
             m_answer.status = int(status);
         }
-        if (!m_answer.status)
+        if (!m_answer.status) {
             m_answer.body.clear();
+            m_answer.headers.clear();
+        }
     }
 
     const HttpRequest m_request;

@@ -36,9 +36,18 @@ struct HttpAnswer {
     bool cancelled = false;
     bool bodyUnreadable = false; // a file of the body could not be read to its end
     int status = 0;
+    QList<std::pair<QByteArray, QByteArray>> headers; // the final response's
     QByteArray body;
 
     bool isSuccessStatus() const { return status >= 200 && status <= 299; }
+    // The first header of that name, in any case; empty when there is none.
+    QByteArray header(QByteArrayView name) const {
+        for (const auto& [key, value] : headers) {
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return value;
+        }
+        return {};
+    }
 };
 
 } // namespace vocalith

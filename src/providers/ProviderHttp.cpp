@@ -2,7 +2,9 @@
 
 #include "core/TextTrimming.h"
 
+#include <QHostAddress>
 #include <QJsonParseError>
+#include <QSettings>
 
 #include <algorithm>
 
@@ -18,6 +20,36 @@ std::optional<QUrl> endpoint(const QString& baseURL, const QString& path) {
     if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         return std::nullopt;
     return url;
+}
+
+bool isLocalServer(const QString& baseURL) {
+    const QUrl url(trimmedWhiteSpaceAndLineBreaks(baseURL));
+    const QString host = url.host().toLower();
+    if (host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost")) ||
+        host.endsWith(QLatin1String(".local")))
+        return true;
+    const QHostAddress address(host);
+    if (address.isNull())
+        return false;
+    if (address.isLoopback())
+        return true;
+    static const QList<std::pair<QHostAddress, int>> privateRanges{
+        {QHostAddress(QStringLiteral("10.0.0.0")), 8},
+        {QHostAddress(QStringLiteral("172.16.0.0")), 12},
+        {QHostAddress(QStringLiteral("192.168.0.0")), 16},
+        {QHostAddress(QStringLiteral("fc00::")), 7}};
+    return std::any_of(privateRanges.cbegin(), privateRanges.cend(),
+                       [&](const auto& range) { return address.isInSubnet(range); });
+}
+
+QString timeoutKey() {
+    return QStringLiteral("com.vocalith.providerTimeoutSeconds");
+}
+
+std::chrono::milliseconds timeoutSetting(std::chrono::milliseconds defaultTimeout) {
+    bool ok = false;
+    const qint64 seconds = QSettings().value(timeoutKey()).toLongLong(&ok);
+    return ok && seconds >= 10 ? std::chrono::milliseconds(seconds * 1000) : defaultTimeout;
 }
 
 bool isUsableApiKey(const QString& apiKey) {

@@ -68,6 +68,12 @@ struct ExternalTranscriptionService::Job {
     QString text;
     // Set by cancel(): preparation stops at its next packet.
     std::atomic<bool> stop{false};
+    std::chrono::milliseconds timeout{defaultTimeout};
+    // One for the job, so a request sent again after a 429 is the same to the byte.
+    QByteArray boundary = "Boundary-" + uuidText().toLatin1();
+    // 429 answers to the part being sent, and the time waited for them.
+    int rateAttempts = 0;
+    std::chrono::milliseconds rateWaited{0};
 
     ~Job() { removeParts(); }
     // Before the final event, so whoever sees it finds nothing left behind.
@@ -77,9 +83,11 @@ struct ExternalTranscriptionService::Job {
                 WorkFiles::remove(part.path);
         }
     }
-    // The failure, naming its part when there are several; a cancel is the job's.
-    void fail(const ExternalError& error) const {
-        removeParts();
+    // The failure, naming its part when there are several; a cancel is the job's. A job
+    // kept to be resumed keeps its parts.
+    void fail(const ExternalError& error, bool kept = false) const {
+        if (!kept)
+            removeParts();
         EngineError failure = error.toEngineError();
         if (parts.size() > 1 && error.kind() != ExternalError::Case::cancelled)
             failure.description = QStringLiteral("Part ") + QString::number(index + 1) +
@@ -125,11 +133,11 @@ qint64 ExternalTranscriptionService::uploadLimitSetting() {
     return ok && limit >= smallestUploadLimit ? limit : defaultUploadLimit;
 }
 
-ExternalTranscriptionService::ExternalTranscriptionService(std::chrono::milliseconds timeout,
-                                                           std::optional<qint64> uploadLimit,
-                                                           const QString& workDirectory)
+ExternalTranscriptionService::ExternalTranscriptionService(
+    std::optional<std::chrono::milliseconds> timeout, std::optional<qint64> uploadLimit,
+    const QString& workDirectory)
     : m_timeout(timeout)
-    , m_uploadLimit(uploadLimit ? *uploadLimit : uploadLimitSetting())
+    , m_uploadLimit(uploadLimit)
     , m_workDirectory(workDirectory.isEmpty() ? TranscriptionService::defaultWorkDirectory()
                                               : workDirectory)
     , m_queue(SerialQueue::create(QStringLiteral("com.vocalith.upload"))) {
@@ -142,17 +150,56 @@ ExternalTranscriptionService::~ExternalTranscriptionService() {
 }
 
 void ExternalTranscriptionService::cancel() {
+    {
+        const std::lock_guard lock(m_cancelMutex);
+        ++m_generation;
+        if (const std::shared_ptr<Job> job = m_preparing.lock())
+            job->stop = true;
+        m_http.cancelAll();
+    }
+    // Outside the lock: a waiting job takes the wait's lock, then asks stopped().
+    m_rateWait.wakeAll();
+}
+
+std::function<bool()> ExternalTranscriptionService::stopped(const std::shared_ptr<Job>& job) {
+    return [this, job] {
+        const std::lock_guard lock(m_cancelMutex);
+        return job->generation != m_generation;
+    };
+}
+
+bool ExternalTranscriptionService::hasKeptJob() const {
     const std::lock_guard lock(m_cancelMutex);
-    ++m_generation;
-    if (const std::shared_ptr<Job> job = m_preparing.lock())
-        job->stop = true;
-    m_http.cancelAll();
+    return m_kept != nullptr;
+}
+
+bool ExternalTranscriptionService::resume(TranscriptionEventHandler onEvent) {
+    std::shared_ptr<Job> job;
+    {
+        const std::lock_guard lock(m_cancelMutex);
+        job = std::exchange(m_kept, nullptr);
+        if (!job)
+            return false;
+        job->generation = m_generation;
+    }
+    job->onEvent = std::move(onEvent);
+    job->rateAttempts = 0;
+    job->rateWaited = {};
+    sendPart(job);
+    return true;
+}
+
+void ExternalTranscriptionService::discardKeptJob() {
+    std::shared_ptr<Job> kept;
+    const std::lock_guard lock(m_cancelMutex);
+    kept = std::exchange(m_kept, nullptr); // its files go when the last owner lets go
 }
 
 void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
                                               const CustomProvider& provider, const QString& apiKey,
                                               TranscriptionLanguage language,
                                               TranscriptionEventHandler onEvent) {
+    discardKeptJob(); // a new job replaces the one kept
     onEvent(TranscriptionEvent::progress(0.05, QStringLiteral("Preparing upload to ") +
                                                    provider.name + QStringLiteral("...")));
     auto job = std::make_shared<Job>();
@@ -171,6 +218,7 @@ void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
     job->url = *url;
     job->apiKey = apiKey;
     job->language = languageCode(language);
+    job->timeout = m_timeout.value_or(ProviderHttp::timeoutSetting(defaultTimeout));
     {
         const std::lock_guard lock(m_cancelMutex);
         job->generation = m_generation;
@@ -180,7 +228,8 @@ void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
     m_queue->post([this, job, audioFilePath] {
         QString error;
         std::optional<QList<UploadPreparation::Part>> parts = UploadPreparation::prepare(
-            audioFilePath, m_workDirectory, m_uploadLimit, error, &job->stop);
+            audioFilePath, m_workDirectory, m_uploadLimit.value_or(uploadLimitSetting()), error,
+            &job->stop);
         if (job->stop)
             return job->fail(ExternalError::cancelled());
         if (!parts)
@@ -200,16 +249,17 @@ void ExternalTranscriptionService::sendPart(const std::shared_ptr<Job>& job) {
     if (job->generation != m_generation)
         return job->fail(ExternalError::cancelled());
     const UploadPreparation::Part& part = job->parts[job->index];
-    const QByteArray boundary = "Boundary-" + uuidText().toLatin1();
+    const QByteArray& boundary = job->boundary;
     HttpRequest request;
     request.url = job->url;
-    request.headers = {{"Authorization", "Bearer " + job->apiKey.toUtf8()},
-                       {"Content-Type", "multipart/form-data; boundary=" + boundary}};
+    request.headers = {{"Content-Type", "multipart/form-data; boundary=" + boundary}};
+    if (!job->apiKey.isEmpty()) // a server on the user's own network may need none
+        request.headers.prepend({"Authorization", "Bearer " + job->apiKey.toUtf8()});
     request.body = {BodyPart::data(multipartHead(
                         boundary, job->provider.model, job->language, lastWords(job->text),
                         QFileInfo(part.path).fileName(), part.contentType)),
                     BodyPart::file(part.path), BodyPart::data(multipartTail(boundary))};
-    request.idleTimeout = m_timeout;
+    request.idleTimeout = job->timeout;
     job->onEvent(TranscriptionEvent::progress(job->percent / 100.0, job->status()));
     if (!job->uploadClock.isValid())
         job->uploadClock.start();
@@ -226,10 +276,19 @@ void ExternalTranscriptionService::handleAnswer(const std::shared_ptr<Job>& job,
                                                 const HttpAnswer& answer) {
     if (answer.cancelled)
         return job->fail(ExternalError::cancelled());
+    // Kept before the failure is told, so whoever sees it can resume the job.
+    const auto failKept = [&](const ExternalError& error) {
+        {
+            const std::lock_guard lock(m_cancelMutex);
+            if (job->generation == m_generation)
+                m_kept = job;
+        }
+        job->fail(error, true);
+    };
     if (answer.bodyUnreadable)
-        return job->fail(ExternalError::cannotReadFile());
+        return failKept(ExternalError::cannotReadFile());
     if (answer.transportError)
-        return job->fail(ExternalError::network(*answer.transportError));
+        return failKept(ExternalError::network(*answer.transportError));
     // Refused as too large although under the limit: that body was not processed, so
     // it is sent once more, cut in two.
     constexpr int tooLarge = 413;
@@ -247,8 +306,16 @@ void ExternalTranscriptionService::handleAnswer(const std::shared_ptr<Job>& job,
             return sendPart(job);
         }
     }
+    if (const auto wait = RateLimit::nextWait(answer, ++job->rateAttempts, job->rateWaited)) {
+        job->rateWaited += *wait;
+        m_rateWait.wait(*wait, stopped(job), [job](int secondsLeft) {
+            job->onEvent(TranscriptionEvent::progress(
+                job->percent / 100.0, RateLimit::statusText(job->provider.name, secondsLeft)));
+        });
+        return sendPart(job); // which tells a cancel during the wait
+    }
     if (!answer.isSuccessStatus())
-        return job->fail(
+        return failKept(
             ExternalError::apiError(answer.status, ProviderHttp::bodyText(answer.body)));
 
     const bool single = job->parts.size() == 1;
@@ -258,7 +325,7 @@ void ExternalTranscriptionService::handleAnswer(const std::shared_ptr<Job>& job,
     const std::optional<VerboseResponse> response =
         VerboseResponse::decode(answer.body, decodeError);
     if (!response)
-        return job->fail(ExternalError::parseError(decodeError));
+        return failKept(ExternalError::parseError(decodeError));
     // A part with nothing said in it is skipped, as silent chunks are on the device.
     for (TranscriptSegment segment : response->transcriptSegments()) {
         segment.startTime += part.start;
@@ -267,6 +334,8 @@ void ExternalTranscriptionService::handleAnswer(const std::shared_ptr<Job>& job,
         job->text += (job->text.isEmpty() ? QString() : QStringLiteral(" ")) + segment.text;
     }
     job->doneBytes += QFileInfo(part.path).size();
+    job->rateAttempts = 0;
+    job->rateWaited = {};
     if (++job->index < job->parts.size())
         return sendPart(job);
     job->index = job->parts.size() - 1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "network/HttpClient.h"
+#include "providers/RateLimit.h"
 #include "transcription/ProviderEngine.h"
 #include "transcription/UploadPreparation.h"
 
@@ -31,9 +32,9 @@ public:
     static QString uploadLimitKey();
     static qint64 uploadLimitSetting();
 
-    // Without a limit the preference is read; parts are cut in workDirectory
-    // (default: the on-device engine's cache folder).
-    explicit ExternalTranscriptionService(std::chrono::milliseconds timeout = defaultTimeout,
+    // Without a time-out or a limit the preferences are read at each job; parts are cut
+    // in workDirectory (default: the on-device engine's cache folder).
+    explicit ExternalTranscriptionService(std::optional<std::chrono::milliseconds> timeout = {},
                                           std::optional<qint64> uploadLimit = {},
                                           const QString& workDirectory = {});
     ~ExternalTranscriptionService() override;
@@ -42,6 +43,9 @@ public:
                     const QString& apiKey, TranscriptionLanguage language,
                     TranscriptionEventHandler onEvent) override;
     void cancel() override;
+    bool hasKeptJob() const override;
+    bool resume(TranscriptionEventHandler onEvent) override;
+    void discardKeptJob() override;
 
     // The multipart body is head, the file's bytes, tail.
     static QByteArray multipartHead(const QByteArray& boundary, const QString& model,
@@ -55,14 +59,19 @@ private:
     void sendPart(const std::shared_ptr<Job>& job);
     void handleAnswer(const std::shared_ptr<Job>& job, const HttpAnswer& answer);
 
-    std::chrono::milliseconds m_timeout;
-    qint64 m_uploadLimit;
+    // Stopped when its job was cancelled, so a wait for a rate limit ends at once.
+    std::function<bool()> stopped(const std::shared_ptr<Job>& job);
+
+    std::optional<std::chrono::milliseconds> m_timeout;
+    std::optional<qint64> m_uploadLimit;
     QString m_workDirectory;
     std::shared_ptr<SerialQueue> m_queue;
-    std::mutex m_cancelMutex; // a part is never sent past a cancel
+    mutable std::mutex m_cancelMutex; // a part is never sent past a cancel
     quint64 m_generation = 0;
     std::weak_ptr<Job> m_preparing; // the job cancel() stops; guarded by m_cancelMutex
-    HttpClient m_http;              // last: its transfers end before anything else goes
+    std::shared_ptr<Job> m_kept;    // the failed job resume() continues; guarded likewise
+    RateLimit::Wait m_rateWait;
+    HttpClient m_http; // last: its transfers end before anything else goes
 };
 
 } // namespace vocalith

@@ -20,6 +20,14 @@ public:
                             TranscriptionEventHandler onEvent) = 0;
     // Ends the running job, which reports one failure saying it was cancelled.
     virtual void cancel() = 0;
+
+    // A job whose request failed after its recording was prepared is kept: its parts
+    // on disk and the text of the parts before the failed one.
+    virtual bool hasKeptJob() const { return false; }
+    // Continues the kept job from the part that failed; false when there is none.
+    virtual bool resume(TranscriptionEventHandler) { return false; }
+    // Forgets the kept job and removes its files.
+    virtual void discardKeptJob() {}
 };
 
 } // namespace vocalith

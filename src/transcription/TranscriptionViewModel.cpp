@@ -5,6 +5,7 @@
 #include "core/TimeLeft.h"
 #include "core/TranscriptRendering.h"
 #include "providers/KeyStore.h"
+#include "providers/ProviderHttp.h"
 #include "providers/ProviderStore.h"
 #include "transcription/OnDeviceEngine.h"
 #include "transcription/ProviderEngine.h"
@@ -64,8 +65,10 @@ TranscriptionViewModel::TranscriptionViewModel(Services services, QObject* paren
     , m_keyStore(*services.keyStore)
     , m_dialogs(*services.dialogs) {
     Q_ASSERT(m_providerStore && m_onDeviceService && m_externalService);
-    connect(m_providerStore.get(), &ProviderStore::providersChanged, this,
-            &TranscriptionViewModel::availableEnginesChanged);
+    connect(m_providerStore.get(), &ProviderStore::providersChanged, this, [this] {
+        discardKeptJob(); // its provider may have changed
+        Q_EMIT availableEnginesChanged();
+    });
 }
 
 TranscriptionViewModel::~TranscriptionViewModel() = default;
@@ -108,7 +111,19 @@ void TranscriptionViewModel::setNoticeMessage(const std::optional<QString>& mess
 }
 
 void TranscriptionViewModel::setSelectedEngine(const TranscriptionEngine& engine) {
+    if (engine == m_selectedEngine)
+        return;
+    discardKeptJob();
     assign(m_selectedEngine, engine, &TranscriptionViewModel::selectedEngineChanged);
+}
+
+void TranscriptionViewModel::setCanRetry(bool value) {
+    assign(m_canRetry, value, &TranscriptionViewModel::canRetryChanged);
+}
+
+void TranscriptionViewModel::discardKeptJob() {
+    m_externalService->discardKeptJob();
+    setCanRetry(false);
 }
 
 void TranscriptionViewModel::setShowProviderManager(bool show) {
@@ -175,6 +190,7 @@ void TranscriptionViewModel::loadFile(const QUrl& url) {
 }
 
 void TranscriptionViewModel::resetResults() {
+    discardKeptJob();
     setTranscribedText({});
     m_segments.clear();
     setProgress(0.0);
@@ -207,14 +223,32 @@ void TranscriptionViewModel::startTranscription() {
         return;
     }
     const std::optional<QString> key = m_keyStore.loadKey(provider->idText());
-    if (!key || key->isEmpty()) {
+    if ((!key || key->isEmpty()) && !ProviderHttp::isLocalServer(provider->baseURL)) {
         setIsTranscribing(false);
         setErrorMessage(QStringLiteral("No API key found for ") + provider->name +
                         QStringLiteral(". Edit the provider and add your API key."));
         setStatusMessage(QStringLiteral("Transcription failed"));
         return;
     }
-    m_externalService->transcribe(path, *provider, *key, m_selectedLanguage, std::move(onEvent));
+    m_externalService->transcribe(path, *provider, key.value_or(QString()), m_selectedLanguage,
+                                  std::move(onEvent));
+}
+
+void TranscriptionViewModel::retryTranscription() {
+    if (!m_canRetry || m_isTranscribing)
+        return;
+    setCanRetry(false);
+    const auto apply = queuedEventHandler(this, &TranscriptionViewModel::handleJobEvent);
+    TranscriptionEventHandler onEvent = [apply, job = ++m_job](const TranscriptionEvent& event) {
+        apply(JobEvent{job, event});
+    };
+    setErrorMessage(std::nullopt);
+    setIsTranscribing(true);
+    m_jobOnDevice = false;
+    if (!m_externalService->resume(std::move(onEvent))) { // gone meanwhile: start afresh
+        setIsTranscribing(false);
+        startTranscription();
+    }
 }
 
 void TranscriptionViewModel::cancelTranscription() {
@@ -260,6 +294,7 @@ void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {
         setErrorMessage(failure->error.description);
         setStatusMessage(QStringLiteral("Transcription failed"));
         setIsTranscribing(false);
+        setCanRetry(!m_jobOnDevice && m_externalService->hasKeptJob());
     }
 }
 

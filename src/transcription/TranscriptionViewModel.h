@@ -48,6 +48,7 @@ class TranscriptionViewModel final : public QObject {
                    setSelectedEngine NOTIFY selectedEngineChanged)
     Q_PROPERTY(bool showProviderManager READ showProviderManager WRITE setShowProviderManager NOTIFY
                    showProviderManagerChanged)
+    Q_PROPERTY(bool canRetry READ canRetry NOTIFY canRetryChanged)
 
 public:
     struct Services {
@@ -84,6 +85,8 @@ public:
     std::optional<QString> noticeMessage() const { return m_noticeMessage; }
     TranscriptionEngine selectedEngine() const { return m_selectedEngine; }
     bool showProviderManager() const { return m_showProviderManager; }
+    // The last provider job failed in a part and was kept: Retry goes on from there.
+    bool canRetry() const { return m_canRetry; }
 
     // Set by the views: pickers, the file card's clear button, the error box, sheets.
     void setAudioFileURL(const QUrl& url);
@@ -112,6 +115,9 @@ public:
     // Stops the running job: the controls unlock at once, the engine stops within half
     // a second, and nothing the job still reports is shown.
     void cancelTranscription();
+    // Continues the failed provider job from the part that failed; the parts before it
+    // are neither sent nor paid for again.
+    void retryTranscription();
 
     // Offers to save the last result as plain text, SRT or WebVTT; does nothing without one.
     void saveTranscription();
@@ -133,6 +139,7 @@ Q_SIGNALS:
     void noticeMessageChanged();
     void selectedEngineChanged();
     void showProviderManagerChanged();
+    void canRetryChanged();
     // The provider list changed, and with it availableEngines().
     void availableEnginesChanged();
 
@@ -153,6 +160,9 @@ private:
     void setStatusMessage(const QString& value);
     void setTimeLeft(const QString& value);
     void setTranscribedText(const QString& value);
+    void setCanRetry(bool value);
+    // The file, the engine, a provider or the result changed: the kept job is of no use.
+    void discardKeptJob();
 
     std::unique_ptr<ProviderStore> m_providerStore;
     std::unique_ptr<OnDeviceEngine> m_onDeviceService;
@@ -176,6 +186,7 @@ private:
     bool m_jobOnDevice = true;
     TranscriptionEngine m_selectedEngine = TranscriptionEngine::onDevice();
     bool m_showProviderManager = false;
+    bool m_canRetry = false;
     QList<TranscriptSegment> m_segments;
     std::shared_ptr<SaveDialog> m_activeSavePanel;
     QString m_jobSourcePath;

@@ -20,6 +20,7 @@ struct TranslationService::SrtJob {
     QStringList translated;
     TranslationEventHandler onEvent;
     quint64 generation = 0;
+    double fraction = 0.05; // of the batch being sent
 };
 
 namespace {
@@ -47,15 +48,58 @@ qsizetype headLines(const QStringList& lines) {
 
 } // namespace
 
-TranslationService::TranslationService(std::chrono::milliseconds timeout, QObject* parent)
+TranslationService::TranslationService(std::optional<std::chrono::milliseconds> timeout,
+                                       QObject* parent)
     : QObject(parent)
     , m_timeout(timeout) {
 }
 
+TranslationService::~TranslationService() {
+    cancel();
+}
+
 void TranslationService::cancel() {
+    {
+        const std::lock_guard lock(m_cancelMutex);
+        ++m_generation;
+        m_http.cancelAll();
+    }
+    // Outside the lock: a waiting exchange takes the wait's lock, then reads the generation.
+    m_rateWait.wakeAll();
+}
+
+bool TranslationService::hasKeptJob() const {
     const std::lock_guard lock(m_cancelMutex);
-    ++m_generation;
-    m_http.cancelAll();
+    return m_kept != nullptr;
+}
+
+bool TranslationService::resume(TranslationEventHandler onEvent) {
+    std::shared_ptr<SrtJob> job;
+    {
+        const std::lock_guard lock(m_cancelMutex);
+        job = std::exchange(m_kept, nullptr);
+        if (!job)
+            return false;
+        job->generation = m_generation;
+    }
+    job->onEvent = std::move(onEvent);
+    runBatch(job, job->translated.size());
+    return true;
+}
+
+void TranslationService::discardKeptJob() {
+    const std::lock_guard lock(m_cancelMutex);
+    m_kept.reset();
+}
+
+void TranslationService::failBatch(const std::shared_ptr<SrtJob>& job,
+                                   const TranslationError& error) {
+    if (error.kind() != TranslationError::Case::cancelled) {
+        const std::lock_guard lock(m_cancelMutex);
+        if (job->generation == m_generation)
+            m_kept = job;
+    }
+    reportFailure(job->onEvent, error);
 }
 
 TranslationService::InputFormat TranslationService::detectFormat(const QString& path) {
@@ -109,7 +153,8 @@ QString TranslationService::plainTextSystemPrompt(const QString& languageName) {
 
 void TranslationService::sendChatCompletion(const QString& systemPrompt, const QString& userContent,
                                             const CustomProvider& provider, const QString& apiKey,
-                                            ChatCompletion completion) {
+                                            quint64 generation, ChatCompletion completion,
+                                            std::function<void(int)> onWait) {
     const std::optional<QUrl> url =
         ProviderHttp::endpoint(provider.baseURL, QStringLiteral("/chat/completions"));
     if (!url)
@@ -132,24 +177,61 @@ void TranslationService::sendChatCompletion(const QString& systemPrompt, const Q
     };
     HttpRequest request;
     request.url = *url;
-    request.headers = {{"Authorization", "Bearer " + apiKey.toUtf8()},
-                       {"Content-Type", "application/json"}};
+    request.headers = {{"Content-Type", "application/json"}};
+    if (!apiKey.isEmpty()) // a server on the user's own network may need none
+        request.headers.prepend({"Authorization", "Bearer " + apiKey.toUtf8()});
     request.body = {BodyPart::data(QJsonDocument(body).toJson(QJsonDocument::Compact))};
-    request.idleTimeout = m_timeout;
-    m_http.post(request, {}, [completion](const HttpAnswer& answer) {
-        if (answer.cancelled)
+    request.idleTimeout = m_timeout.value_or(ProviderHttp::timeoutSetting(defaultTimeout));
+    post(request, provider.name, generation, 1, {}, std::move(completion), std::move(onWait));
+}
+
+void TranslationService::post(const HttpRequest& request, const QString& providerName,
+                              quint64 generation, int attempt, std::chrono::milliseconds waited,
+                              ChatCompletion completion, std::function<void(int)> onWait) {
+    {
+        // Checked and sent under the lock, so nothing is sent past a cancel.
+        const std::lock_guard lock(m_cancelMutex);
+        if (generation == m_generation) {
+            m_http.post(request, {}, [=, this](const HttpAnswer& answer) {
+                handleAnswer(answer, request, providerName, generation, attempt, waited, completion,
+                             onWait);
+            });
+            return;
+        }
+    }
+    completion(TranslationError::cancelled());
+}
+
+void TranslationService::handleAnswer(const HttpAnswer& answer, const HttpRequest& request,
+                                      const QString& providerName, quint64 generation, int attempt,
+                                      std::chrono::milliseconds waited,
+                                      const ChatCompletion& completion,
+                                      const std::function<void(int)>& onWait) {
+    if (answer.cancelled)
+        return completion(TranslationError::cancelled());
+    if (answer.transportError)
+        return completion(TranslationError::network(*answer.transportError));
+    if (const auto wait = RateLimit::nextWait(answer, attempt, waited)) {
+        const auto stopped = [this, generation] {
+            const std::lock_guard lock(m_cancelMutex);
+            return generation != m_generation;
+        };
+        if (!m_rateWait.wait(*wait, stopped, [&](int secondsLeft) {
+                if (onWait)
+                    onWait(secondsLeft);
+            }))
             return completion(TranslationError::cancelled());
-        if (answer.transportError)
-            return completion(TranslationError::network(*answer.transportError));
-        if (!answer.isSuccessStatus())
-            return completion(
-                TranslationError::apiError(answer.status, ProviderHttp::bodyText(answer.body)));
-        QString error;
-        const std::optional<QString> content = parseChatResponse(answer.body, error);
-        if (!content)
-            return completion(TranslationError::parseError(error));
-        completion(*content);
-    });
+        return post(request, providerName, generation, attempt + 1, waited + *wait, completion,
+                    onWait);
+    }
+    if (!answer.isSuccessStatus())
+        return completion(
+            TranslationError::apiError(answer.status, ProviderHttp::bodyText(answer.body)));
+    QString error;
+    const std::optional<QString> content = parseChatResponse(answer.body, error);
+    if (!content)
+        return completion(TranslationError::parseError(error));
+    completion(*content);
 }
 
 std::optional<QString> TranslationService::parseChatResponse(const QByteArray& body,
@@ -242,6 +324,7 @@ QString TranslationService::correctionNote(const QStringList& sent) {
 void TranslationService::translateSRT(const QString& text, const QString& targetLanguage,
                                       const CustomProvider& provider, const QString& apiKey,
                                       TranslationEventHandler onEvent) {
+    discardKeptJob(); // a new job replaces the one kept
     const QStringList blocks = splitSRTBlocks(text);
     if (blocks.isEmpty())
         return reportFailure(onEvent, TranslationError::emptyInput());
@@ -271,18 +354,18 @@ void TranslationService::runBatch(const std::shared_ptr<SrtJob>& job, qsizetype 
         job->onEvent(TranslationEvent::success(job->translated.join(blockSeparator)));
         return;
     }
-    // Checked and sent under the lock, so a cancel between two batches stops the job.
-    const std::lock_guard lock(m_cancelMutex);
-    if (job->generation != m_generation)
-        return reportFailure(job->onEvent, TranslationError::cancelled());
+    {
+        const std::lock_guard lock(m_cancelMutex);
+        if (job->generation != m_generation)
+            return reportFailure(job->onEvent, TranslationError::cancelled());
+    }
     qsizetype done = 0;
     for (qsizetype i = 0; i < index; ++i)
         done += job->batches[i].size();
+    job->fraction = 0.05 + 0.9 * static_cast<double>(done) / static_cast<double>(job->blockCount);
     job->onEvent(TranslationEvent::progress(
-        0.05 + 0.9 * static_cast<double>(done) / static_cast<double>(job->blockCount),
-        QStringLiteral("Translating Batch ") + QString::number(index + 1) + QLatin1Char('/') +
-            QString::number(batchCount) + QStringLiteral("...")));
-
+        job->fraction, QStringLiteral("Translating Batch ") + QString::number(index + 1) +
+                           QLatin1Char('/') + QString::number(batchCount) + QStringLiteral("...")));
     sendBatch(job, index, false);
 }
 
@@ -293,10 +376,10 @@ void TranslationService::sendBatch(const std::shared_ptr<SrtJob>& job, qsizetype
     if (corrective)
         message += blockSeparator + correctionNote(batch);
     sendChatCompletion(
-        job->systemPrompt, message, job->provider, job->apiKey,
+        job->systemPrompt, message, job->provider, job->apiKey, job->generation,
         [this, job, index, corrective](const ChatResult& result) {
             if (const auto* error = std::get_if<TranslationError>(&result))
-                return reportFailure(job->onEvent, *error);
+                return failBatch(job, *error);
             const QStringList& sent = job->batches[index];
             qsizetype returned = 0;
             if (const auto blocks = matchBatchReply(sent, std::get<QString>(result), returned)) {
@@ -304,29 +387,39 @@ void TranslationService::sendBatch(const std::shared_ptr<SrtJob>& job, qsizetype
                 return runBatch(job, index + 1);
             }
             if (corrective)
-                return reportFailure(job->onEvent,
-                                     TranslationError::batchMismatch(index + 1, job->batches.size(),
-                                                                     returned, sent.size()));
+                return failBatch(job, TranslationError::batchMismatch(
+                                          index + 1, job->batches.size(), returned, sent.size()));
             // One corrective request, only because this reply cannot be used.
-            const std::lock_guard lock(m_cancelMutex);
-            if (job->generation != m_generation)
-                return reportFailure(job->onEvent, TranslationError::cancelled());
             sendBatch(job, index, true);
+        },
+        [job](int secondsLeft) {
+            job->onEvent(TranslationEvent::progress(
+                job->fraction, RateLimit::statusText(job->provider.name, secondsLeft)));
         });
 }
 
 void TranslationService::translatePlainText(const QString& text, const QString& targetLanguage,
                                             const CustomProvider& provider, const QString& apiKey,
                                             TranslationEventHandler onEvent) {
+    discardKeptJob();
     onEvent(TranslationEvent::progress(0.05, QStringLiteral("Preparing request to ") +
                                                  provider.name + QStringLiteral("...")));
-    sendChatCompletion(plainTextSystemPrompt(targetLanguage), text, provider, apiKey,
-                       [onEvent](const ChatResult& result) {
-                           if (const auto* error = std::get_if<TranslationError>(&result))
-                               return reportFailure(onEvent, *error);
-                           onEvent(TranslationEvent::progress(1.0, QStringLiteral("Complete")));
-                           onEvent(TranslationEvent::success(std::get<QString>(result)));
-                       });
+    quint64 generation = 0;
+    {
+        const std::lock_guard lock(m_cancelMutex);
+        generation = m_generation;
+    }
+    sendChatCompletion(
+        plainTextSystemPrompt(targetLanguage), text, provider, apiKey, generation,
+        [onEvent](const ChatResult& result) {
+            if (const auto* error = std::get_if<TranslationError>(&result))
+                return reportFailure(onEvent, *error);
+            onEvent(TranslationEvent::progress(1.0, QStringLiteral("Complete")));
+            onEvent(TranslationEvent::success(std::get<QString>(result)));
+        },
+        [onEvent, name = provider.name](int secondsLeft) {
+            onEvent(TranslationEvent::progress(0.05, RateLimit::statusText(name, secondsLeft)));
+        });
 }
 
 } // namespace vocalith

@@ -2,6 +2,7 @@
 
 #include "network/HttpClient.h"
 #include "providers/CustomProvider.h"
+#include "providers/RateLimit.h"
 #include "translation/TranslationError.h"
 #include "translation/TranslationEvent.h"
 
@@ -31,8 +32,11 @@ public:
     static constexpr std::chrono::milliseconds defaultTimeout{120'000};
     const int srtChunkSize = 15;
 
-    explicit TranslationService(std::chrono::milliseconds timeout = defaultTimeout,
+    // Without a time-out the preference is read at each exchange.
+    explicit TranslationService(std::optional<std::chrono::milliseconds> timeout = {},
                                 QObject* parent = nullptr);
+    // A wait for a rate limit ends first, so no transfer's thread outlives the service.
+    ~TranslationService() override;
 
     // srt for a ".srt" extension in any case, plain text for everything else.
     static InputFormat detectFormat(const QString& path);
@@ -45,11 +49,6 @@ public:
 
     using ChatResult = std::variant<QString, TranslationError>;
     using ChatCompletion = std::function<void(const ChatResult&)>;
-    // One exchange with "/chat/completions"; completion is called exactly once, before
-    // this returns when nothing could be sent.
-    void sendChatCompletion(const QString& systemPrompt, const QString& userContent,
-                            const CustomProvider& provider, const QString& apiKey,
-                            ChatCompletion completion);
     // The first choice's content, trimmed; absent with a reason when the body is not
     // a chat-completion answer or has no choice.
     static std::optional<QString> parseChatResponse(const QByteArray& body, QString& error);
@@ -75,14 +74,39 @@ public:
     // Ends the running job, which reports one failure saying it was cancelled.
     void cancel();
 
+    // A subtitle job whose batch failed is kept with the batches translated before it.
+    bool hasKeptJob() const;
+    // Continues the kept job from the batch that failed; false when there is none.
+    bool resume(TranslationEventHandler onEvent);
+    void discardKeptJob();
+
 private:
     struct SrtJob;
+    // One exchange with "/chat/completions" for the job started at generation;
+    // completion is called exactly once, before this returns when nothing could be sent.
+    // A 429 is waited out and the request sent again, onWait told the seconds left
+    // once a second. Never called under m_cancelMutex.
+    void sendChatCompletion(const QString& systemPrompt, const QString& userContent,
+                            const CustomProvider& provider, const QString& apiKey,
+                            quint64 generation, ChatCompletion completion,
+                            std::function<void(int secondsLeft)> onWait);
     void runBatch(const std::shared_ptr<SrtJob>& job, qsizetype index);
     void sendBatch(const std::shared_ptr<SrtJob>& job, qsizetype index, bool corrective);
+    void failBatch(const std::shared_ptr<SrtJob>& job, const TranslationError& error);
+    // Sends attempt number attempt of a request unless its job was cancelled.
+    void post(const HttpRequest& request, const QString& providerName, quint64 generation,
+              int attempt, std::chrono::milliseconds waited, ChatCompletion completion,
+              std::function<void(int)> onWait);
+    void handleAnswer(const HttpAnswer& answer, const HttpRequest& request,
+                      const QString& providerName, quint64 generation, int attempt,
+                      std::chrono::milliseconds waited, const ChatCompletion& completion,
+                      const std::function<void(int)>& onWait);
 
-    std::chrono::milliseconds m_timeout;
-    std::mutex m_cancelMutex; // a batch is never started past a cancel
+    std::optional<std::chrono::milliseconds> m_timeout;
+    mutable std::mutex m_cancelMutex; // a batch is never started past a cancel
     quint64 m_generation = 0;
+    std::shared_ptr<SrtJob> m_kept; // guarded by m_cancelMutex
+    RateLimit::Wait m_rateWait;
     HttpClient m_http; // last: its transfers end before anything else goes
 };
 

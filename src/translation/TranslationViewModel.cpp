@@ -4,6 +4,7 @@
 #include "core/QueuedEventHandler.h"
 #include "core/TextTrimming.h"
 #include "providers/KeyStore.h"
+#include "providers/ProviderHttp.h"
 #include "providers/ProviderStore.h"
 
 #include <QFile>
@@ -50,15 +51,30 @@ void TranslationViewModel::assign(T& field, const T& value,
 }
 
 void TranslationViewModel::setInputText(const QString& text) {
+    if (text != m_inputText)
+        discardKeptJob();
     assign(m_inputText, text, &TranslationViewModel::inputTextChanged);
 }
 
 void TranslationViewModel::setTargetLanguage(const QString& language) {
+    if (language != m_targetLanguage)
+        discardKeptJob();
     assign(m_targetLanguage, language, &TranslationViewModel::targetLanguageChanged);
 }
 
 void TranslationViewModel::setSelectedProvider(const std::optional<CustomProvider>& provider) {
+    if (provider != m_selectedProvider)
+        discardKeptJob();
     assign(m_selectedProvider, provider, &TranslationViewModel::selectedProviderChanged);
+}
+
+void TranslationViewModel::setCanRetry(bool value) {
+    assign(m_canRetry, value, &TranslationViewModel::canRetryChanged);
+}
+
+void TranslationViewModel::discardKeptJob() {
+    m_service->discardKeptJob();
+    setCanRetry(false);
 }
 
 void TranslationViewModel::setErrorMessage(const std::optional<QString>& message) {
@@ -142,6 +158,7 @@ void TranslationViewModel::loadFile(const QUrl& url) {
 }
 
 void TranslationViewModel::resetOutput() {
+    discardKeptJob();
     setOutputText({});
     setProgress(0.0);
     setStatusMessage({});
@@ -171,7 +188,8 @@ void TranslationViewModel::startTranslation() {
     const CustomProvider provider = *m_selectedProvider;
     const std::optional<QString> key =
         m_providerStore ? m_keyStore.loadKey(provider.idText()) : std::nullopt;
-    if (!key || key->isEmpty()) {
+    if ((!m_providerStore || !key || key->isEmpty()) &&
+        !ProviderHttp::isLocalServer(provider.baseURL)) {
         setErrorMessage(QStringLiteral("No API key found for ") + provider.name + QLatin1Char('.'));
         return;
     }
@@ -186,11 +204,29 @@ void TranslationViewModel::startTranslation() {
     TranslationEventHandler onEvent = [apply, job = ++m_job](const TranslationEvent& event) {
         apply(JobEvent{job, event});
     };
+    const QString apiKey = key.value_or(QString());
     if (m_detectedFormat == InputFormat::srt)
-        m_service->translateSRT(m_inputText, m_targetLanguage, provider, *key, std::move(onEvent));
+        m_service->translateSRT(m_inputText, m_targetLanguage, provider, apiKey,
+                                std::move(onEvent));
     else
-        m_service->translatePlainText(m_inputText, m_targetLanguage, provider, *key,
+        m_service->translatePlainText(m_inputText, m_targetLanguage, provider, apiKey,
                                       std::move(onEvent));
+}
+
+void TranslationViewModel::retryTranslation() {
+    if (!m_canRetry || m_isTranslating)
+        return;
+    setCanRetry(false);
+    const auto apply = queuedEventHandler(this, &TranslationViewModel::handleJobEvent);
+    TranslationEventHandler onEvent = [apply, job = ++m_job](const TranslationEvent& event) {
+        apply(JobEvent{job, event});
+    };
+    setErrorMessage(std::nullopt);
+    setIsTranslating(true);
+    if (!m_service->resume(std::move(onEvent))) { // gone meanwhile: start afresh
+        setIsTranslating(false);
+        startTranslation();
+    }
 }
 
 void TranslationViewModel::cancelTranslation() {
@@ -223,6 +259,7 @@ void TranslationViewModel::handleEvent(const TranslationEvent& event) {
         setStatusMessage(QStringLiteral("Translation failed"));
         setIsTranslating(false);
         setProgress(0.0);
+        setCanRetry(m_service->hasKeptJob());
     }
 }
 

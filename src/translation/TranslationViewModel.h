@@ -41,6 +41,7 @@ class TranslationViewModel final : public QObject {
                    showSuccessBannerChanged)
     Q_PROPERTY(std::optional<QString> noticeMessage READ noticeMessage WRITE setNoticeMessage NOTIFY
                    noticeMessageChanged)
+    Q_PROPERTY(bool canRetry READ canRetry NOTIFY canRetryChanged)
 
 public:
     using InputFormat = TranslationService::InputFormat;
@@ -68,6 +69,8 @@ public:
     bool showSuccessBanner() const { return m_showSuccessBanner; }
     // A neutral word about the last job, such as that it was cancelled.
     std::optional<QString> noticeMessage() const { return m_noticeMessage; }
+    // The last subtitle job failed in a batch and was kept: Retry goes on from there.
+    bool canRetry() const { return m_canRetry; }
     // The selected provider's model transcribes speech ("whisper", "transcribe") and
     // is unlikely to answer chat completions.
     bool selectedProviderTranscribesSpeech() const;
@@ -92,6 +95,8 @@ public:
     // Stops the running job at once; what was translated so far is discarded, since a
     // half-translated subtitle file saved by mistake is worse than none.
     void cancelTranslation();
+    // Continues the failed subtitle job from the batch that failed.
+    void retryTranslation();
     void saveTranslation();
 
 Q_SIGNALS:
@@ -107,6 +112,7 @@ Q_SIGNALS:
     void errorMessageChanged();
     void showSuccessBannerChanged();
     void noticeMessageChanged();
+    void canRetryChanged();
 
 private:
     template <typename T>
@@ -126,6 +132,10 @@ private:
     void setIsTranslating(bool value);
     void setProgress(double value);
     void setStatusMessage(const QString& message);
+    void setCanRetry(bool value);
+    // The input, the provider, the language or the result changed: the kept job is of no
+    // use any more.
+    void discardKeptJob();
 
     KeyStore& m_keyStore;
     FileDialogs& m_dialogs;
@@ -146,6 +156,7 @@ private:
     std::optional<QString> m_errorMessage;
     bool m_showSuccessBanner = false;
     std::optional<QString> m_noticeMessage;
+    bool m_canRetry = false;
     quint64 m_job = 0;
 };
 

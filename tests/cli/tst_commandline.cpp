@@ -97,12 +97,6 @@ private Q_SLOTS:
         QTest::newRow("missing folder")
             << QStringList{u"transcribe"_qs, m_clip, u"-o"_qs, path(u"nowhere/"_qs)} << 2
             << u"No such folder: "_qs + path(u"nowhere/"_qs);
-        QTest::newRow("missing folder of a file")
-            << QStringList{u"translate"_qs,  m_clip,
-                           u"--provider"_qs, u"Loop"_qs,
-                           u"--to"_qs,       u"German"_qs,
-                           u"-o"_qs,         path(u"nowhere/x.txt"_qs)}
-            << 2 << u"No such folder: "_qs + path(u"nowhere"_qs);
     }
     void usage() {
         QFETCH(QStringList, arguments);

@@ -1,5 +1,6 @@
 #include "core/TranscriptRendering.h"
 #include "providers/ProviderHttp.h"
+#include "providers/RateLimit.h"
 #include "support/AudioFixtures.h"
 #include "support/EventLog.h"
 #include "support/LoopbackHttpServer.h"
@@ -122,6 +123,67 @@ private Q_SLOTS:
                 {{u"Hello"_qs, 0.0, 1.25},
                  {u"world 2 00:00:09,000 --> 00:00:10,000 forged"_qs, 1.25, 2.5}})};
         QCOMPARE(job.events, expectedEvents);
+    }
+
+    // Which servers may go without a key, how long a 429 is waited out, and the time-out
+    // preference.
+    void providerRules() {
+        for (const QString& local :
+             {u"http://127.0.0.1:8080/v1"_qs, u"http://localhost:9000"_qs, u"http://[::1]/v1"_qs,
+              u"http://10.1.2.3/v1"_qs, u"http://172.31.0.9"_qs, u"http://192.168.1.20:8000"_qs,
+              u"http://[fd12::1]:8000"_qs, u"http://whisper.local/v1"_qs})
+            QVERIFY2(ProviderHttp::isLocalServer(local), qPrintable(local));
+        for (const QString& remote : {u"https://api.groq.com/openai/v1"_qs, u"http://172.32.0.1"_qs,
+                                      u"http://11.0.0.1"_qs, u""_qs})
+            QVERIFY2(!ProviderHttp::isLocalServer(remote), qPrintable(remote));
+
+        using std::chrono::milliseconds;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const auto refused = [](const QByteArray& retryAfter, int status = 429) {
+            HttpAnswer answer;
+            answer.status = status;
+            if (!retryAfter.isEmpty())
+                answer.headers.append({"retry-after", retryAfter});
+            return answer;
+        };
+        const struct {
+            HttpAnswer answer;
+            int attempt;
+            milliseconds waited;
+            std::optional<milliseconds> wait;
+        } rows[] = {
+            {refused("2"), 1, {}, milliseconds(2000)},
+            {refused(now.addSecs(38).toString(Qt::RFC2822Date).toLatin1()),
+             1,
+             {},
+             milliseconds(38000)},
+            {refused({}), 1, {}, milliseconds(2000)},
+            {refused({}), 3, {}, milliseconds(8000)},
+            {refused("700"), 1, {}, std::nullopt},                  // longer than anyone waits
+            {refused("5"), 4, milliseconds(598'000), std::nullopt}, // waited enough
+            {refused("2", 503), 1, {}, std::nullopt},               // only 429 is sent again
+        };
+        for (const auto& row : rows) {
+            const auto wait = RateLimit::nextWait(row.answer, row.attempt, row.waited, now);
+            QVERIFY(wait.has_value() == row.wait.has_value());
+            if (wait) // an HTTP date has whole seconds
+                QVERIFY2(std::abs((*wait - *row.wait).count()) < 1000,
+                         qPrintable(QString::number(wait->count())));
+        }
+
+        // Preferences that are no number, or leave no room, count as unset.
+        QSettings settings;
+        for (const auto& [value, seconds, bytes] :
+             {std::tuple{u"lots"_qs, 120, ExternalTranscriptionService::defaultUploadLimit},
+              {u"5"_qs, 120, ExternalTranscriptionService::defaultUploadLimit},
+              {u"3000000"_qs, 3'000'000, qint64(3'000'000)}}) {
+            settings.setValue(ProviderHttp::timeoutKey(), value);
+            settings.setValue(ExternalTranscriptionService::uploadLimitKey(), value);
+            QCOMPARE(ProviderHttp::timeoutSetting(std::chrono::seconds(120)),
+                     std::chrono::seconds(seconds));
+            QCOMPARE(ExternalTranscriptionService::uploadLimitSetting(), bytes);
+        }
+        settings.clear();
     }
 
     void endpointRule() {
@@ -284,20 +346,9 @@ private Q_SLOTS:
         QVERIFY(fractions.last() <= 0.8);
     }
 
-    // A limit without room for audio is ignored when it is a preference and refused when
-    // one piece of audio cannot fit, instead of cutting forever; a cancel stops cutting.
+    // A limit too small for one piece of audio is refused instead of cutting forever; a
+    // cancel stops cutting.
     void preparationLimitsAndCancel() {
-        QSettings settings;
-        const QString key = ExternalTranscriptionService::uploadLimitKey();
-        for (const auto& [value, limit] :
-             {std::pair{u"1000"_qs, ExternalTranscriptionService::defaultUploadLimit},
-              {u"lots"_qs, ExternalTranscriptionService::defaultUploadLimit},
-              {u"3000000"_qs, qint64(3'000'000)}}) {
-            settings.setValue(key, value);
-            QCOMPARE(ExternalTranscriptionService::uploadLimitSetting(), limit);
-        }
-        settings.remove(key);
-
         QTemporaryDir dir;
         Server server;
         const QString tone = writeFile(dir.filePath(u"tone.mp3"_qs), audioBytes);
@@ -325,6 +376,60 @@ private Q_SLOTS:
         QVERIFY(server.requests().isEmpty());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
                  (QStringList{u"big.wav"_qs, u"tone.mp3"_qs}));
+    }
+
+    // A 429 is waited out, counting down, and the same request sent again; a wait longer
+    // than anyone waits fails with the provider's message; a cancel ends the wait.
+    void rateLimitsWaitedOut_data() {
+        QTest::addColumn<QByteArray>("retryAfter");
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<QString>("outcome"); // a failure, or empty for success
+        QTest::newRow("Retry-After: 2") << QByteArray("2") << false << QString();
+        QTest::newRow("too long") << QByteArray("700") << false
+                                  << u"API error (HTTP 429): slow down"_qs;
+        QTest::newRow("cancelled while waiting") << QByteArray("30") << true << u"*"_qs;
+    }
+    void rateLimitsWaitedOut() {
+        QFETCH(QByteArray, retryAfter);
+        QFETCH(bool, cancel);
+        QFETCH(QString, outcome);
+        Server server;
+        server.enqueue(Server::Response(429, "slow down").withHeader("Retry-After", retryAfter));
+        server.enqueue({200, R"({"text":"hello"})"});
+        const QString file = writeFile(m_dir.filePath(u"limited.mp3"_qs), audioBytes);
+        ExternalTranscriptionService service;
+        Job job;
+        service.transcribe(file, providerAt(server.baseUrl()), u"k"_qs,
+                           TranscriptionLanguage::autoDetect, job.queuedHandler());
+        const auto statusShown = [&](const QString& text) {
+            const auto steps = job.progress();
+            return std::any_of(steps.cbegin(), steps.cend(),
+                               [&](const auto& step) { return step.second == text; });
+        };
+        if (cancel) {
+            QVERIFY(QTest::qWaitFor(
+                [&] { return statusShown(u"Rate limited by Groq; retrying in 30 s..."_qs); },
+                10'000));
+            QElapsedTimer timer;
+            timer.start();
+            service.cancel();
+            QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 5'000));
+            QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+            QTest::qWait(200);
+            QCOMPARE(server.requests().size(), 1);
+            return;
+        }
+        QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 20'000));
+        if (!outcome.isEmpty()) {
+            QCOMPARE(job.failure(), outcome);
+            QCOMPARE(server.requests().size(), 1);
+            return;
+        }
+        QVERIFY2(job.success(), qPrintable(job.failure()));
+        QCOMPARE(server.requests().size(), 2);
+        QCOMPARE(server.requests()[1].body, server.requests()[0].body);
+        QVERIFY(statusShown(u"Rate limited by Groq; retrying in 2 s..."_qs));
+        QVERIFY(statusShown(u"Rate limited by Groq; retrying in 1 s..."_qs));
     }
 
     // Over a slow uplink, once the rate shows, each upload step tells the time left.
@@ -412,7 +517,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("failing"); // the request answered 500
         QTest::newRow("parts") << 0 << 0;
         QTest::newRow("first part refused as too large") << 1 << 0;
-        QTest::newRow("second part fails") << 0 << 2;
+        QTest::newRow("third part fails, then Retry") << 0 << 3;
     }
     void longRecordingInParts() {
         QFETCH(int, refused);
@@ -437,16 +542,28 @@ private Q_SLOTS:
         ExternalTranscriptionService service(ExternalTranscriptionService::defaultTimeout,
                                              1'500'000, dir.path());
         const Job job = run(service, path, providerAt(server.baseUrl()));
+        Job resumed;
         if (failing) {
-            QVERIFY2(job.failure().startsWith(u"Part 2 of "_qs), qPrintable(job.failure()));
+            // The parts are kept; Retry goes on from the failed one, and the result is
+            // an unbroken job's.
+            QVERIFY2(job.failure().startsWith(u"Part 3 of "_qs), qPrintable(job.failure()));
             QVERIFY(job.failure().endsWith(u": API error (HTTP 500): down"_qs));
-            QCOMPARE(server.requests().size(), 2);
-            QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"talk.mp3"_qs});
-            return;
+            QCOMPARE(server.requests().size(), 3);
+            QVERIFY(QDir(dir.path()).entryList(QDir::Files).size() > 1);
+            QVERIFY(service.hasKeptJob());
+            QVERIFY(service.resume(resumed.queuedHandler()));
+            QVERIFY(QTest::qWaitFor([&] { return resumed.finished(); }, 20'000));
         }
-        QVERIFY2(job.success(), qPrintable(job.failure()));
-        const QList<TranscriptSegment> segments = job.success()->segments;
-        QCOMPARE(server.requests().size(), segments.size() + (refuseFirst ? 1 : 0));
+        const Job& done = failing ? resumed : job;
+        QVERIFY2(done.success(), qPrintable(done.failure()));
+        const QList<TranscriptSegment> segments = done.success()->segments;
+        if (failing) { // part 3 again, with the text of parts 1 and 2 as its prompt
+            QCOMPARE(resumed.progress().first().second, u"Uploading part 3 of "_qs +
+                                                            QString::number(segments.size()) +
+                                                            u" via Groq..."_qs);
+            QVERIFY(server.requests()[3].body.contains("name=\"prompt\"\r\n\r\npart1 part2\r\n"));
+        }
+        QCOMPARE(server.requests().size(), segments.size() + (refuseFirst || failing ? 1 : 0));
         QVERIFY(segments.size() >= 4);
         QCOMPARE(segments.first().startTime, 0.5);
         for (qsizetype i = 1; i < segments.size(); ++i) {

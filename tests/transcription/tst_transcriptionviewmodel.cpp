@@ -167,6 +167,12 @@ private Q_SLOTS:
             QCOMPARE(vm.statusMessage(), u"Transcription failed"_qs);
         }
         QVERIFY(f.external->jobs.isEmpty());
+        // A server on the user's own machine or network may go without one.
+        f.store().addProvider(u"Local"_qs, u"http://192.168.1.9:8000/v1"_qs, u"m"_qs, QString());
+        vm.setSelectedEngine(TranscriptionEngine::custom(f.store().providers().last()));
+        vm.startTranscription();
+        QVERIFY(vm.isTranscribing());
+        QCOMPARE(f.external->jobs.first().apiKey, QString());
     }
 
     void deletingTheSelectedProviderResetsTheEngine() {

@@ -131,6 +131,40 @@ private Q_SLOTS:
         QCOMPARE(text(job), srtOf(31).trimmed().toUpper());
     }
 
+    // A 429 on a batch (here with an HTTP date) is waited out; batch 2 of 3 failing is
+    // kept, and Retry sends batches 2 and 3 only, giving what an unbroken job gives.
+    void batchesSurviveFailures() {
+        Server server;
+        const auto echo = echoingChat([](const QString& s) { return s.toUpper(); });
+        server.setResponder([&](const Server::Request& request) {
+            const qsizetype n = server.requests().size();
+            if (n == 1)
+                return Server::Response(429, "busy")
+                    .withHeader("Retry-After", QDateTime::currentDateTimeUtc()
+                                                   .addSecs(2)
+                                                   .toString(Qt::RFC2822Date)
+                                                   .toLatin1());
+            return n == 3 ? Server::Response(502, "bad gateway") : echo(request);
+        });
+        TranslationService service;
+        Job job;
+        service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
+                             job.queuedHandler());
+        QVERIFY(waitFor(job));
+        QCOMPARE(job.failure(), u"API error (HTTP 502): bad gateway"_qs);
+        QVERIFY(job.progress().contains(
+            std::pair{0.05, u"Rate limited by Groq; retrying in 1 s..."_qs}));
+        QVERIFY(service.hasKeptJob());
+        Job resumed;
+        QVERIFY(service.resume(resumed.queuedHandler()));
+        QVERIFY(waitFor(resumed));
+        QCOMPARE(text(resumed), srtOf(31).trimmed().toUpper());
+        const QStringList blocks = TranslationService::splitSRTBlocks(srtOf(31));
+        QCOMPARE(server.requests().size(), 5);
+        QCOMPARE(chatUserMessage(server.requests()[3]), blocks.mid(15, 15).join(u"\n\n"_qs));
+        QVERIFY(!service.hasKeptJob());
+    }
+
     // Each batch reply is checked against the batch sent: the output keeps the original
     // numbers and times with the reply's text, or, after one corrective request, the
     // job fails clearly.

@@ -76,14 +76,17 @@ private Q_SLOTS:
         vm.startTranslation();
         QCOMPARE(vm.errorMessage(), u"Please select a provider for translation."_qs);
 
-        // Keys are read afresh at every start; a missing or empty one stops it.
-        vm.setSelectedProvider(f.provider);
-        KeychainHelper::shared().saveKey(QString(), f.provider.idText());
+        // Keys are read afresh at every start; a missing or empty one stops a job for a
+        // server elsewhere.
+        f.store().addProvider(u"Remote"_qs, u"https://api.example.com/v1"_qs, u"m"_qs, u"k"_qs);
+        const CustomProvider remote = f.store().providers().last();
+        vm.setSelectedProvider(remote);
+        KeychainHelper::shared().saveKey(QString(), remote.idText());
         vm.startTranslation();
-        QCOMPARE(vm.errorMessage(), u"No API key found for Loopback."_qs);
-        KeychainHelper::shared().deleteKey(f.provider.idText());
+        QCOMPARE(vm.errorMessage(), u"No API key found for Remote."_qs);
+        KeychainHelper::shared().deleteKey(remote.idText());
         vm.startTranslation();
-        QCOMPARE(vm.errorMessage(), u"No API key found for Loopback."_qs);
+        QCOMPARE(vm.errorMessage(), u"No API key found for Remote."_qs);
         QCOMPARE(statusChanges.count(), 0);
         QVERIFY(f.server.requests().isEmpty());
     }
@@ -144,6 +147,47 @@ private Q_SLOTS:
         QVERIFY(f.dialogs.saveDialogs.isEmpty());
     }
 
+    // A server on this computer needs no key; a failed batch offers
+    // Retry, which goes on from it, until something the job used changes.
+    void keylessServersAndRetry() {
+        Fixture f;
+        TranslationViewModel& vm = f.translation;
+        f.store().addProvider(u"Local"_qs, f.server.baseUrl(), u"m"_qs, QString());
+        vm.setSelectedProvider(f.store().providers().last());
+        f.server.enqueue({200, chatAnswer(u"Hallo"_qs)});
+        vm.setInputText(u"Hello"_qs);
+        vm.startTranslation();
+        QTRY_COMPARE(vm.outputText(), u"Hallo"_qs);
+        QVERIFY(f.server.requests().last().header("Authorization").isEmpty());
+
+        vm.setSelectedProvider(f.provider);
+        const qsizetype before = f.server.requests().size();
+        const auto echo = echoingChat();
+        f.server.setResponder([&](const LoopbackHttpServer::Request& request) {
+            return f.server.requests().size() == before + 2
+                       ? LoopbackHttpServer::Response(503, "overloaded")
+                       : echo(request);
+        });
+        QString srt;
+        for (int i = 1; i <= 20; ++i)
+            srt += QString::number(i) + u"\n00:00:01,000 --> 00:00:02,000\nLine\n\n"_qs;
+        vm.loadFile(f.makeFile(u"long.srt"_qs, srt.toUtf8()));
+        vm.startTranslation();
+        QTRY_VERIFY(vm.canRetry());
+        QCOMPARE(vm.errorMessage(), u"API error (HTTP 503): overloaded"_qs);
+        vm.retryTranslation();
+        QVERIFY(vm.isTranslating() && !vm.errorMessage() && !vm.canRetry());
+        QTRY_VERIFY(!vm.isTranslating());
+        QCOMPARE(vm.outputText(), srt.trimmed());
+        QCOMPARE(f.server.requests().size(), before + 3);
+
+        f.server.setResponder([](const auto&) { return LoopbackHttpServer::Response(500, "x"); });
+        vm.startTranslation();
+        QTRY_VERIFY(vm.canRetry());
+        vm.setTargetLanguage(u"French"_qs);
+        QVERIFY(!vm.canRetry());
+    }
+
     void plainTextAndOutcomes() {
         Fixture f;
         TranslationViewModel& vm = f.translation;
@@ -171,7 +215,7 @@ private Q_SLOTS:
         f.server.enqueue({200, chatAnswer(u"Halo"_qs)});
         vm.startTranslation();
         QTRY_VERIFY(vm.showSuccessBanner());
-        KeychainHelper::shared().deleteKey(f.provider.idText());
+        vm.setSelectedProvider(std::nullopt);
         vm.startTranslation();
         QVERIFY(vm.errorMessage().has_value() && !vm.showSuccessBanner());
     }
