@@ -13,6 +13,7 @@
 #include "transcription/TranscriptionViewModel.h"
 #include "translation/TranslationViewModel.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -145,6 +146,29 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     acceptFileDrops(m_input->viewport(), extensions, load);
     layout->addWidget(m_input);
 
+    auto* instructionsRow = new QHBoxLayout;
+    m_instructions = new QPlainTextEdit(this);
+    instructionsRow->addWidget(
+        secondaryLabel(QStringLiteral("Instructions:"), this, m_instructions), 0, Qt::AlignTop);
+    m_instructions->setPlaceholderText(QStringLiteral("Names, terms, tone — optional"));
+    m_instructions->setAccessibleName(QStringLiteral("Instructions"));
+    m_instructions->setTabChangesFocus(true);
+    // One line until more is written, then up to four.
+    const auto fitInstructions = [edit = m_instructions] {
+        const int written = int(edit->document()->size().height());
+        const int lines = std::clamp(written, 1, 4);
+        edit->setVerticalScrollBarPolicy(written > lines ? Qt::ScrollBarAsNeeded
+                                                         : Qt::ScrollBarAlwaysOff);
+        edit->setFixedHeight(edit->fontMetrics().lineSpacing() * lines +
+                             int(2 * edit->document()->documentMargin()) + 2 * edit->frameWidth() +
+                             2);
+    };
+    connect(m_instructions->document()->documentLayout(),
+            &QAbstractTextDocumentLayout::documentSizeChanged, this, fitInstructions);
+    fitInstructions();
+    instructionsRow->addWidget(m_instructions, 1);
+    layout->addLayout(instructionsRow);
+
     auto* translateRow = new QHBoxLayout;
     m_translate = new QPushButton(this);
     m_translate->setMinimumHeight(m_translate->sizeHint().height() + 12);
@@ -196,6 +220,8 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
         m_shownInput = m_input->toPlainText();
         m_vm->setInputText(m_shownInput);
     });
+    connect(m_instructions, &QPlainTextEdit::textChanged, this,
+            [this] { m_vm->setInstructions(m_instructions->toPlainText()); });
     connect(m_open, &QPushButton::clicked, this, [&vm] { vm.openFilePanel(); });
     connect(m_clear, &QPushButton::clicked, this, [&vm] { vm.clearInput(); });
     connect(m_translate, &QPushButton::clicked, this, [&vm] { vm.startTranslation(); });
@@ -229,9 +255,9 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
         buildProviders();
     });
     // Tab follows what the eye reads, top to bottom.
-    const QList<QWidget*> order{m_providers, m_languages, m_clear,     m_open,   m_input,
-                                m_translate, m_cancel,    m_error,     m_banner, m_notice,
-                                save,        copy,        m_outputText};
+    const QList<QWidget*> order{m_providers,    m_languages, m_clear,  m_open,      m_input,
+                                m_instructions, m_translate, m_cancel, m_error,     m_banner,
+                                m_notice,       save,        copy,     m_outputText};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     buildProviders();

@@ -32,7 +32,8 @@ QString CommandLine::helpText() {
         "Usage: vocalith [FILE...]\n"
         "  or:  vocalith transcribe FILE... [--engine ENGINE] [--language CODE] [--format FORMAT] "
         "[--output PATH]\n"
-        "  or:  vocalith translate FILE... --provider NAME --to LANGUAGE [--output PATH]\n"
+        "  or:  vocalith translate FILE... --provider NAME --to LANGUAGE [--context TEXT] "
+        "[--output PATH]\n"
         "  or:  vocalith providers\n"
         "Transcribe speech in audio and video files, and translate text and subtitles.\n"
         "\n"
@@ -51,6 +52,8 @@ QString CommandLine::helpText() {
         "  --format FORMAT      transcript format: txt (default), srt or vtt\n"
         "  --provider NAME      the provider that translates\n"
         "  --to LANGUAGE        target language, such as French or \"Chinese (Simplified)\"\n"
+        "  --context TEXT       instructions for the translation: names, terms, tone\n"
+        "  --context-file FILE  the same instructions, read from a UTF-8 file\n"
         "  -o, --output PATH    the file to write, a directory for every output, or - for\n"
         "                       standard output (one input only)\n"
         "  -q, --quiet          print nothing but errors\n"
@@ -86,10 +89,14 @@ CommandLine::parse(const QStringList& arguments) {
                                     QStringLiteral("path"));
     const QCommandLineOption provider(QStringLiteral("provider"), {}, QStringLiteral("name"));
     const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("language"));
+    const QCommandLineOption context(QStringLiteral("context"), {}, QStringLiteral("text"));
+    const QCommandLineOption contextFile(QStringLiteral("context-file"), {},
+                                         QStringLiteral("file"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, {});
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
     const QCommandLineOption version(QStringLiteral("version"), {});
-    parser.addOptions({engine, language, format, output, provider, to, quiet, help, version});
+    parser.addOptions({engine, language, format, output, provider, to, context, contextFile, quiet,
+                       help, version});
     if (!parser.parse(arguments))
         return UsageError{parser.errorText()};
 
@@ -111,7 +118,8 @@ CommandLine::parse(const QStringList& arguments) {
 
     // Options of one command given to another are mistakes, not to be ignored.
     const auto onlyFor = [&](const QStringList& allowed) -> std::optional<QString> {
-        for (const QCommandLineOption& option : {engine, language, format, provider, to, output}) {
+        for (const QCommandLineOption& option :
+             {engine, language, format, provider, to, output, context, contextFile}) {
             if (parser.isSet(option) && !allowed.contains(option.names().constLast()))
                 return QStringLiteral("--") + option.names().constLast() +
                        QStringLiteral(" does not apply to ") + name + QLatin1Char('.');
@@ -136,9 +144,15 @@ CommandLine::parse(const QStringList& arguments) {
     } else if (name == QLatin1String("translate")) {
         line.command = Command::translate;
         misplaced =
-            onlyFor({QStringLiteral("provider"), QStringLiteral("to"), QStringLiteral("output")});
+            onlyFor({QStringLiteral("provider"), QStringLiteral("to"), QStringLiteral("output"),
+                     QStringLiteral("context"), QStringLiteral("context-file")});
         line.provider = parser.value(provider);
         line.targetLanguage = parser.value(to);
+        line.context = parser.value(context);
+        if (parser.isSet(contextFile))
+            line.contextFile = parser.value(contextFile);
+        if (!misplaced && parser.isSet(context) && parser.isSet(contextFile))
+            misplaced = QStringLiteral("Give --context or --context-file, not both.");
         if (!misplaced && (line.provider.isEmpty() || line.targetLanguage.isEmpty()))
             misplaced = QStringLiteral("translate needs --provider and --to.");
     } else {

@@ -20,6 +20,8 @@ struct CommandLine {
     std::optional<QString> output; // a file, a directory, or "-" for standard output
     QString provider;
     QString targetLanguage;
+    QString context;                    // instructions for the translation model
+    std::optional<QString> contextFile; // or a file that holds them
     bool quiet = false;
 
     struct UsageError {

@@ -277,8 +277,21 @@ int CommandRunner::translate(const CommandLine& line) {
         return usage;
     }
 
+    QString instructions = line.context;
+    if (line.contextFile) {
+        QFile file(*line.contextFile);
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        if (file.error() != QFileDevice::NoError || !QUtf8StringView(bytes).isValidUtf8()) {
+            printError(QStringLiteral("Cannot read the context file ") + *line.contextFile +
+                       QLatin1Char('.'));
+            return usage;
+        }
+        instructions = QString::fromUtf8(bytes);
+    }
+
     TranslationViewModel vm(m_keys, m_dialogs);
     vm.setProviderStore(&store);
+    vm.setInstructions(instructions);
     vm.setSelectedProvider(provider);
     vm.setTargetLanguage(*target);
     const auto showProgress = [&] {

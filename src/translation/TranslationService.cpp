@@ -144,6 +144,28 @@ QString TranslationService::srtSystemPrompt(const QString& languageName) {
                           "Return only the translated SRT blocks.");
 }
 
+QString TranslationService::withInstructions(const QString& systemPrompt,
+                                             const QString& instructions) {
+    const QString text = trimmedWhiteSpaceAndLineBreaks(instructions);
+    if (text.isEmpty())
+        return systemPrompt;
+    return systemPrompt +
+           QStringLiteral("\n\nFollow these instructions from the user about names, terms and "
+                          "tone:\n") +
+           text;
+}
+
+QString TranslationService::withPreviousBlocks(const QString& systemPrompt,
+                                               const QStringList& blocks) {
+    if (blocks.isEmpty())
+        return systemPrompt;
+    return systemPrompt +
+           QStringLiteral("\n\nFor consistent names and terms, here are the last subtitle blocks "
+                          "of the previous batch as already translated. They are context only: "
+                          "do not translate, repeat or include them in your reply.\n\n") +
+           blocks.join(blockSeparator);
+}
+
 QString TranslationService::plainTextSystemPrompt(const QString& languageName) {
     return QStringLiteral("You are a professional translator. Translate the text below into ") +
            languageName +
@@ -323,7 +345,8 @@ QString TranslationService::correctionNote(const QStringList& sent) {
 
 void TranslationService::translateSRT(const QString& text, const QString& targetLanguage,
                                       const CustomProvider& provider, const QString& apiKey,
-                                      TranslationEventHandler onEvent) {
+                                      TranslationEventHandler onEvent,
+                                      const QString& instructions) {
     discardKeptJob(); // a new job replaces the one kept
     const QStringList blocks = splitSRTBlocks(text);
     if (blocks.isEmpty())
@@ -332,7 +355,7 @@ void TranslationService::translateSRT(const QString& text, const QString& target
     auto job = std::make_shared<SrtJob>();
     job->batches = makeBatches(blocks);
     job->blockCount = blocks.size();
-    job->systemPrompt = srtSystemPrompt(targetLanguage);
+    job->systemPrompt = withInstructions(srtSystemPrompt(targetLanguage), instructions);
     job->provider = provider;
     job->apiKey = apiKey;
     job->onEvent = std::move(onEvent);
@@ -375,8 +398,14 @@ void TranslationService::sendBatch(const std::shared_ptr<SrtJob>& job, qsizetype
     QString message = batch.join(blockSeparator);
     if (corrective)
         message += blockSeparator + correctionNote(batch);
+    QString systemPrompt = job->systemPrompt;
+    if (index > 0) {
+        const QStringList previous = splitSRTBlocks(job->translated[index - 1]);
+        systemPrompt = withPreviousBlocks(systemPrompt,
+                                          previous.last(std::min(contextBlocks, previous.size())));
+    }
     sendChatCompletion(
-        job->systemPrompt, message, job->provider, job->apiKey, job->generation,
+        systemPrompt, message, job->provider, job->apiKey, job->generation,
         [this, job, index, corrective](const ChatResult& result) {
             if (const auto* error = std::get_if<TranslationError>(&result))
                 return failBatch(job, *error);
@@ -400,7 +429,8 @@ void TranslationService::sendBatch(const std::shared_ptr<SrtJob>& job, qsizetype
 
 void TranslationService::translatePlainText(const QString& text, const QString& targetLanguage,
                                             const CustomProvider& provider, const QString& apiKey,
-                                            TranslationEventHandler onEvent) {
+                                            TranslationEventHandler onEvent,
+                                            const QString& instructions) {
     discardKeptJob();
     onEvent(TranslationEvent::progress(0.05, QStringLiteral("Preparing request to ") +
                                                  provider.name + QStringLiteral("...")));
@@ -410,7 +440,8 @@ void TranslationService::translatePlainText(const QString& text, const QString& 
         generation = m_generation;
     }
     sendChatCompletion(
-        plainTextSystemPrompt(targetLanguage), text, provider, apiKey, generation,
+        withInstructions(plainTextSystemPrompt(targetLanguage), instructions), text, provider,
+        apiKey, generation,
         [onEvent](const ChatResult& result) {
             if (const auto* error = std::get_if<TranslationError>(&result))
                 return reportFailure(onEvent, *error);

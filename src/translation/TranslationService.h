@@ -46,6 +46,14 @@ public:
 
     static QString srtSystemPrompt(const QString& languageName);
     static QString plainTextSystemPrompt(const QString& languageName);
+    // The system message with the user's instructions (names, terms, tone) under a fixed
+    // lead-in; unchanged when there are none.
+    static QString withInstructions(const QString& systemPrompt, const QString& instructions);
+    // The system message of a batch after the first: the previous batch's last translated
+    // blocks follow, as context the reply must not repeat.
+    static QString withPreviousBlocks(const QString& systemPrompt, const QStringList& blocks);
+    // Blocks of the previous batch a later batch carries.
+    static constexpr qsizetype contextBlocks = 3;
 
     using ChatResult = std::variant<QString, TranslationError>;
     using ChatCompletion = std::function<void(const ChatResult&)>;
@@ -67,10 +75,10 @@ public:
 
     void translateSRT(const QString& text, const QString& targetLanguage,
                       const CustomProvider& provider, const QString& apiKey,
-                      TranslationEventHandler onEvent);
+                      TranslationEventHandler onEvent, const QString& instructions = {});
     void translatePlainText(const QString& text, const QString& targetLanguage,
                             const CustomProvider& provider, const QString& apiKey,
-                            TranslationEventHandler onEvent);
+                            TranslationEventHandler onEvent, const QString& instructions = {});
     // Ends the running job, which reports one failure saying it was cancelled.
     void cancel();
 

@@ -68,6 +68,12 @@ void TranslationViewModel::setSelectedProvider(const std::optional<CustomProvide
     assign(m_selectedProvider, provider, &TranslationViewModel::selectedProviderChanged);
 }
 
+void TranslationViewModel::setInstructions(const QString& instructions) {
+    if (instructions != m_instructions)
+        discardKeptJob(); // the batches still to send would be asked for otherwise
+    assign(m_instructions, instructions, &TranslationViewModel::instructionsChanged);
+}
+
 void TranslationViewModel::setCanRetry(bool value) {
     assign(m_canRetry, value, &TranslationViewModel::canRetryChanged);
 }
@@ -206,11 +212,11 @@ void TranslationViewModel::startTranslation() {
     };
     const QString apiKey = key.value_or(QString());
     if (m_detectedFormat == InputFormat::srt)
-        m_service->translateSRT(m_inputText, m_targetLanguage, provider, apiKey,
-                                std::move(onEvent));
+        m_service->translateSRT(m_inputText, m_targetLanguage, provider, apiKey, std::move(onEvent),
+                                m_instructions);
     else
         m_service->translatePlainText(m_inputText, m_targetLanguage, provider, apiKey,
-                                      std::move(onEvent));
+                                      std::move(onEvent), m_instructions);
 }
 
 void TranslationViewModel::retryTranslation() {

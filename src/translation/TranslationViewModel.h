@@ -42,6 +42,8 @@ class TranslationViewModel final : public QObject {
     Q_PROPERTY(std::optional<QString> noticeMessage READ noticeMessage WRITE setNoticeMessage NOTIFY
                    noticeMessageChanged)
     Q_PROPERTY(bool canRetry READ canRetry NOTIFY canRetryChanged)
+    Q_PROPERTY(
+        QString instructions READ instructions WRITE setInstructions NOTIFY instructionsChanged)
 
 public:
     using InputFormat = TranslationService::InputFormat;
@@ -71,6 +73,8 @@ public:
     std::optional<QString> noticeMessage() const { return m_noticeMessage; }
     // The last subtitle job failed in a batch and was kept: Retry goes on from there.
     bool canRetry() const { return m_canRetry; }
+    // Names, terms and tone for the model, sent with every request; never stored.
+    QString instructions() const { return m_instructions; }
     // The selected provider's model transcribes speech ("whisper", "transcribe") and
     // is unlikely to answer chat completions.
     bool selectedProviderTranscribesSpeech() const;
@@ -82,6 +86,7 @@ public:
     void setErrorMessage(const std::optional<QString>& message);
     void setShowSuccessBanner(bool show);
     void setNoticeMessage(const std::optional<QString>& message);
+    void setInstructions(const QString& instructions);
 
     // The process's providers, attached by the tab; needed to read an API key.
     ProviderStore* providerStore() const;
@@ -113,6 +118,7 @@ Q_SIGNALS:
     void showSuccessBannerChanged();
     void noticeMessageChanged();
     void canRetryChanged();
+    void instructionsChanged();
 
 private:
     template <typename T>
@@ -157,6 +163,7 @@ private:
     bool m_showSuccessBanner = false;
     std::optional<QString> m_noticeMessage;
     bool m_canRetry = false;
+    QString m_instructions;
     quint64 m_job = 0;
 };
 

@@ -144,13 +144,15 @@ private Q_SLOTS:
     void translateThroughTheProvider() {
         const QString input = writeFile(path(u"hello.txt"_qs), "Hello, world");
         m_server.enqueue({200, chatAnswer(u"Bonjour, le monde"_qs)});
-        const Run result =
-            run({u"translate"_qs, input, u"--provider"_qs, u"LOOP"_qs, u"--to"_qs, u"french"_qs});
+        const QString context = writeFile(path(u"context.txt"_qs), "Say \xc2\xabmonde\xc2\xbb.");
+        const Run result = run({u"translate"_qs, input, u"--provider"_qs, u"LOOP"_qs, u"--to"_qs,
+                                u"french"_qs, u"--context-file"_qs, context});
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(contents(u"hello_translated.txt"_qs), QByteArray("Bonjour, le monde"));
         QCOMPARE(m_server.requests().last().header("Authorization"),
                  QByteArray("Bearer sk-secret"));
         QVERIFY(m_server.requests().last().body.contains("French"));
+        QVERIFY(m_server.requests().last().body.contains("tone:\\nSay \xc2\xabmonde\xc2\xbb."));
     }
 
     // What a server says reaches the terminal without its control characters; a job

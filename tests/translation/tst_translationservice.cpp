@@ -105,7 +105,7 @@ private Q_SLOTS:
         TranslationService service;
         Job job;
         service.translateSRT(srtOf(31), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
-                             job.queuedHandler());
+                             job.queuedHandler(), u"  Keep \"Line\" as it is.\n"_qs);
         QVERIFY(waitFor(job));
 
         const QList<Server::Request> requests = server.requests().mid(before);
@@ -114,9 +114,23 @@ private Q_SLOTS:
         QCOMPARE(chatUserMessage(requests[0]), blocks.mid(0, 15).join(u"\n\n"_qs));
         QCOMPARE(chatUserMessage(requests[1]), blocks.mid(15, 15).join(u"\n\n"_qs));
         QCOMPARE(chatUserMessage(requests[2]), blocks.last());
-        const QJsonObject body = QJsonDocument::fromJson(requests[0].body).object();
-        QCOMPARE(body.value(u"messages"_qs).toArray()[0].toObject().value(u"content"_qs).toString(),
-                 TranslationService::srtSystemPrompt(u"German"_qs));
+        // The user's instructions go with every batch; each batch after the first carries
+        // the previous one's last three translated blocks.
+        const auto systemMessage = [&](qsizetype i) {
+            return QJsonDocument::fromJson(requests[i].body)["messages"][0]["content"].toString();
+        };
+        const QString system = TranslationService::srtSystemPrompt(u"German"_qs) +
+                               u"\n\nFollow these instructions from the user about names, "
+                               u"terms and tone:\nKeep \"Line\" as it is."_qs;
+        QCOMPARE(systemMessage(0), system);
+        const QStringList upper = TranslationService::splitSRTBlocks(srtOf(31).toUpper());
+        QCOMPARE(systemMessage(1),
+                 TranslationService::withPreviousBlocks(system, upper.mid(12, 3)));
+        QCOMPARE(systemMessage(2),
+                 TranslationService::withPreviousBlocks(system, upper.mid(27, 3)));
+        QVERIFY(systemMessage(2).endsWith(u"\n\n28\n00:00:01,000 --> 00:00:02,000\nLINE 28\n\n"
+                                          u"29\n00:00:01,000 --> 00:00:02,000\nLINE 29\n\n"
+                                          u"30\n00:00:01,000 --> 00:00:02,000\nLINE 30"_qs));
         QVERIFY(TranslationService::srtSystemPrompt(u"German"_qs)
                     .contains(
                         u"into German. Keep every index number and every timestamp line "
