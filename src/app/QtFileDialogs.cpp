@@ -1,7 +1,9 @@
 #include "QtFileDialogs.h"
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -133,16 +135,32 @@ QtFileDialogs::beginSave(const SaveDialogRequest& request, std::function<void(in
         dialog->setDirectory(request.directory);
     dialog->selectFile(request.proposedName);
 
+    // The line layout sits under the format, as a second popup in the dialog's own grid;
+    // plain text has no lines to lay out.
+    QComboBox* layouts = nullptr;
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog->layout());
+        grid && !request.layouts.isEmpty()) {
+        layouts = new QComboBox(dialog);
+        layouts->addItems(request.layouts);
+        layouts->setAccessibleName(QStringLiteral("Lines"));
+        grid->addWidget(layouts, grid->rowCount(), 1);
+        layouts->setEnabled(!filters.value(0).contains(QLatin1String("*.txt")));
+    }
     QObject::connect(dialog, &QFileDialog::filterSelected, dialog,
-                     [filters, formatChanged](const QString& filter) {
+                     [filters, formatChanged, layouts](const QString& filter) {
+                         if (layouts)
+                             layouts->setEnabled(!filter.contains(QLatin1String("*.txt")));
                          formatChanged(int(filters.indexOf(filter)));
                      });
-    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, filters, finished](int result) {
-        const QString file = dialog->chosenFile();
-        if (result != QDialog::Accepted || file.isEmpty())
-            return finished(std::nullopt);
-        finished(SaveDialogChoice{file, int(filters.indexOf(dialog->selectedNameFilter()))});
-    });
+    QObject::connect(
+        dialog, &QDialog::finished, dialog, [dialog, filters, finished, layouts](int result) {
+            const QString file = dialog->chosenFile();
+            if (result != QDialog::Accepted || file.isEmpty())
+                return finished(std::nullopt);
+            finished(
+                SaveDialogChoice{file, int(filters.indexOf(dialog->selectedNameFilter())),
+                                 layouts && layouts->isEnabled() ? layouts->currentIndex() : 0});
+        });
     dialog->open();
     return std::make_shared<QtSaveDialog>(dialog);
 }

@@ -13,13 +13,13 @@
 #include "transcription/TranscriptionViewModel.h"
 #include "translation/TranslationViewModel.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -147,25 +147,11 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
     layout->addWidget(m_input);
 
     auto* instructionsRow = new QHBoxLayout;
-    m_instructions = new QPlainTextEdit(this);
+    m_instructions = new QLineEdit(this);
     instructionsRow->addWidget(
-        secondaryLabel(QStringLiteral("Instructions:"), this, m_instructions), 0, Qt::AlignTop);
+        secondaryLabel(QStringLiteral("Instructions:"), this, m_instructions));
     m_instructions->setPlaceholderText(QStringLiteral("Names, terms, tone — optional"));
     m_instructions->setAccessibleName(QStringLiteral("Instructions"));
-    m_instructions->setTabChangesFocus(true);
-    // One line until more is written, then up to four.
-    const auto fitInstructions = [edit = m_instructions] {
-        const int written = int(edit->document()->size().height());
-        const int lines = std::clamp(written, 1, 4);
-        edit->setVerticalScrollBarPolicy(written > lines ? Qt::ScrollBarAsNeeded
-                                                         : Qt::ScrollBarAlwaysOff);
-        edit->setFixedHeight(edit->fontMetrics().lineSpacing() * lines +
-                             int(2 * edit->document()->documentMargin()) + 2 * edit->frameWidth() +
-                             2);
-    };
-    connect(m_instructions->document()->documentLayout(),
-            &QAbstractTextDocumentLayout::documentSizeChanged, this, fitInstructions);
-    fitInstructions();
     instructionsRow->addWidget(m_instructions, 1);
     layout->addLayout(instructionsRow);
 
@@ -220,8 +206,8 @@ TranslationView::TranslationView(TranscriptionViewModel& transcribeVM, KeyStore&
         m_shownInput = m_input->toPlainText();
         m_vm->setInputText(m_shownInput);
     });
-    connect(m_instructions, &QPlainTextEdit::textChanged, this,
-            [this] { m_vm->setInstructions(m_instructions->toPlainText()); });
+    connect(m_instructions, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_vm->setInstructions(text); });
     connect(m_open, &QPushButton::clicked, this, [&vm] { vm.openFilePanel(); });
     connect(m_clear, &QPushButton::clicked, this, [&vm] { vm.clearInput(); });
     connect(m_translate, &QPushButton::clicked, this, [&vm] { vm.startTranslation(); });

@@ -6,6 +6,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -53,7 +54,7 @@ private:
     QWidget* m_dropHint;
     QPlainTextEdit* m_input;
     QString m_shownInput; // what the editor was last given or last reported
-    QPlainTextEdit* m_instructions;
+    QLineEdit* m_instructions;
     QPushButton* m_translate;
     QPushButton* m_cancel;
     MessageBanner* m_error;

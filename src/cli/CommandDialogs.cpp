@@ -19,9 +19,10 @@ public:
 
 } // namespace
 
-void CommandDialogs::setTarget(const QString& output, int formatIndex) {
+void CommandDialogs::setTarget(const QString& output, int formatIndex, int layoutIndex) {
     m_output = output;
     m_formatIndex = formatIndex;
+    m_layoutIndex = layoutIndex;
     m_chosenPath.clear();
 }
 
@@ -42,7 +43,7 @@ CommandDialogs::beginSave(const SaveDialogRequest& request, std::function<void(i
                                ? m_output
                                : QDir(directory.isEmpty() ? QDir::currentPath() : directory)
                                      .filePath(proposed->name);
-            finished(SaveDialogChoice{m_chosenPath, m_formatIndex});
+            finished(SaveDialogChoice{m_chosenPath, m_formatIndex, m_layoutIndex});
             m_answering = false;
         },
         Qt::QueuedConnection);

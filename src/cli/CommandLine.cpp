@@ -7,7 +7,7 @@ namespace vocalith {
 namespace {
 
 const QStringList commands{QStringLiteral("transcribe"), QStringLiteral("translate"),
-                           QStringLiteral("providers")};
+                           QStringLiteral("check"), QStringLiteral("providers")};
 const QStringList formats{QStringLiteral("txt"), QStringLiteral("srt"), QStringLiteral("vtt")};
 
 } // namespace
@@ -31,9 +31,10 @@ QString CommandLine::helpText() {
     return QStringLiteral(
         "Usage: vocalith [FILE...]\n"
         "  or:  vocalith transcribe FILE... [--engine ENGINE] [--language CODE] [--format FORMAT] "
-        "[--output PATH]\n"
+        "[--lines LAYOUT] [--output PATH]\n"
         "  or:  vocalith translate FILE... --provider NAME --to LANGUAGE [--context TEXT] "
-        "[--output PATH]\n"
+        "[--lines LAYOUT] [--output PATH]\n"
+        "  or:  vocalith check FILE... [--max-cps N] [--max-chars N]\n"
         "  or:  vocalith providers\n"
         "Transcribe speech in audio and video files, and translate text and subtitles.\n"
         "\n"
@@ -44,16 +45,22 @@ QString CommandLine::helpText() {
         "  transcribe     write a transcript of each file next to it, with the same name\n"
         "  translate      write each .txt or .srt file translated next to it, as\n"
         "                 NAME_translated.txt or NAME_translated.srt\n"
+        "  check          check .srt and .vtt files against broadcast numbers: line length and\n"
+        "                 count, duration, reading speed, gaps, overlaps, order, text, numbering\n"
         "  providers      list the providers: name, base URL and model (never keys)\n"
         "\n"
         "Options:\n"
         "  --engine ENGINE      on-device (the default) or the name of a provider\n"
         "  --language CODE      recognition language, such as en-US, or auto (default)\n"
         "  --format FORMAT      transcript format: txt (default), srt or vtt\n"
+        "  --lines LAYOUT       subtitle lines: as-recognised (default), or broadcast: at most\n"
+        "                       2 lines of 42 characters, 0.833 to 7 s, 17 characters a second\n"
         "  --provider NAME      the provider that translates\n"
         "  --to LANGUAGE        target language, such as French or \"Chinese (Simplified)\"\n"
         "  --context TEXT       instructions for the translation: names, terms, tone\n"
         "  --context-file FILE  the same instructions, read from a UTF-8 file\n"
+        "  --max-cps N          check: most characters a second (default 17)\n"
+        "  --max-chars N        check: most characters a line (default 42)\n"
         "  -o, --output PATH    the file to write, a directory for every output, or - for\n"
         "                       standard output (one input only)\n"
         "  -q, --quiet          print nothing but errors\n"
@@ -89,14 +96,17 @@ CommandLine::parse(const QStringList& arguments) {
                                     QStringLiteral("path"));
     const QCommandLineOption provider(QStringLiteral("provider"), {}, QStringLiteral("name"));
     const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("language"));
+    const QCommandLineOption lines(QStringLiteral("lines"), {}, QStringLiteral("layout"));
+    const QCommandLineOption maxCps(QStringLiteral("max-cps"), {}, QStringLiteral("n"));
+    const QCommandLineOption maxChars(QStringLiteral("max-chars"), {}, QStringLiteral("n"));
     const QCommandLineOption context(QStringLiteral("context"), {}, QStringLiteral("text"));
     const QCommandLineOption contextFile(QStringLiteral("context-file"), {},
                                          QStringLiteral("file"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, {});
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
     const QCommandLineOption version(QStringLiteral("version"), {});
-    parser.addOptions({engine, language, format, output, provider, to, context, contextFile, quiet,
-                       help, version});
+    parser.addOptions({engine, language, format, lines, output, provider, to, context, contextFile,
+                       maxCps, maxChars, quiet, help, version});
     if (!parser.parse(arguments))
         return UsageError{parser.errorText()};
 
@@ -118,8 +128,8 @@ CommandLine::parse(const QStringList& arguments) {
 
     // Options of one command given to another are mistakes, not to be ignored.
     const auto onlyFor = [&](const QStringList& allowed) -> std::optional<QString> {
-        for (const QCommandLineOption& option :
-             {engine, language, format, provider, to, output, context, contextFile}) {
+        for (const QCommandLineOption& option : {engine, language, format, lines, provider, to,
+                                                 output, context, contextFile, maxCps, maxChars}) {
             if (parser.isSet(option) && !allowed.contains(option.names().constLast()))
                 return QStringLiteral("--") + option.names().constLast() +
                        QStringLiteral(" does not apply to ") + name + QLatin1Char('.');
@@ -134,8 +144,9 @@ CommandLine::parse(const QStringList& arguments) {
             misplaced = QStringLiteral("providers takes no files.");
     } else if (name == QLatin1String("transcribe")) {
         line.command = Command::transcribe;
-        misplaced = onlyFor({QStringLiteral("engine"), QStringLiteral("language"),
-                             QStringLiteral("format"), QStringLiteral("output")});
+        misplaced =
+            onlyFor({QStringLiteral("engine"), QStringLiteral("language"), QStringLiteral("format"),
+                     QStringLiteral("lines"), QStringLiteral("output")});
         line.engine = parser.isSet(engine) ? parser.value(engine) : line.engine;
         line.language = parser.isSet(language) ? parser.value(language) : line.language;
         line.format = parser.isSet(format) ? parser.value(format).toLower() : line.format;
@@ -155,9 +166,24 @@ CommandLine::parse(const QStringList& arguments) {
             misplaced = QStringLiteral("Give --context or --context-file, not both.");
         if (!misplaced && (line.provider.isEmpty() || line.targetLanguage.isEmpty()))
             misplaced = QStringLiteral("translate needs --provider and --to.");
+    } else if (name == QLatin1String("check")) {
+        line.command = Command::check;
+        misplaced = onlyFor({QStringLiteral("max-cps"), QStringLiteral("max-chars")});
+        bool ok = true;
+        if (parser.isSet(maxCps))
+            line.maxCharsPerSecond = parser.value(maxCps).toDouble(&ok);
+        if (ok && parser.isSet(maxChars))
+            line.maxChars = parser.value(maxChars).toInt(&ok);
+        if (!misplaced && (!ok || line.maxCharsPerSecond <= 0 || line.maxChars <= 0))
+            misplaced = QStringLiteral("--max-cps and --max-chars take a positive number.");
     } else {
         return UsageError{QStringLiteral("Unknown command: ") + name};
     }
+    const QString layout = parser.value(lines);
+    if (!misplaced && parser.isSet(lines) && layout != QLatin1String("as-recognised") &&
+        layout != QLatin1String("broadcast"))
+        misplaced = QStringLiteral("--lines must be as-recognised or broadcast.");
+    line.broadcastLines = layout == QLatin1String("broadcast");
     if (misplaced)
         return UsageError{*misplaced};
     if (line.command != Command::providers && line.files.isEmpty())

@@ -10,13 +10,16 @@ namespace vocalith {
 
 // What the command line asks for, read from the arguments alone.
 struct CommandLine {
-    enum class Command { help, version, providers, transcribe, translate };
+    enum class Command { help, version, providers, transcribe, translate, check };
 
     Command command = Command::help;
     QStringList files;
     QString engine = QStringLiteral("on-device"); // or a provider's name
     QString language = QStringLiteral("auto");
     QString format = QStringLiteral("txt");
+    bool broadcastLines = false;     // --lines broadcast
+    double maxCharsPerSecond = 17.0; // check
+    int maxChars = 42;
     std::optional<QString> output; // a file, a directory, or "-" for standard output
     QString provider;
     QString targetLanguage;

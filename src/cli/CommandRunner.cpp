@@ -4,6 +4,7 @@
 #include "core/WorkFiles.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
+#include "subtitles/SubtitleChecker.h"
 #include "transcription/ExternalTranscriptionService.h"
 #include "transcription/TranscriptionService.h"
 #include "transcription/TranscriptionViewModel.h"
@@ -98,6 +99,8 @@ int CommandRunner::run(const CommandLine& line) {
         return transcribe(line);
     case CommandLine::Command::translate:
         return translate(line);
+    case CommandLine::Command::check:
+        return check(line);
     default:
         return usage;
     }
@@ -131,7 +134,7 @@ bool CommandRunner::save(const CommandLine& line, int formatIndex,
     const bool toStandardOutput = line.output == QLatin1String("-");
     QTemporaryDir spool;
     m_dialogs.setTarget(toStandardOutput ? spool.path() : line.output.value_or(QString()),
-                        formatIndex);
+                        formatIndex, line.broadcastLines ? 1 : 0);
     beginSave();
     waitFor([this] { return !m_dialogs.isAnswering(); }, [] {});
     if (!toStandardOutput)
@@ -202,6 +205,8 @@ int CommandRunner::runEach(const CommandLine& line, const Job& job) {
         if (!save(line, job.formatIndex, job.beginSave) || job.error()) {
             reportFailure(file, job.error().value_or(QStringLiteral("Failed to save.")));
             status = failed;
+        } else if (const std::optional<QString> notice = job.notice(); notice && !m_quiet) {
+            std::fprintf(stderr, "%s\n", qPrintable(*notice)); // what a broadcast layout gave
         }
     }
     return status;
@@ -251,13 +256,43 @@ int CommandRunner::transcribe(const CommandLine& line) {
                         vm.startTranscription();
                     },
                     [&] { return vm.isTranscribing(); }, [&] { vm.cancelTranscription(); },
-                    [&] { return vm.errorMessage(); },
+                    [&] { return vm.errorMessage(); }, [&] { return vm.noticeMessage(); },
                     [&] { return !trimmedWhiteSpaceAndLineBreaks(vm.transcribedText()).isEmpty(); },
                     [&] { vm.saveTranscription(); },
                     [&](const QString& file) {
                         return TranscriptionViewModel::proposedFileName(file, formatIndex);
                     },
                     formatIndex});
+}
+
+int CommandRunner::check(const CommandLine& line) {
+    SubtitleRules rules;
+    rules.maxCharsPerSecond = line.maxCharsPerSecond;
+    rules.maxChars = line.maxChars;
+    int status = succeeded;
+    for (const QString& file : line.files) {
+        QFile input(file);
+        const QByteArray bytes = input.open(QIODevice::ReadOnly) ? input.readAll() : QByteArray();
+        QString error = input.error() != QFileDevice::NoError
+                            ? input.errorString()
+                            : QStringLiteral("Not a UTF-8 text file.");
+        const std::optional<QList<SubtitleChecker::Cue>> cues =
+            input.error() == QFileDevice::NoError && QUtf8StringView(bytes).isValidUtf8()
+                ? SubtitleChecker::parse(QString::fromUtf8(bytes), error)
+                : std::nullopt;
+        if (!cues) {
+            printError(file + QStringLiteral(": ") + error);
+            status = usage;
+            continue;
+        }
+        const QString prefix = line.files.size() > 1 ? file + QStringLiteral(": ") : QString();
+        const QStringList problems = SubtitleChecker::problems(*cues, rules);
+        for (const QString& problem : problems)
+            std::printf("%s\n", qPrintable(printableText(prefix + problem)));
+        if (!problems.isEmpty() && status == succeeded)
+            status = failed;
+    }
+    return status;
 }
 
 int CommandRunner::translate(const CommandLine& line) {
@@ -309,7 +344,7 @@ int CommandRunner::translate(const CommandLine& line) {
                             vm.startTranslation();
                     },
                     [&] { return vm.isTranslating(); }, [&] { vm.cancelTranslation(); },
-                    [&] { return vm.errorMessage(); },
+                    [&] { return vm.errorMessage(); }, [&] { return vm.noticeMessage(); },
                     [&] { return !trimmedWhiteSpaceAndLineBreaks(vm.outputText()).isEmpty(); },
                     [&] { vm.saveTranslation(); },
                     [](const QString& file) {

@@ -38,6 +38,7 @@ private:
         std::function<bool()> isRunning;
         std::function<void()> cancel;
         std::function<std::optional<QString>()> error;
+        std::function<std::optional<QString>()> notice;
         std::function<bool()> hasResult; // something to write
         std::function<void()> beginSave;
         // The name the controller proposes for an input's output.
@@ -52,6 +53,9 @@ private:
     int listProviders(ProviderStore& store);
     int transcribe(const CommandLine& line);
     int translate(const CommandLine& line);
+    // Prints each subtitle file's problems; exit 1 when there are any, 2 for a file
+    // that is not a subtitle file.
+    int check(const CommandLine& line);
     // Runs the event loop until done() holds, or the user interrupts and cancel() ran.
     void waitFor(const std::function<bool()>& done, const std::function<void()>& cancel);
     // Saves through the controller's save dialog, then copies to standard output for "-".

@@ -25,11 +25,19 @@ struct SaveDialogRequest {
     QString directory;
     // The items of the format choice, e.g. "Plain Text (.txt)"; the first is selected.
     QStringList formats;
+    // A second choice beside the format, for subtitles' line layout; none when empty.
+    QStringList layouts;
 };
+
+// The line layouts offered for subtitles, in popup order.
+inline QStringList subtitleLayouts() {
+    return {QStringLiteral("Lines: As recognised"), QStringLiteral("Lines: Broadcast (2 × 42)")};
+}
 
 struct SaveDialogChoice {
     QString path;
     int formatIndex = 0;
+    int layoutIndex = 0;
 };
 
 // The file dialogs controllers need, kept behind an interface so controllers stay

@@ -13,15 +13,6 @@ constexpr double maxPause = 0.4;
 constexpr qsizetype maxCueCharacters = 80;
 constexpr double maxCueDuration = 6.0;
 
-// User-perceived characters, so accents and emoji count once.
-qsizetype graphemeCount(const QString& text) {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
-}
-
 QList<TranscriptSegment> groupIntoCues(const QList<TranscriptSegment>& segments) {
     QList<TranscriptSegment> cues;
     if (segments.isEmpty())
@@ -57,6 +48,14 @@ QList<TranscriptSegment> groupIntoCues(const QList<TranscriptSegment>& segments)
 
 } // namespace
 
+qsizetype graphemeCount(const QString& text) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
+}
+
 QString plainTextRendering(const QList<TranscriptSegment>& segments) {
     QStringList texts;
     texts.reserve(segments.size());
@@ -66,8 +65,15 @@ QString plainTextRendering(const QList<TranscriptSegment>& segments) {
 }
 
 QString srtRendering(const QList<TranscriptSegment>& segments) {
+    return srtFromCues(groupIntoCues(segments));
+}
+
+QString vttRendering(const QList<TranscriptSegment>& segments) {
+    return vttFromCues(groupIntoCues(segments));
+}
+
+QString srtFromCues(const QList<TranscriptSegment>& cues) {
     QString srt;
-    const QList<TranscriptSegment> cues = groupIntoCues(segments);
     for (qsizetype i = 0; i < cues.size(); ++i) {
         const TranscriptSegment& cue = cues[i];
         srt += QString::number(i + 1) + QLatin1Char('\n') + srtTimestamp(cue.startTime) +
@@ -77,9 +83,9 @@ QString srtRendering(const QList<TranscriptSegment>& segments) {
     return srt;
 }
 
-QString vttRendering(const QList<TranscriptSegment>& segments) {
+QString vttFromCues(const QList<TranscriptSegment>& cues) {
     QString vtt = QStringLiteral("WEBVTT\n\n");
-    for (const TranscriptSegment& cue : groupIntoCues(segments)) {
+    for (const TranscriptSegment& cue : cues) {
         QString text = cue.text;
         text.replace(QLatin1Char('&'), QLatin1String("&amp;"))
             .replace(QLatin1Char('<'), QLatin1String("&lt;"))

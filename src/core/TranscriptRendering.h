@@ -18,6 +18,14 @@ QString srtRendering(const QList<TranscriptSegment>& segments);
 // "&", "<", ">" escaped in the text.
 QString vttRendering(const QList<TranscriptSegment>& segments);
 
+// Cues already laid out (a text may hold line breaks), numbered from 1, as SRT; and
+// as WebVTT, with the header, dotted times and escaped text.
+QString srtFromCues(const QList<TranscriptSegment>& cues);
+QString vttFromCues(const QList<TranscriptSegment>& cues);
+
+// User-perceived characters, so accents and emoji count once.
+qsizetype graphemeCount(const QString& text);
+
 // "HH:MM:SS,mmm" with the milliseconds truncated.
 QString srtTimestamp(double seconds);
 

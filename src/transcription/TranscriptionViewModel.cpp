@@ -7,6 +7,8 @@
 #include "providers/KeyStore.h"
 #include "providers/ProviderHttp.h"
 #include "providers/ProviderStore.h"
+#include "subtitles/BroadcastLayout.h"
+#include "subtitles/SubtitleChecker.h"
 #include "transcription/OnDeviceEngine.h"
 #include "transcription/ProviderEngine.h"
 
@@ -25,11 +27,12 @@ struct SaveFormat {
     const char* title;
     const char* extension;
     QString (*render)(const QList<TranscriptSegment>&);
+    QString (*renderCues)(const QList<TranscriptSegment>&); // subtitles already laid out
 };
 constexpr std::array<SaveFormat, 3> saveFormats{{
-    {"Plain Text (.txt)", "txt", plainTextRendering},
-    {"Subtitles (.srt)", "srt", srtRendering},
-    {"WebVTT Subtitles (.vtt)", "vtt", vttRendering},
+    {"Plain Text (.txt)", "txt", plainTextRendering, plainTextRendering},
+    {"Subtitles (.srt)", "srt", srtRendering, srtFromCues},
+    {"WebVTT Subtitles (.vtt)", "vtt", vttRendering, vttFromCues},
 }};
 
 // The chosen format; a subtitle extension the user typed wins over the choice.
@@ -314,6 +317,7 @@ void TranscriptionViewModel::saveTranscription() {
     request.proposedName = proposedFileName(m_jobSourcePath, 0);
     for (const SaveFormat& format : saveFormats)
         request.formats.append(QString::fromLatin1(format.title));
+    request.layouts = subtitleLayouts();
 
     const QPointer<TranscriptionViewModel> guard(this);
     m_activeSavePanel = m_dialogs.beginSave(
@@ -340,7 +344,12 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
         return;
 
     const SaveFormat& format = saveFormatFor(choice->path, choice->formatIndex);
-    const QString content = format.render(m_segments);
+    const bool broadcast = choice->layoutIndex == 1 && &format != &saveFormats[0];
+    const QString content =
+        broadcast
+            ? format.renderCues(BroadcastLayout::layout(
+                  m_segments, languageCode(m_selectedLanguage).value_or(QStringLiteral("en"))))
+            : format.render(m_segments);
     const QString target = pathWithExtension(choice->path, QLatin1String(format.extension));
 
     // The dialog asked about the name the user typed, not about the repaired one.
@@ -349,7 +358,9 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
 
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly) || file.write(content.toUtf8()) < 0 || !file.commit())
-        setErrorMessage(QStringLiteral("Failed to save: ") + file.errorString());
+        return setErrorMessage(QStringLiteral("Failed to save: ") + file.errorString());
+    if (broadcast)
+        setNoticeMessage(SubtitleChecker::savedNotice(content));
 }
 
 } // namespace vocalith

@@ -6,6 +6,9 @@
 #include "providers/KeyStore.h"
 #include "providers/ProviderHttp.h"
 #include "providers/ProviderStore.h"
+#include "subtitles/BroadcastLayout.h"
+#include "subtitles/LineBreaking.h"
+#include "subtitles/SubtitleChecker.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -206,6 +209,7 @@ void TranslationViewModel::startTranslation() {
     // Saved under this input's name and format even if another file is loaded meanwhile.
     m_jobSourceURL = m_inputFileURL;
     m_jobFormat = m_detectedFormat;
+    m_jobTargetLanguage = m_targetLanguage;
     const auto apply = queuedEventHandler(this, &TranslationViewModel::handleJobEvent);
     TranslationEventHandler onEvent = [apply, job = ++m_job](const TranslationEvent& event) {
         apply(JobEvent{job, event});
@@ -288,6 +292,8 @@ void TranslationViewModel::saveTranslation() {
     request.proposedName = proposedFileName(source, m_jobFormat);
     request.formats = {srt ? QStringLiteral("Subtitles (.srt)")
                            : QStringLiteral("Plain Text (.txt)")};
+    if (srt)
+        request.layouts = subtitleLayouts();
 
     const QPointer<TranslationViewModel> guard(this);
     m_dialogs.beginSave(
@@ -308,9 +314,17 @@ void TranslationViewModel::finishSave(const std::optional<SaveDialogChoice>& cho
         if (QFileInfo::exists(path) && !m_dialogs.confirmReplace(path))
             return;
     }
+    // Broadcast lines: each block re-broken; numbers and times are the original's.
+    const bool broadcast = choice->layoutIndex == 1 && m_jobFormat == InputFormat::srt;
+    const QString content =
+        broadcast ? BroadcastLayout::rewrapSrt(
+                        m_outputText, LineBreaking::codeForLanguageName(m_jobTargetLanguage))
+                  : m_outputText;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(m_outputText.toUtf8()) < 0 || !file.commit())
-        setErrorMessage(QStringLiteral("Failed to save: ") + file.errorString());
+    if (!file.open(QIODevice::WriteOnly) || file.write(content.toUtf8()) < 0 || !file.commit())
+        return setErrorMessage(QStringLiteral("Failed to save: ") + file.errorString());
+    if (broadcast)
+        setNoticeMessage(SubtitleChecker::savedNotice(content));
 }
 
 } // namespace vocalith

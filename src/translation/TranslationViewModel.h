@@ -156,6 +156,7 @@ private:
     QString m_outputText;
     QUrl m_jobSourceURL;
     InputFormat m_jobFormat = InputFormat::plainText;
+    QString m_jobTargetLanguage;
     bool m_isTranslating = false;
     double m_progress = 0.0;
     QString m_statusMessage;

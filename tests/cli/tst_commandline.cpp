@@ -86,6 +86,8 @@ private Q_SLOTS:
         QTest::newRow("stdout for two")
             << QStringList{u"transcribe"_qs, u"a"_qs, u"b"_qs, u"-o"_qs, u"-"_qs} << 2
             << u"--output - takes one input only."_qs;
+        QTest::newRow("check a non-subtitle")
+            << QStringList{u"check"_qs, m_clip} << 2 << m_clip + u": Not a UTF-8 text file."_qs;
         // Refused before any job is paid for.
         QTest::newRow("two inputs, one output file")
             << QStringList{u"transcribe"_qs, m_clip, path(u"b.mp3"_qs), u"-o"_qs,
@@ -121,6 +123,14 @@ private Q_SLOTS:
         QVERIFY(batch.err.contains("Transcribing chunk 1 of 1...")); // plain lines off a terminal
 
         QVERIFY(contents(u"clip.srt"_qs).startsWith("1\n00:00:0"));
+        // Broadcast lines, then the checker on what was written.
+        const QString laidOut = path(u"broadcast.srt"_qs);
+        QVERIFY(run({u"transcribe"_qs, m_clip, u"--format"_qs, u"srt"_qs, u"--lines"_qs,
+                     u"broadcast"_qs, u"-o"_qs, laidOut})
+                    .err.contains("Saved; "));
+        const Run check = run({u"check"_qs, laidOut, u"--max-cps"_qs, u"40"_qs});
+        QCOMPARE(check.exitCode, 0);
+        QCOMPARE(check.out, QByteArray());
         QCOMPARE(run({u"transcribe"_qs, m_clip, u"--format"_qs, u"srt"_qs, u"-o"_qs, u"-"_qs}).out,
                  contents(u"clip.srt"_qs));
 

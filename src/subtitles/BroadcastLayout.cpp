@@ -1,0 +1,114 @@
+#include "BroadcastLayout.h"
+
+#include "core/TranscriptRendering.h"
+#include "subtitles/LineBreaking.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vocalith::BroadcastLayout {
+
+namespace {
+
+// Each word with its own times; a segment of several words shares its time out by
+// characters, as nothing better is known.
+QList<TranscriptSegment> wordsOf(const QList<TranscriptSegment>& segments) {
+    QList<TranscriptSegment> words;
+    for (const TranscriptSegment& segment : segments) {
+        const QStringList parts =
+            segment.text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        qsizetype total = 0;
+        for (const QString& part : parts)
+            total += part.size();
+        const double duration = std::max(0.0, segment.endTime - segment.startTime);
+        qsizetype before = 0;
+        for (const QString& part : parts) {
+            const double start = segment.startTime + duration * double(before) / double(total);
+            before += part.size();
+            const double end = segment.startTime + duration * double(before) / double(total);
+            words.append({part, start, end});
+        }
+    }
+    return words;
+}
+
+bool endsSentence(const QString& word) {
+    static const QString marks = QStringLiteral(".!?…。！？");
+    return !word.isEmpty() && marks.contains(word.back());
+}
+
+} // namespace
+
+QList<TranscriptSegment> layout(const QList<TranscriptSegment>& segments,
+                                const QString& languageCode, const SubtitleRules& rules) {
+    const QList<TranscriptSegment> words = wordsOf(segments);
+    // Words grouped: a new subtitle after a pause, a sentence's end, or where the text or
+    // the time would no longer fit.
+    constexpr double pause = 0.5;
+    QList<TranscriptSegment> cues;
+    QString lastWord;
+    for (const TranscriptSegment& word : words) {
+        if (!cues.isEmpty()) {
+            TranscriptSegment& cue = cues.last();
+            const QString longer = cue.text + QLatin1Char(' ') + word.text;
+            const bool split =
+                word.startTime - cue.endTime >= pause ||
+                (endsSentence(lastWord) && cue.endTime - cue.startTime >= rules.minDuration) ||
+                word.endTime - cue.startTime > rules.maxDuration ||
+                !LineBreaking::fits(longer, rules.maxChars, rules.maxLines, languageCode);
+            if (!split) {
+                cue.text = longer;
+                cue.endTime = word.endTime;
+                lastWord = word.text;
+                continue;
+            }
+        }
+        cues.append(word);
+        lastWord = word.text;
+    }
+    // Times, in whole milliseconds as the files hold them: long enough to read, within
+    // the pause that follows, apart from the next by the gap.
+    const auto ms = [](double seconds) { return qint64(std::llround(seconds * 1000)); };
+    const qint64 minGap = ms(rules.minGap);
+    for (qsizetype c = 0; c < cues.size(); ++c) {
+        TranscriptSegment& cue = cues[c];
+        const qint64 start = ms(cue.startTime);
+        qint64 end = ms(cue.endTime);
+        const qint64 limit = c + 1 < cues.size() ? ms(cues[c + 1].startTime) - minGap
+                                                 : start + ms(rules.maxDuration);
+        const qint64 readable =
+            qint64(std::ceil(double(graphemeCount(cue.text)) * 1000.0 / rules.maxCharsPerSecond));
+        const qint64 wanted = std::min(start + std::max(ms(rules.minDuration), readable),
+                                       start + ms(rules.maxDuration));
+        if (end < wanted)
+            end = std::max(end, std::min(wanted, limit));
+        end = std::max(start, std::min(end, limit));
+        // Half a millisecond in, so the written (truncated) time is this one.
+        cue.startTime = (double(start) + 0.5) / 1000.0;
+        cue.endTime = (double(end) + 0.5) / 1000.0;
+        cue.text = LineBreaking::breakLines(cue.text, rules.maxChars, languageCode)
+                       .join(QLatin1Char('\n'));
+    }
+    return cues;
+}
+
+QString rewrapSrt(const QString& srt, const QString& languageCode, const SubtitleRules& rules) {
+    static const QRegularExpression blankLines(QStringLiteral("\\n{2,}"));
+    QStringList blocks;
+    for (const QString& block :
+         QString(srt).remove(QLatin1Char('\r')).split(blankLines, Qt::SkipEmptyParts)) {
+        QStringList lines = block.split(QLatin1Char('\n'));
+        const qsizetype head = lines.size() > 1 && lines[1].contains(QLatin1String("-->")) ? 2 : 1;
+        const QString text = lines.mid(head).join(QLatin1Char(' '));
+        lines = lines.mid(0, head);
+        if (!text.trimmed().isEmpty())
+            lines += LineBreaking::breakLines(text, rules.maxChars, languageCode);
+        blocks.append(lines.join(QLatin1Char('\n')));
+    }
+    return blocks.join(QLatin1String("\n\n"));
+}
+
+} // namespace vocalith::BroadcastLayout

@@ -1,0 +1,124 @@
+#include "subtitles/BroadcastLayout.h"
+#include "subtitles/LineBreaking.h"
+#include "subtitles/SubtitleChecker.h"
+
+#include <QTest>
+
+using namespace vocalith;
+
+class TestSubtitles : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void lineBreaking_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("fits") << u"Hello there."_qs << u"en"_qs << QStringList{u"Hello there."_qs};
+        QTest::newRow("after punctuation")
+            << u"I went to the market yesterday, and then I came home."_qs << u"en"_qs
+            << QStringList{u"I went to the market yesterday,"_qs, u"and then I came home."_qs};
+        QTest::newRow("before a conjunction")
+            << u"She picked up the old blue suitcase and carried it to the car"_qs << u"en"_qs
+            << QStringList{u"She picked up the old blue suitcase"_qs,
+                           u"and carried it to the car"_qs};
+        QTest::newRow("never after an article")
+            << u"Everybody loved the wonderful shiny bright red sports car"_qs << u"en"_qs
+            << QStringList{u"Everybody loved the wonderful"_qs, u"shiny bright red sports car"_qs};
+        QTest::newRow("German joiner")
+            << u"Wir haben den ganzen Nachmittag gewartet und dann gegessen"_qs << u"de"_qs
+            << QStringList{u"Wir haben den ganzen Nachmittag gewartet"_qs, u"und dann gegessen"_qs};
+        QTest::newRow("a word longer than a line")
+            << u"Pneumonoultramicroscopicsilicovolcanoconiosis is a word"_qs << u"en"_qs
+            << QStringList{u"Pneumonoultramicroscopicsilicovolcanoconiosis"_qs, u"is a word"_qs};
+        QTest::newRow("no spaces")
+            << QString(50, QChar(0x4E2D)) << u"zh"_qs
+            << QStringList{QString(25, QChar(0x4E2D)), QString(25, QChar(0x4E2D))};
+        const QString accented = QString(u"e\u0301"_qs).repeated(42); // 84 code units
+        QTest::newRow("combining marks") << accented << u"fr"_qs << QStringList{accented};
+    }
+    void lineBreaking() {
+        QFETCH(QString, text);
+        QFETCH(QString, language);
+        QFETCH(QStringList, lines);
+        QCOMPARE(LineBreaking::breakLines(text, 42, language), lines);
+    }
+
+    // Words to subtitles: each shown at least 0.833 s and at most 7 s, stretched into a
+    // following pause to be read at 17 characters a second, and 83 ms before the next.
+    void timing_data() {
+        QTest::addColumn<QList<TranscriptSegment>>("words");
+        QTest::addColumn<QList<TranscriptSegment>>("subtitles");
+        QTest::newRow("minimum, then reading speed in a pause")
+            << QList<TranscriptSegment>{{u"Yes."_qs, 1.0, 1.2},
+                                        {u"Absolutely, without any doubt."_qs, 5.0, 5.5}}
+            << QList<TranscriptSegment>{{u"Yes."_qs, 1.0, 1.833},
+                                        {u"Absolutely, without any doubt."_qs, 5.0, 6.765}};
+        QTest::newRow("no pause to read in, but the gap kept")
+            << QList<TranscriptSegment>{{u"Absolutely, without any doubt."_qs, 5.0, 5.9},
+                                        {u"Then."_qs, 5.95, 7.0}}
+            << QList<TranscriptSegment>{{u"Absolutely, without any doubt."_qs, 5.0, 5.867},
+                                        {u"Then."_qs, 5.95, 7.0}};
+        QList<TranscriptSegment> long10;
+        for (int i = 0; i < 20; ++i)
+            long10.append({u"go"_qs, i * 0.5, i * 0.5 + 0.45});
+        QTest::newRow("at most 7 s")
+            << long10
+            << QList<TranscriptSegment>{{QStringList(14, u"go"_qs).join(u' '), 0.0, 6.917},
+                                        {QStringList(6, u"go"_qs).join(u' '), 7.0, 9.95}};
+    }
+    void timing() {
+        QFETCH(QList<TranscriptSegment>, words);
+        QFETCH(QList<TranscriptSegment>, subtitles);
+        const QList<TranscriptSegment> laid = BroadcastLayout::layout(words, u"en"_qs);
+        QCOMPARE(laid.size(), subtitles.size());
+        for (qsizetype i = 0; i < laid.size(); ++i) {
+            QCOMPARE(laid[i].text, subtitles[i].text);
+            QCOMPARE(qRound(laid[i].startTime * 1000 - 0.5), qRound(subtitles[i].startTime * 1000));
+            QCOMPARE(qRound(laid[i].endTime * 1000 - 0.5), qRound(subtitles[i].endTime * 1000));
+        }
+    }
+
+    void checker() {
+        const QString file =
+            u"1\n00:00:01,000 --> 00:00:01,500\nThis line is far too long to be read in a "
+            u"single glance\n\n"
+            u"3\n00:00:01,550 --> 00:00:09,000\none\ntwo\nthree\n\n"
+            u"4\n00:00:08,000 --> 00:00:07,000\n \n\n"
+            u"5\n00:00:06,000 --> 00:00:06,900\nok\n"_qs;
+        QString error;
+        const auto cues = SubtitleChecker::parse(file, error);
+        QVERIFY(cues);
+        QCOMPARE(
+            SubtitleChecker::problems(*cues),
+            (QStringList{
+                u"1 00:00:01,000: line 1 has 55 characters (at most 42)"_qs,
+                u"1 00:00:01,000: shows for 0.500 s (at least 0.833)"_qs,
+                u"1 00:00:01,000: reads at 110.0 characters a second (at most 17)"_qs,
+                u"3 00:00:01,550: numbered 3 (expected 2)"_qs,
+                u"3 00:00:01,550: follows the subtitle before it after 0.050 s (at least 0.083)"_qs,
+                u"3 00:00:01,550: has 3 lines (at most 2)"_qs,
+                u"3 00:00:01,550: shows for 7.450 s (at most 7)"_qs,
+                u"4 00:00:08,000: numbered 4 (expected 3)"_qs,
+                u"4 00:00:08,000: ends before it starts"_qs,
+                u"4 00:00:08,000: overlaps the subtitle before it by 1.000 s"_qs,
+                u"4 00:00:08,000: has no text"_qs, u"5 00:00:06,000: numbered 5 (expected 4)"_qs,
+                u"5 00:00:06,000: starts before the subtitle before it"_qs}));
+        const auto clean = SubtitleChecker::parse(
+            u"WEBVTT\n\n00:01.000 --> 00:03.000\nFine &amp; <i>short</i>\n"_qs, error);
+        QVERIFY(clean && SubtitleChecker::problems(*clean).isEmpty());
+        QVERIFY(!SubtitleChecker::parse(u"Just some notes."_qs, error));
+    }
+
+    // A translated block is re-broken; its number and times stay.
+    void rewrapKeepsNumbersAndTimes() {
+        QCOMPARE(BroadcastLayout::rewrapSrt(u"7\r\n00:00:01,000 --> 00:00:04,000\r\nEr nahm den "
+                                            u"alten Koffer und trug ihn zum Auto\r\n\r\n"_qs,
+                                            u"de"_qs),
+                 u"7\n00:00:01,000 --> 00:00:04,000\nEr nahm den alten Koffer\nund trug ihn "
+                 u"zum Auto"_qs);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSubtitles)
+#include "tst_subtitles.moc"
