@@ -116,6 +116,11 @@ private Q_SLOTS:
         QCOMPARE(dialog.request.directory, QFileInfo(f.dir.path()).absoluteFilePath());
         dialog.finished(SaveDialogChoice{f.dir.filePath(u"out"_qs), 0});
         QCOMPARE(f.saved(u"out.srt"_qs), vm.outputText().toUtf8());
+        vm.saveTranslation(); // broadcast lines: checked, and the count told
+        f.dialogs.saveDialogs.last().finished(SaveDialogChoice{f.dir.filePath(u"b.srt"_qs), 0, 1});
+        QCOMPARE(f.saved(u"b.srt"_qs), vm.outputText().toUtf8());
+        QCOMPARE(vm.noticeMessage(),
+                 u"Saved; every subtitle reads at 17 characters a second or less"_qs);
         vm.saveTranslation();
         f.dialogs.saveDialogs.last().finished(
             SaveDialogChoice{f.dir.filePath(u"no-such-folder/out.srt"_qs), 0});
