@@ -169,17 +169,15 @@ std::function<bool()> ExternalTranscriptionService::stopped(const std::shared_pt
 }
 
 bool ExternalTranscriptionService::hasKeptJob() const {
-    const std::lock_guard lock(m_cancelMutex);
-    return m_kept != nullptr;
+    return m_kept.has();
 }
 
 bool ExternalTranscriptionService::resume(TranscriptionEventHandler onEvent) {
-    std::shared_ptr<Job> job;
+    const std::shared_ptr<Job> job = m_kept.take();
+    if (!job)
+        return false;
     {
         const std::lock_guard lock(m_cancelMutex);
-        job = std::exchange(m_kept, nullptr);
-        if (!job)
-            return false;
         job->generation = m_generation;
     }
     job->onEvent = std::move(onEvent);
@@ -190,9 +188,7 @@ bool ExternalTranscriptionService::resume(TranscriptionEventHandler onEvent) {
 }
 
 void ExternalTranscriptionService::discardKeptJob() {
-    std::shared_ptr<Job> kept;
-    const std::lock_guard lock(m_cancelMutex);
-    kept = std::exchange(m_kept, nullptr); // its files go when the last owner lets go
+    m_kept.discard(); // its files go when the last owner lets go
 }
 
 void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
@@ -281,7 +277,7 @@ void ExternalTranscriptionService::handleAnswer(const std::shared_ptr<Job>& job,
         {
             const std::lock_guard lock(m_cancelMutex);
             if (job->generation == m_generation)
-                m_kept = job;
+                m_kept.keep(job);
         }
         job->fail(error, true);
     };

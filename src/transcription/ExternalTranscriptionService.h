@@ -1,6 +1,7 @@
 #pragma once
 
 #include "network/HttpClient.h"
+#include "providers/KeptJob.h"
 #include "providers/RateLimit.h"
 #include "transcription/ProviderEngine.h"
 #include "transcription/UploadPreparation.h"
@@ -69,7 +70,7 @@ private:
     mutable std::mutex m_cancelMutex; // a part is never sent past a cancel
     quint64 m_generation = 0;
     std::weak_ptr<Job> m_preparing; // the job cancel() stops; guarded by m_cancelMutex
-    std::shared_ptr<Job> m_kept;    // the failed job resume() continues; guarded likewise
+    KeptJob<Job> m_kept;            // the failed job resume() continues
     RateLimit::Wait m_rateWait;
     HttpClient m_http; // last: its transfers end before anything else goes
 };

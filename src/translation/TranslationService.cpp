@@ -69,17 +69,15 @@ void TranslationService::cancel() {
 }
 
 bool TranslationService::hasKeptJob() const {
-    const std::lock_guard lock(m_cancelMutex);
-    return m_kept != nullptr;
+    return m_kept.has();
 }
 
 bool TranslationService::resume(TranslationEventHandler onEvent) {
-    std::shared_ptr<SrtJob> job;
+    const std::shared_ptr<SrtJob> job = m_kept.take();
+    if (!job)
+        return false;
     {
         const std::lock_guard lock(m_cancelMutex);
-        job = std::exchange(m_kept, nullptr);
-        if (!job)
-            return false;
         job->generation = m_generation;
     }
     job->onEvent = std::move(onEvent);
@@ -88,8 +86,7 @@ bool TranslationService::resume(TranslationEventHandler onEvent) {
 }
 
 void TranslationService::discardKeptJob() {
-    const std::lock_guard lock(m_cancelMutex);
-    m_kept.reset();
+    m_kept.discard();
 }
 
 void TranslationService::failBatch(const std::shared_ptr<SrtJob>& job,
@@ -97,7 +94,7 @@ void TranslationService::failBatch(const std::shared_ptr<SrtJob>& job,
     if (error.kind() != TranslationError::Case::cancelled) {
         const std::lock_guard lock(m_cancelMutex);
         if (job->generation == m_generation)
-            m_kept = job;
+            m_kept.keep(job);
     }
     reportFailure(job->onEvent, error);
 }

@@ -2,6 +2,7 @@
 
 #include "network/HttpClient.h"
 #include "providers/CustomProvider.h"
+#include "providers/KeptJob.h"
 #include "providers/RateLimit.h"
 #include "translation/TranslationError.h"
 #include "translation/TranslationEvent.h"
@@ -113,7 +114,7 @@ private:
     std::optional<std::chrono::milliseconds> m_timeout;
     mutable std::mutex m_cancelMutex; // a batch is never started past a cancel
     quint64 m_generation = 0;
-    std::shared_ptr<SrtJob> m_kept; // guarded by m_cancelMutex
+    KeptJob<SrtJob> m_kept; // the failed job resume() continues
     RateLimit::Wait m_rateWait;
     HttpClient m_http; // last: its transfers end before anything else goes
 };
