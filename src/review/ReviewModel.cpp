@@ -1,0 +1,267 @@
+#include "ReviewModel.h"
+
+#include "core/TranscriptRendering.h"
+
+#include <QUndoCommand>
+
+#include <cmath>
+#include <limits>
+
+namespace vocalith {
+
+namespace {
+
+double toMilliseconds(double seconds) {
+    return std::round(seconds * 1000.0) / 1000.0;
+}
+
+// Segment text is one line: a line break would end a subtitle early.
+QString oneLine(const QString& text) {
+    return text.simplified();
+}
+
+} // namespace
+
+// Every edit is "these rows became those rows", which undoes by swapping them back.
+class ReviewModel::ReplaceRows final : public QUndoCommand {
+public:
+    ReplaceRows(ReviewModel& model, int first, QList<TranscriptSegment> before,
+                QList<TranscriptSegment> after, const QString& name)
+        : QUndoCommand(name)
+        , m_model(model)
+        , m_first(first)
+        , m_before(std::move(before))
+        , m_after(std::move(after)) {}
+
+    void redo() override { m_model.replace(m_first, m_before.size(), m_after); }
+    void undo() override { m_model.replace(m_first, m_after.size(), m_before); }
+
+private:
+    ReviewModel& m_model;
+    int m_first;
+    QList<TranscriptSegment> m_before;
+    QList<TranscriptSegment> m_after;
+};
+
+ReviewModel::ReviewModel(QList<TranscriptSegment> segments, QObject* parent)
+    : QAbstractTableModel(parent)
+    , m_segments(std::move(segments)) {
+    for (TranscriptSegment& segment : m_segments)
+        segment.text = oneLine(segment.text);
+}
+
+int ReviewModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_segments.size());
+}
+
+int ReviewModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant ReviewModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= m_segments.size())
+        return {};
+    const TranscriptSegment& segment = m_segments[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+    case Qt::AccessibleTextRole:
+        switch (index.column()) {
+        case StartColumn:
+            return timeText(segment.startTime);
+        case EndColumn:
+            return timeText(segment.endTime);
+        default:
+            return segment.text;
+        }
+    case Qt::TextAlignmentRole:
+        if (index.column() != TextColumn)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return {};
+    default:
+        return {};
+    }
+}
+
+bool ReviewModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || index.column() != TextColumn)
+        return false;
+    return setText(index.row(), value.toString());
+}
+
+QVariant ReviewModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Vertical)
+        return section + 1;
+    switch (section) {
+    case StartColumn:
+        return QStringLiteral("Start");
+    case EndColumn:
+        return QStringLiteral("End");
+    case TextColumn:
+        return QStringLiteral("Text");
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags ReviewModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (index.column() == TextColumn)
+        flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+bool ReviewModel::setText(int row, const QString& text) {
+    if (row < 0 || row >= m_segments.size())
+        return false;
+    TranscriptSegment changed = m_segments[row];
+    changed.text = oneLine(text);
+    if (changed.text.isEmpty() || changed == m_segments[row])
+        return false;
+    push(row, {m_segments[row]}, {changed}, QStringLiteral("Edit Text"));
+    return true;
+}
+
+std::pair<double, double> ReviewModel::edgeBounds(int row, Edge edge) const {
+    const TranscriptSegment& segment = m_segments[row];
+    // Segments that already overlap are left so; an edge is never pushed, only held.
+    if (edge == Start) {
+        const double lowest =
+            row > 0 ? std::min(m_segments[row - 1].endTime, segment.startTime) : 0.0;
+        return {lowest, segment.endTime - minimumLength};
+    }
+    const double highest = row + 1 < m_segments.size()
+                               ? std::max(m_segments[row + 1].startTime, segment.endTime)
+                               : std::numeric_limits<double>::max();
+    return {segment.startTime + minimumLength, highest};
+}
+
+bool ReviewModel::nudge(int row, Edge edge, double seconds) {
+    if (row < 0 || row >= m_segments.size())
+        return false;
+    const TranscriptSegment& segment = m_segments[row];
+    return moveEdge(row, edge, (edge == Start ? segment.startTime : segment.endTime) + seconds);
+}
+
+bool ReviewModel::moveEdge(int row, Edge edge, double seconds) {
+    if (row < 0 || row >= m_segments.size())
+        return false;
+    const auto [lowest, highest] = edgeBounds(row, edge);
+    if (lowest > highest)
+        return false;
+    TranscriptSegment changed = m_segments[row];
+    double& time = edge == Start ? changed.startTime : changed.endTime;
+    time = std::clamp(toMilliseconds(seconds), lowest, highest);
+    if (changed == m_segments[row])
+        return false;
+    push(row, {m_segments[row]}, {changed},
+         edge == Start ? QStringLiteral("Move Start") : QStringLiteral("Move End"));
+    return true;
+}
+
+bool ReviewModel::split(int row, int position) {
+    if (row < 0 || row >= m_segments.size())
+        return false;
+    const TranscriptSegment& segment = m_segments[row];
+    TranscriptSegment first = segment;
+    TranscriptSegment second = segment;
+    first.text = segment.text.left(position).trimmed();
+    second.text = segment.text.mid(position).trimmed();
+    if (first.text.isEmpty() || second.text.isEmpty())
+        return false;
+    const double firstShare = double(graphemeCount(first.text)) /
+                              double(graphemeCount(first.text) + graphemeCount(second.text));
+    first.endTime =
+        toMilliseconds(segment.startTime + (segment.endTime - segment.startTime) * firstShare);
+    second.startTime = first.endTime;
+    push(row, {segment}, {first, second}, QStringLiteral("Split Row"));
+    return true;
+}
+
+bool ReviewModel::mergeWithNext(int row) {
+    if (row < 0 || row + 1 >= m_segments.size())
+        return false;
+    const TranscriptSegment& first = m_segments[row];
+    const TranscriptSegment& second = m_segments[row + 1];
+    TranscriptSegment merged = first;
+    merged.text = oneLine(first.text + QLatin1Char(' ') + second.text);
+    merged.endTime = std::max(first.endTime, second.endTime);
+    push(row, {first, second}, {merged}, QStringLiteral("Merge Rows"));
+    return true;
+}
+
+bool ReviewModel::remove(int row) {
+    if (row < 0 || row >= m_segments.size())
+        return false;
+    push(row, {m_segments[row]}, {}, QStringLiteral("Delete Row"));
+    return true;
+}
+
+int ReviewModel::replaceAll(const QString& find, const QString& replacement,
+                            Qt::CaseSensitivity sensitivity) {
+    if (find.isEmpty())
+        return 0;
+    int count = 0;
+    QList<TranscriptSegment> after = m_segments;
+    for (TranscriptSegment& segment : after) {
+        const qsizetype found = segment.text.count(find, sensitivity);
+        if (found == 0)
+            continue;
+        count += int(found);
+        segment.text = oneLine(segment.text.replace(find, replacement, sensitivity));
+    }
+    if (count > 0 && after != m_segments)
+        push(0, m_segments, after, QStringLiteral("Replace All"));
+    return count;
+}
+
+int ReviewModel::findNext(const QString& find, int from, Qt::CaseSensitivity sensitivity,
+                          bool backwards) const {
+    const int count = int(m_segments.size());
+    if (find.isEmpty() || count == 0)
+        return -1;
+    for (int step = 0; step < count; ++step) {
+        const int row = ((from + (backwards ? -step : step)) % count + count) % count;
+        if (m_segments[row].text.contains(find, sensitivity))
+            return row;
+    }
+    return -1;
+}
+
+QString ReviewModel::timeText(double seconds) {
+    const qint64 total = std::llround(std::max(0.0, seconds) * 1000.0);
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(total / 3'600'000)
+        .arg(total / 60'000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(total / 1000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(total % 1000, 3, 10, QLatin1Char('0'));
+}
+
+void ReviewModel::push(int first, QList<TranscriptSegment> before, QList<TranscriptSegment> after,
+                       const QString& name) {
+    m_undo.push(new ReplaceRows(*this, first, std::move(before), std::move(after), name));
+}
+
+void ReviewModel::replace(int first, qsizetype count, const QList<TranscriptSegment>& rows) {
+    if (count == rows.size()) {
+        std::copy(rows.begin(), rows.end(), m_segments.begin() + first);
+        Q_EMIT dataChanged(index(first, 0), index(first + int(count) - 1, ColumnCount - 1));
+    } else {
+        if (count > 0) {
+            beginRemoveRows({}, first, first + int(count) - 1);
+            m_segments.remove(first, count);
+            endRemoveRows();
+        }
+        if (!rows.isEmpty()) {
+            beginInsertRows({}, first, first + int(rows.size()) - 1);
+            for (qsizetype i = 0; i < rows.size(); ++i)
+                m_segments.insert(first + i, rows[i]);
+            endInsertRows();
+        }
+    }
+    Q_EMIT segmentsChanged();
+}
+
+} // namespace vocalith
