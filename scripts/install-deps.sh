@@ -15,8 +15,12 @@ packages=(
   # audio and recognition
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsndfile1-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
+  # listening: FFmpeg's tempo filter and Qt's sound output
+  libavfilter-dev qt6-multimedia-dev
   # tests and benchmarks: real recordings, encoders and reference tools
   ffmpeg pocketsphinx pocketsphinx-testdata curl
+  # tests: a sound server with a null sink, its recorder
+  pulseaudio pulseaudio-utils
   # manual page, desktop and software-centre entries, Debian package
   help2man desktop-file-utils appstream dpkg-dev file
 )

@@ -20,4 +20,9 @@ fi
 
 # Inside the session: a keyring whose login collection is created and unlocked.
 printf 'vocalith-test' | gnome-keyring-daemon --unlock --components=secrets >/dev/null
-exec "$@"
+# A sound server whose only output is a null sink, "speech": what is played there can
+# be recorded from its monitor.
+pulseaudio -n --daemonize=yes --exit-idle-time=-1 -L module-native-protocol-unix \
+    -L "module-null-sink sink_name=speech" -L module-always-sink >/dev/null 2>&1
+trap 'pulseaudio --kill >/dev/null 2>&1 || true' EXIT
+"$@"
