@@ -8,6 +8,7 @@
 #include "app/MessageBanner.h"
 #include "app/ProgressLine.h"
 #include "app/ProviderManagerDialog.h"
+#include "app/ReviewWindow.h"
 #include "app/ScrollingPage.h"
 #include "transcription/TranscriptionViewModel.h"
 
@@ -171,8 +172,11 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     header->addStretch();
     auto* save = new QPushButton(QStringLiteral("Save..."), m_result);
     auto* copy = new QPushButton(QStringLiteral("Copy"), m_result);
+    auto* review = new QPushButton(QStringLiteral("Review..."), m_result);
     save->setAccessibleName(save->text());
     copy->setAccessibleName(copy->text());
+    review->setAccessibleName(review->text());
+    header->addWidget(review);
     header->addWidget(save);
     header->addWidget(copy);
     resultLayout->addLayout(header);
@@ -213,6 +217,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     connect(m_banner, &MessageBanner::closeRequested, this,
             [this] { m_vm.setShowSuccessBanner(false); });
     connect(save, &QPushButton::clicked, this, [this] { m_vm.saveTranscription(); });
+    connect(review, &QPushButton::clicked, this, &TranscribeView::openReview);
     connect(copy, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(m_vm.transcribedText()); });
 
@@ -236,7 +241,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     // Tab follows what the eye reads, top to bottom.
     const QList<QWidget*> order{m_engines, manage,   m_languages, m_select, m_clearFile,
                                 m_start,   m_cancel, m_error,     m_banner, m_notice,
-                                save,      copy,     m_text};
+                                review,    save,     copy,        m_text};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     buildEngines();
@@ -299,6 +304,14 @@ void TranscribeView::onProviderManagerRequest() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::finished, this, [this] { m_vm.setShowProviderManager(false); });
     dialog->open();
+}
+
+void TranscribeView::openReview() {
+    if (!m_review)
+        m_review = new ReviewWindow(m_vm, window());
+    m_review->show();
+    m_review->raise();
+    m_review->activateWindow();
 }
 
 } // namespace vocalith

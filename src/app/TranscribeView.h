@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 class QComboBox;
@@ -12,6 +13,7 @@ namespace vocalith {
 class ElidedLabel;
 class MessageBanner;
 class ProgressLine;
+class ReviewWindow;
 class TranscriptionViewModel;
 
 // The Transcribe tab: engine and language, the file (or a drop zone), start,
@@ -22,6 +24,9 @@ class TranscribeView final : public QWidget {
 
 public:
     explicit TranscribeView(TranscriptionViewModel& viewModel, QWidget* parent = nullptr);
+
+    // The review window of the current transcript, opened or brought forward.
+    void openReview();
 
 private:
     void buildEngines();
@@ -45,6 +50,7 @@ private:
     MessageBanner* m_notice;
     ProgressLine* m_progress;
     QWidget* m_result;
+    QPointer<ReviewWindow> m_review;
     QPlainTextEdit* m_text;
 };
 

@@ -361,6 +361,12 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
         return setErrorMessage(QStringLiteral("Failed to save: ") + file.errorString());
     if (broadcast)
         setNoticeMessage(SubtitleChecker::savedNotice(content));
+    Q_EMIT transcriptSaved();
+}
+
+void TranscriptionViewModel::setEditedSegments(const QList<TranscriptSegment>& segments) {
+    m_segments = segments;
+    setTranscribedText(plainTextRendering(m_segments));
 }
 
 } // namespace vocalith

@@ -101,6 +101,10 @@ public:
 
     // The segments of the last successful job: what saving renders.
     const QList<TranscriptSegment>& segments() const { return m_segments; }
+    // Segments corrected in review: what the text shows and saving renders from now on.
+    void setEditedSegments(const QList<TranscriptSegment>& segments);
+    // The recording the segments were made from.
+    const QString& jobSourcePath() const { return m_jobSourcePath; }
     ProviderStore& providerStore() const { return *m_providerStore; }
     // The on-device engine first, then one engine per provider in store order.
     QList<TranscriptionEngine> availableEngines() const;
@@ -140,6 +144,8 @@ Q_SIGNALS:
     void selectedEngineChanged();
     void showProviderManagerChanged();
     void canRetryChanged();
+    // A transcript was written to a file.
+    void transcriptSaved();
     // The provider list changed, and with it availableEngines().
     void availableEnginesChanged();
 

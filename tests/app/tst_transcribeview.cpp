@@ -5,11 +5,15 @@
 #include "app/ProviderEditorDialog.h"
 #include "app/ProviderManagerDialog.h"
 #include "app/QtFileDialogs.h"
+#include "app/ReviewWindow.h"
 #include "app/TranscribeView.h"
 #include "app/TranslationView.h"
 #include "core/TimeLeft.h"
+#include "playback/Player.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
+#include "review/ReviewModel.h"
+#include "support/AudioFixtures.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetLookup.h"
 #include "transcription/TranscriptionViewModel.h"
@@ -20,8 +24,10 @@
 #include <QClipboard>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
@@ -117,13 +123,13 @@ private Q_SLOTS:
         f.activate();
         f.find<QComboBox>(u"Engine"_qs)->setFocus();
         QStringList order;
-        for (int i = 0; i < 9; ++i) {
+        for (int i = 0; i < 10; ++i) {
             order.append(QApplication::focusWidget()->accessibleName());
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
         QCOMPARE(order, (QStringList{u"Engine"_qs, u"Manage"_qs, u"Language"_qs, u"Remove file"_qs,
-                                     u"Start Transcription"_qs, u"Close banner"_qs, u"Save..."_qs,
-                                     u"Copy"_qs, u"Transcription text"_qs}));
+                                     u"Start Transcription"_qs, u"Close banner"_qs, u"Review..."_qs,
+                                     u"Save..."_qs, u"Copy"_qs, u"Transcription text"_qs}));
 
         // Failed: the error box alone, its text as plain text; close hides both boxes.
         f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
@@ -340,6 +346,78 @@ private Q_SLOTS:
         });
         QCOMPARE(dialogs.chooseFileToOpen(u"Open"_qs, {u"MP3 Audio (*.mp3)"_qs}), std::nullopt);
         QCOMPARE(seenFolder, folder);
+    }
+
+    // The review window: opened from the result, a table a screen reader reads as one,
+    // edits by keyboard that the tab's text and Save follow, playback, and the question
+    // on closing with unsaved edits.
+    void reviewWindow() {
+        Fixture f;
+        const QString media = f.dir.filePath(u"talk.mp3"_qs);
+        QVERIFY(AudioFixtures::encodeMp3(AudioFixtures::librivoxDirectory() + u'/' +
+                                             AudioFixtures::librivoxIds().first() + u".wav"_qs,
+                                         media));
+        f.vm->loadFile(QUrl::fromLocalFile(media));
+        f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
+        f.finishWith({TranscriptionEvent::success(
+            {{u"along the road"_qs, 0, 2}, {u"to london"_qs, 2, 4}, {u"at last"_qs, 4.5, 6}})});
+        f.dialogs.saveDialogs.last().finished(std::nullopt);
+        f.find<QAbstractButton>(u"Review..."_qs)->click();
+        auto* review = f.window->findChild<ReviewWindow*>();
+        QVERIFY(review && review->isVisible());
+        QCOMPARE(review->windowTitle(), u"Review — talk.mp3"_qs);
+        auto* table = byName<QTableView>(review, u"Segments"_qs);
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(table);
+        QCOMPARE(face->role(), QAccessible::Table);
+        QCOMPARE(face->tableInterface()->columnCount(), 3);
+        QCOMPARE(face->tableInterface()->columnDescription(2), u"Text"_qs);
+
+        QApplication::setActiveWindow(review);
+        table->setFocus();
+        table->setCurrentIndex(table->model()->index(1, 2));
+        QTest::keyClick(table, Qt::Key_Return);
+        auto* editor = table->findChild<QLineEdit*>();
+        QVERIFY(editor);
+        editor->setText(u"to London town"_qs);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(f.vm->transcribedText(), u"along the road to London town at last"_qs);
+        QTest::keyClick(table, Qt::Key_Down, Qt::AltModifier);                   // start later
+        QTest::keyClick(table, Qt::Key_Up, Qt::ShiftModifier | Qt::AltModifier); // end sooner
+        QTest::keyClick(table, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(review->model().segments(),
+                 (QList<TranscriptSegment>{{u"along the road"_qs, 0, 2},
+                                           {u"to London town at last"_qs, 2.1, 6}}));
+        QTest::keyClick(table, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(review->model().segments().size(), 3);
+        QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+        QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(review->model().segments().at(1).endTime, 3.9);
+        table->setCurrentIndex(table->model()->index(1, 2));
+        QTest::keyClick(table, Qt::Key_Delete);
+        QCOMPARE(review->model().segments().size(), 2);
+
+        QTest::keyClick(table, Qt::Key_S, Qt::ControlModifier);
+        const QString saved = f.dir.filePath(u"talk.srt"_qs);
+        f.dialogs.saveDialogs.last().finished(SaveDialogChoice{saved, 1});
+        QCOMPARE(readFile(saved), QByteArray("1\n00:00:00,000 --> 00:00:02,000\nalong the road\n\n"
+                                             "2\n00:00:04,500 --> 00:00:06,000\nat last\n\n"));
+
+        QTest::keyClick(table, Qt::Key_Space);
+        QTRY_COMPARE(byName<QAbstractButton>(review, u"Pause"_qs) != nullptr, true);
+        QTest::keyClick(table, Qt::Key_Space);
+        QVERIFY(!review->player().isPlaying());
+
+        // Unsaved edits: the window asks, and Discard goes back to what was saved.
+        review->model().setText(0, u"along the river"_qs);
+        QTimer::singleShot(0, [] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QCOMPARE(box->text(), u"Save changes to the transcript?"_qs);
+            box->button(QMessageBox::Discard)->click();
+        });
+        review->close();
+        QTRY_VERIFY(!f.window->findChild<ReviewWindow*>());
+        QCOMPARE(f.vm->transcribedText(), u"along the road at last"_qs);
     }
 
     void textHelpers() {

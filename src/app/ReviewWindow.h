@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QTableView;
+
+namespace vocalith {
+
+class Player;
+class ReviewModel;
+class TranscriptionViewModel;
+
+// A transcript beside its recording: the segments as a table to correct, playback from
+// any row, and saving through the Transcribe tab, whose text follows every edit.
+class ReviewWindow final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent = nullptr);
+    ~ReviewWindow() override;
+
+    ReviewModel& model() { return *m_model; }
+    Player& player() { return *m_player; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void togglePlay();
+    void playRow();
+    void nudge(bool end, double seconds);
+    void splitRow();
+    void showFind(bool replace);
+    void findNext();
+    void follow(double seconds);
+    int currentRow() const;
+    bool isEditing() const;
+
+    TranscriptionViewModel& m_vm;
+    ReviewModel* m_model;
+    Player* m_player;
+    QTableView* m_table;
+    QPushButton* m_play;
+    QSlider* m_position;
+    QLabel* m_time;
+    QComboBox* m_speed;
+    QWidget* m_findBar;
+    QLineEdit* m_find;
+    QLineEdit* m_replace;
+    QLabel* m_message;
+};
+
+} // namespace vocalith
