@@ -9,6 +9,12 @@ struct TranscriptSegment {
     QString text;
     double startTime = 0.0;
     double endTime = 0.0;
+    // How sure the recogniser was, 0 to 1: a word's posterior probability, or for a
+    // provider's segment 0 when its scores call it doubtful. Never saved.
+    double confidence = 1.0;
+
+    static constexpr double doubtfulBelow = 0.5;
+    bool isDoubtful() const { return confidence < doubtfulBelow; }
 
     bool operator==(const TranscriptSegment&) const = default;
 };

@@ -221,8 +221,13 @@ RecognitionOutcome PocketSphinxRecognizer::recognize(const QString& path, bool,
             int startFrame = 0;
             int endFrame = 0;
             ps_seg_frames(segment, &startFrame, &endFrame);
+            // The best path's posterior, from the lattice of the utterance.
+            int32 acoustic = 0, language = 0, backoff = 0;
+            const double posterior = logmath_exp(
+                ps_get_logmath(ps), ps_seg_prob(segment, &acoustic, &language, &backoff));
             outcome.words.append({word, (firstFrame + startFrame) / framesPerSecond,
-                                  (endFrame - startFrame + 1) / framesPerSecond});
+                                  (endFrame - startFrame + 1) / framesPerSecond,
+                                  std::clamp(posterior, 0.0, 1.0)});
         }
     }
     task.addRecognized(double(samples.size() - recognized) / expectedRate);

@@ -23,6 +23,7 @@ struct RecognizedWord {
     QString text;
     double timestamp = 0.0; // seconds from the start of the file
     double duration = 0.0;
+    double confidence = 1.0; // the word's posterior probability
 };
 
 // The final result of one file: words, or an error code with its description.

@@ -201,8 +201,8 @@ void TranscriptionService::recognizeChunks(SpeechRecognizer& recognizer, const Q
             const QString text = trimmedWhiteSpace(word.text);
             if (text.isEmpty())
                 continue;
-            segments.append(
-                {text, offset + word.timestamp, (offset + word.timestamp) + word.duration});
+            segments.append({text, offset + word.timestamp,
+                             (offset + word.timestamp) + word.duration, word.confidence});
         }
     }
     if (segments.isEmpty())

@@ -46,7 +46,14 @@ std::optional<VerboseResponse> VerboseResponse::decode(const QByteArray& body, Q
                         QStringLiteral(" needs a numeric \"start\" and \"end\" and a \"text\".");
                 return std::nullopt;
             }
-            decoded.append({start.toDouble(), end.toDouble(), segmentText.toString()});
+            Segment segment{start.toDouble(), end.toDouble(), segmentText.toString(), {}, {}};
+            if (const QJsonValue score = element.value(QLatin1String("avg_logprob"));
+                score.isDouble())
+                segment.averageLogProbability = score.toDouble();
+            if (const QJsonValue score = element.value(QLatin1String("no_speech_prob"));
+                score.isDouble())
+                segment.noSpeechProbability = score.toDouble();
+            decoded.append(segment);
         }
         response.segments = decoded;
     } else if (!segments.isUndefined() && !segments.isNull()) {
@@ -59,9 +66,13 @@ std::optional<VerboseResponse> VerboseResponse::decode(const QByteArray& body, Q
 QList<TranscriptSegment> VerboseResponse::transcriptSegments() const {
     QList<TranscriptSegment> result;
     if (segments && !segments->isEmpty()) {
-        for (const Segment& segment : *segments)
-            result.append(
-                {trimmedWhiteSpace(foldedLineBreaks(segment.text)), segment.start, segment.end});
+        for (const Segment& segment : *segments) {
+            // Whisper's own thresholds for a doubtful segment.
+            const bool doubtful = segment.averageLogProbability.value_or(0.0) < -1.0 ||
+                                  segment.noSpeechProbability.value_or(0.0) > 0.6;
+            result.append({trimmedWhiteSpace(foldedLineBreaks(segment.text)), segment.start,
+                           segment.end, doubtful ? 0.0 : 1.0});
+        }
     } else if (text && !text->isEmpty()) {
         result.append({foldedLineBreaks(*text), 0.0, 0.0});
     }

@@ -16,6 +16,9 @@ struct VerboseResponse {
         double start = 0.0;
         double end = 0.0;
         QString text;
+        // The model's scores, when it gives them.
+        std::optional<double> averageLogProbability;
+        std::optional<double> noSpeechProbability;
     };
 
     std::optional<QString> text;

@@ -6,6 +6,7 @@
 #include "support/LoopbackHttpServer.h"
 #include "support/TestDoubles.h"
 #include "transcription/ExternalTranscriptionService.h"
+#include "transcription/VerboseResponse.h"
 
 #include <QDir>
 
@@ -229,6 +230,25 @@ private Q_SLOTS:
         }
         QSignalSpy requests(&server, &Server::requestReceived);
         QVERIFY(!requests.wait(50));
+    }
+
+    // The model's own scores mark a segment as doubtful; they are kept out of the text.
+    void doubtfulSegments() {
+        QString error;
+        const auto response = VerboseResponse::decode(
+            R"({"segments":[
+                {"start":0,"end":1,"text":" sure","avg_logprob":-0.2,"no_speech_prob":0.01},
+                {"start":1,"end":2,"text":" mumbled","avg_logprob":-1.4,"no_speech_prob":0.1},
+                {"start":2,"end":3,"text":" hiss","avg_logprob":-0.3,"no_speech_prob":0.8},
+                {"start":3,"end":4,"text":" unscored"}]})",
+            error);
+        QVERIFY2(response, qPrintable(error));
+        QList<double> confidences;
+        for (const TranscriptSegment& segment : response->transcriptSegments())
+            confidences.append(segment.confidence);
+        QCOMPARE(confidences, (QList<double>{1.0, 0.0, 0.0, 1.0}));
+        QCOMPARE(plainTextRendering(response->transcriptSegments()),
+                 u"sure mumbled hiss unscored"_qs);
     }
 
     void answers_data() {
