@@ -79,6 +79,16 @@ MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, Fi
                                     &TranscriptionViewModel::openFilePanel);
     open->setShortcut(QKeySequence::Open);
     open->setShortcutContext(Qt::ApplicationShortcut);
+    QAction* review = file->addAction(QStringLiteral("Review Subtitles..."), this, [this] {
+        auto* transcribe = static_cast<TranscribeView*>(m_tabs->widget(0));
+        // Edits under review are asked about before other subtitles take their place.
+        if (transcribe->closeReview() && m_viewModel.openSubtitlesForReview()) {
+            m_tabs->setCurrentIndex(0);
+            transcribe->openReview();
+        }
+    });
+    review->setShortcut(Qt::CTRL | Qt::Key_R);
+    review->setShortcutContext(Qt::ApplicationShortcut);
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("Quit"), qApp, &QApplication::quit);
     quit->setShortcut(QKeySequence::Quit);

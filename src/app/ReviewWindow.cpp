@@ -1,5 +1,6 @@
 #include "ReviewWindow.h"
 
+#include "app/WaveformView.h"
 #include "playback/Player.h"
 #include "review/ReviewModel.h"
 #include "transcription/TranscriptionViewModel.h"
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTableView>
+#include <QThread>
 #include <QUndoStack>
 #include <QVBoxLayout>
 
@@ -50,7 +52,8 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     , m_findBar(new QWidget(this))
     , m_find(new QLineEdit(m_findBar))
     , m_replace(new QLineEdit(m_findBar))
-    , m_message(new QLabel(this)) {
+    , m_message(new QLabel(this))
+    , m_waveform(new WaveformView(*m_model, this)) {
     setAttribute(Qt::WA_DeleteOnClose);
     const QString recording = viewModel.jobSourcePath();
     setWindowTitle(QStringLiteral("Review — %1").arg(QFileInfo(recording).fileName()));
@@ -102,6 +105,7 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_findBar);
     layout->addWidget(m_table, 1);
+    layout->addWidget(m_waveform);
     layout->addWidget(m_message);
     layout->addLayout(controls);
     m_message->hide();
@@ -115,6 +119,7 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     }
     m_position->setRange(0, int(m_player->duration() * 1000));
     follow(0.0);
+    readPeaks(recording);
 
     QUndoStack* undo = m_model->undoStack();
     QAction* undoAction = undo->createUndoAction(this);
@@ -131,6 +136,8 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     addShortcut(this, Qt::CTRL | Qt::SHIFT | Qt::Key_S, [this] { splitRow(); });
     addShortcut(this, Qt::CTRL | Qt::SHIFT | Qt::Key_M,
                 [this] { m_model->mergeWithNext(currentRow()); });
+    addShortcut(this, Qt::Key_F8, [this] { goToDoubtful(false); });
+    addShortcut(this, Qt::SHIFT | Qt::Key_F8, [this] { goToDoubtful(true); });
     addShortcut(this, QKeySequence::Find, [this] { showFind(false); });
     addShortcut(this, Qt::CTRL | Qt::Key_H, [this] { showFind(true); });
     addShortcut(this, QKeySequence::Save, [this] { m_vm.saveTranscription(); });
@@ -157,6 +164,12 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
         m_play->setAccessibleName(m_play->text());
     });
     connect(m_player, &Player::positionChanged, this, &ReviewWindow::follow);
+    connect(m_waveform, &WaveformView::seekRequested, this, [this](double seconds) {
+        if (m_player->isLoaded())
+            m_player->playFrom(seconds);
+    });
+    connect(m_table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { m_waveform->setCurrentRow(current.row()); });
     connect(m_player, &Player::errorOccurred, this, [this](const QString& message) {
         m_message->setText(message);
         m_message->show();
@@ -175,10 +188,36 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
 }
 
 ReviewWindow::~ReviewWindow() {
+    m_stopPeaks = true;
+    if (m_peaksWorker)
+        m_peaksWorker->wait();
     // An editor still open commits as the table goes; that edit stays here.
     m_model->disconnect(this);
     m_player->disconnect(this);
     m_vm.disconnect(this);
+}
+
+void ReviewWindow::readPeaks(const QString& recording) {
+    // Read once, away from the window; what it finds comes back on the window's thread.
+    const QPointer<ReviewWindow> window(this);
+    m_peaksWorker = QThread::create([this, window, recording] {
+        auto peaks = WaveformPeaks::compute(
+            recording,
+            [window](double fraction) {
+                QMetaObject::invokeMethod(window, [window, fraction] {
+                    if (window)
+                        window->m_waveform->setProgress(fraction);
+                });
+            },
+            &m_stopPeaks);
+        if (auto* read = std::get_if<WaveformPeaks>(&peaks))
+            QMetaObject::invokeMethod(window, [window, envelope = std::move(*read)]() mutable {
+                if (window)
+                    window->m_waveform->setPeaks(std::move(envelope));
+            });
+    });
+    m_peaksWorker->setParent(this);
+    m_peaksWorker->start(QThread::LowPriority);
 }
 
 int ReviewWindow::currentRow() const {
@@ -235,6 +274,17 @@ void ReviewWindow::splitRow() {
     m_model->split(row, position);
 }
 
+void ReviewWindow::goToDoubtful(bool backwards) {
+    const int row = m_model->nextDoubtful(currentRow(), backwards);
+    if (row < 0) {
+        m_message->setText(QStringLiteral("No uncertain words"));
+        m_message->show();
+        return;
+    }
+    m_table->selectRow(row);
+    m_table->scrollTo(m_model->index(row, 0));
+}
+
 void ReviewWindow::showFind(bool replace) {
     m_findBar->show();
     m_replace->setVisible(true);
@@ -255,6 +305,7 @@ void ReviewWindow::findNext() {
 }
 
 void ReviewWindow::follow(double seconds) {
+    m_waveform->setPosition(seconds);
     if (!m_position->isSliderDown())
         m_position->setValue(int(seconds * 1000));
     m_time->setText(ReviewModel::timeText(seconds) + QStringLiteral(" / ") +

@@ -2,18 +2,22 @@
 
 #include <QWidget>
 
+#include <atomic>
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSlider;
 class QTableView;
+class QThread;
 
 namespace vocalith {
 
 class Player;
 class ReviewModel;
 class TranscriptionViewModel;
+class WaveformView;
 
 // A transcript beside its recording: the segments as a table to correct, playback from
 // any row, and saving through the Transcribe tab, whose text follows every edit.
@@ -36,9 +40,11 @@ private:
     void playRow();
     void nudge(bool end, double seconds);
     void splitRow();
+    void goToDoubtful(bool backwards);
     void showFind(bool replace);
     void findNext();
     void follow(double seconds);
+    void readPeaks(const QString& recording);
     int currentRow() const;
     bool isEditing() const;
 
@@ -54,6 +60,9 @@ private:
     QLineEdit* m_find;
     QLineEdit* m_replace;
     QLabel* m_message;
+    WaveformView* m_waveform;
+    QThread* m_peaksWorker = nullptr;
+    std::atomic<bool> m_stopPeaks{false};
 };
 
 } // namespace vocalith

@@ -306,8 +306,12 @@ void TranscribeView::onProviderManagerRequest() {
     dialog->open();
 }
 
+bool TranscribeView::closeReview() {
+    return !m_review || m_review->close();
+}
+
 void TranscribeView::openReview() {
-    if (!m_review)
+    if (!m_review || !m_review->isVisible()) // a closed one is on its way out
         m_review = new ReviewWindow(m_vm, window());
     m_review->show();
     m_review->raise();

@@ -27,6 +27,8 @@ public:
 
     // The review window of the current transcript, opened or brought forward.
     void openReview();
+    // Closes it, asking about unsaved edits; false when the user kept it open.
+    bool closeReview();
 
 private:
     void buildEngines();

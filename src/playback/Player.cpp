@@ -9,6 +9,7 @@
 #include <QMediaDevices>
 
 #include <cstring>
+#include <functional>
 
 namespace vocalith {
 
@@ -18,12 +19,15 @@ public:
     explicit DecoderDevice(std::unique_ptr<PlaybackDecoder> decoder)
         : m_decoder(std::move(decoder)) {}
 
+    std::function<void()> onFirstSound;
+
     PlaybackDecoder& decoder() { return *m_decoder; }
     bool finished() const { return m_finished; }
 
     void restart(double seconds, double tempo, double end) {
         close();
         m_finished = !m_decoder->start(seconds, tempo, end);
+        m_started = false;
         open(QIODevice::ReadOnly);
     }
 
@@ -34,6 +38,11 @@ protected:
         const QByteArray chunk = m_decoder->read(maxSize);
         std::memcpy(data, chunk.constData(), size_t(chunk.size()));
         m_finished = chunk.isEmpty();
+        if (!m_finished && !m_started) {
+            m_started = true;
+            if (onFirstSound)
+                onFirstSound();
+        }
         return chunk.size();
     }
     qint64 writeData(const char*, qint64) override { return -1; }
@@ -41,6 +50,7 @@ protected:
 private:
     std::unique_ptr<PlaybackDecoder> m_decoder;
     bool m_finished = false;
+    bool m_started = false;
 };
 
 Player::Player(QObject* parent)
@@ -61,6 +71,7 @@ std::optional<QString> Player::load(const QString& path) {
     if (auto* error = std::get_if<QString>(&opened))
         return *error;
     m_device = std::make_unique<DecoderDevice>(std::move(std::get<0>(opened)));
+    m_device->onFirstSound = [this] { Q_EMIT outputStarted(); };
     m_origin = 0.0;
     m_end = -1.0;
     Q_EMIT positionChanged(0.0);

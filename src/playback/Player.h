@@ -46,6 +46,8 @@ Q_SIGNALS:
     // While playing, several times a second, and after every move.
     void positionChanged(double seconds);
     void errorOccurred(const QString& message);
+    // The first sound of a start, seek or speed change went to the output.
+    void outputStarted();
 
 private:
     void startOutput();

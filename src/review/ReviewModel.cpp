@@ -2,6 +2,7 @@
 
 #include "core/TranscriptRendering.h"
 
+#include <QFont>
 #include <QUndoCommand>
 
 #include <cmath>
@@ -78,6 +79,17 @@ QVariant ReviewModel::data(const QModelIndex& index, int role) const {
         if (index.column() != TextColumn)
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return {};
+    case Qt::FontRole:
+        if (index.column() == TextColumn && segment.isDoubtful()) {
+            QFont font;
+            font.setUnderline(true);
+            return font;
+        }
+        return {};
+    case Qt::AccessibleDescriptionRole:
+        if (index.column() == TextColumn && segment.isDoubtful())
+            return QStringLiteral("uncertain");
+        return {};
     default:
         return {};
     }
@@ -118,13 +130,14 @@ bool ReviewModel::setText(int row, const QString& text) {
         return false;
     TranscriptSegment changed = m_segments[row];
     changed.text = oneLine(text);
-    if (changed.text.isEmpty() || changed == m_segments[row])
+    if (changed.text.isEmpty() || changed.text == m_segments[row].text)
         return false;
+    changed.confidence = 1.0; // the reviewer's word
     push(row, {m_segments[row]}, {changed}, QStringLiteral("Edit Text"));
     return true;
 }
 
-std::pair<double, double> ReviewModel::edgeBounds(int row, Edge edge) const {
+std::pair<double, double> ReviewModel::edgeLimits(int row, Edge edge) const {
     const TranscriptSegment& segment = m_segments[row];
     // Segments that already overlap are left so; an edge is never pushed, only held.
     if (edge == Start) {
@@ -148,7 +161,7 @@ bool ReviewModel::nudge(int row, Edge edge, double seconds) {
 bool ReviewModel::moveEdge(int row, Edge edge, double seconds) {
     if (row < 0 || row >= m_segments.size())
         return false;
-    const auto [lowest, highest] = edgeBounds(row, edge);
+    const auto [lowest, highest] = edgeLimits(row, edge);
     if (lowest > highest)
         return false;
     TranscriptSegment changed = m_segments[row];
@@ -188,6 +201,7 @@ bool ReviewModel::mergeWithNext(int row) {
     TranscriptSegment merged = first;
     merged.text = oneLine(first.text + QLatin1Char(' ') + second.text);
     merged.endTime = std::max(first.endTime, second.endTime);
+    merged.confidence = std::min(first.confidence, second.confidence);
     push(row, {first, second}, {merged}, QStringLiteral("Merge Rows"));
     return true;
 }
@@ -225,6 +239,16 @@ int ReviewModel::findNext(const QString& find, int from, Qt::CaseSensitivity sen
     for (int step = 0; step < count; ++step) {
         const int row = ((from + (backwards ? -step : step)) % count + count) % count;
         if (m_segments[row].text.contains(find, sensitivity))
+            return row;
+    }
+    return -1;
+}
+
+int ReviewModel::nextDoubtful(int from, bool backwards) const {
+    const int count = int(m_segments.size());
+    for (int step = 1; step <= count; ++step) {
+        const int row = ((from + (backwards ? -step : step)) % count + count) % count;
+        if (m_segments[row].isDoubtful())
             return row;
     }
     return -1;

@@ -40,6 +40,8 @@ public:
     bool nudge(int row, Edge edge, double seconds);
     // Moves one edge to `seconds`, within the same bounds.
     bool moveEdge(int row, Edge edge, double seconds);
+    // How far an edge may go: never past the neighbouring segment nor the other edge.
+    std::pair<double, double> edgeLimits(int row, Edge edge) const;
     // Two rows from one at a character position; the time is shared in proportion to
     // the characters on each side.
     bool split(int row, int position);
@@ -51,6 +53,10 @@ public:
     // The first row at or after `from` (wrapping round) whose text holds `find`, or -1.
     int findNext(const QString& find, int from, Qt::CaseSensitivity sensitivity,
                  bool backwards = false) const;
+
+    // The next row after `from` (or the one before), wrapping round, whose recogniser was
+    // unsure of it; -1 when there is none.
+    int nextDoubtful(int from, bool backwards = false) const;
 
     // "0:01:02.345"
     static QString timeText(double seconds);
@@ -65,7 +71,6 @@ private:
     void push(int first, QList<TranscriptSegment> before, QList<TranscriptSegment> after,
               const QString& name);
     void replace(int first, qsizetype count, const QList<TranscriptSegment>& rows);
-    std::pair<double, double> edgeBounds(int row, Edge edge) const;
 
     QList<TranscriptSegment> m_segments;
     QUndoStack m_undo;

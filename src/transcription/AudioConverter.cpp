@@ -10,19 +10,22 @@ extern "C" {
 }
 
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace vocalith::AudioConverter {
 
 namespace {
 
-// Decoded, resampled and written, one frame at a time.
+// Decoded and resampled, one frame at a time, and handed on.
 class Pipeline {
 public:
-    Pipeline(AVCodecContext& decoder, SwrContext& resampler, SNDFILE& output)
+    Pipeline(AVCodecContext& decoder, SwrContext& resampler, const MonoStream& stream,
+             const SampleConsumer& consume)
         : m_decoder(decoder)
         , m_resampler(resampler)
-        , m_output(output)
+        , m_stream(stream)
+        , m_consume(consume)
         , m_frame(av_frame_alloc()) {}
 
     // Feeds one packet (nullptr flushes); absent on success.
@@ -62,22 +65,21 @@ private:
         const int converted = swr_convert(&m_resampler, &out, capacity + 1, input, inputSamples);
         if (converted < 0)
             return ffmpegErrorText(converted);
-        if (sf_write_short(&m_output, m_samples.data(), converted) != converted)
-            return QString::fromUtf8(sf_strerror(&m_output));
-        return std::nullopt;
+        return m_consume(m_stream, std::span<const short>(m_samples.data(), size_t(converted)));
     }
 
     AVCodecContext& m_decoder;
     SwrContext& m_resampler;
-    SNDFILE& m_output;
+    const MonoStream& m_stream;
+    const SampleConsumer& m_consume;
     Frame m_frame;
     std::vector<short> m_samples;
 };
 
 } // namespace
 
-std::optional<QString> convertAudio(const QString& source, const QString& destination,
-                                    const std::atomic<bool>* stop) {
+std::optional<QString> decodeMono(const QString& source, int rate, const SampleConsumer& consume,
+                                  const std::atomic<bool>* stop) {
     std::variant<MediaInput, QString> opened = MediaInput::open(source);
     if (const auto* error = std::get_if<QString>(&opened))
         return *error;
@@ -98,24 +100,18 @@ std::optional<QString> convertAudio(const QString& source, const QString& destin
     if (decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
         av_channel_layout_default(&decoder->ch_layout, decoder->ch_layout.nb_channels);
 
+    const MonoStream mono{rate > 0 ? rate : decoder->sample_rate,
+                          format->duration > 0 ? double(format->duration) / AV_TIME_BASE : 0.0};
     SwrContext* allocated = nullptr;
-    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-    result =
-        swr_alloc_set_opts2(&allocated, &mono, AV_SAMPLE_FMT_S16, sampleRate, &decoder->ch_layout,
-                            decoder->sample_fmt, decoder->sample_rate, 0, nullptr);
+    AVChannelLayout monoLayout = AV_CHANNEL_LAYOUT_MONO;
+    result = swr_alloc_set_opts2(&allocated, &monoLayout, AV_SAMPLE_FMT_S16, mono.sampleRate,
+                                 &decoder->ch_layout, decoder->sample_fmt, decoder->sample_rate, 0,
+                                 nullptr);
     Resampler resampler(allocated);
     if (result < 0 || (result = swr_init(resampler.get())) < 0)
         return ffmpegErrorText(result);
 
-    SF_INFO info{};
-    info.samplerate = sampleRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SoundFile output(sf_open(destination.toUtf8().constData(), SFM_WRITE, &info));
-    if (!output)
-        return QString::fromUtf8(sf_strerror(nullptr));
-
-    Pipeline pipeline(*decoder, *resampler, *output);
+    Pipeline pipeline(*decoder, *resampler, mono, consume);
     Packet packet(av_packet_alloc());
     while ((result = av_read_frame(format, packet.get())) >= 0) {
         std::optional<QString> error;
@@ -133,7 +129,36 @@ std::optional<QString> convertAudio(const QString& source, const QString& destin
         return ffmpegErrorText(result);
     if (std::optional<QString> error = pipeline.decode(nullptr))
         return error;
-    if (std::optional<QString> error = pipeline.finish())
+    return pipeline.finish();
+}
+
+std::optional<QString> convertAudio(const QString& source, const QString& destination,
+                                    const std::atomic<bool>* stop) {
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    // Made once the source has given sound, so a file that is not audio leaves none.
+    SoundFile output;
+    const auto open = [&]() -> std::optional<QString> {
+        if (!output)
+            output.reset(sf_open(destination.toUtf8().constData(), SFM_WRITE, &info));
+        if (!output)
+            return QString::fromUtf8(sf_strerror(nullptr));
+        return std::nullopt;
+    };
+    const auto write = [&](const MonoStream&,
+                           std::span<const short> samples) -> std::optional<QString> {
+        if (std::optional<QString> error = open())
+            return error;
+        const auto count = sf_count_t(samples.size());
+        if (sf_write_short(output.get(), samples.data(), count) != count)
+            return QString::fromUtf8(sf_strerror(output.get()));
+        return std::nullopt;
+    };
+    if (std::optional<QString> error = decodeMono(source, sampleRate, write, stop))
+        return error;
+    if (std::optional<QString> error = open())
         return error;
     if (sf_close(output.release()) != 0)
         return TranscriptionError::conversionFailed().errorDescription();

@@ -13,6 +13,7 @@
 #include "transcription/ProviderEngine.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QSaveFile>
@@ -190,6 +191,59 @@ void TranscriptionViewModel::loadFile(const QUrl& url) {
     const QFileInfo info(url.toLocalFile());
     setFileSize(info.exists() ? info.size() : 0);
     resetResults();
+}
+
+bool TranscriptionViewModel::openSubtitlesForReview() {
+    if (m_isTranscribing) {
+        setNoticeMessage(QStringLiteral("Subtitles can be reviewed once the transcription ends."));
+        return false;
+    }
+    const std::optional<QUrl> chosen = m_dialogs.chooseFileToOpen(
+        QStringLiteral("Select subtitles to review"), {QStringLiteral("Subtitles (*.srt *.vtt)")});
+    if (!chosen || chosen->isEmpty())
+        return false;
+    const QString subtitlePath = chosen->toLocalFile();
+    QFile file(subtitlePath);
+    QString error;
+    std::optional<QList<SubtitleChecker::Cue>> cues;
+    if (!file.open(QIODevice::ReadOnly))
+        error = file.errorString();
+    else
+        cues = SubtitleChecker::parse(QString::fromUtf8(file.readAll()), error);
+    if (!cues) {
+        setErrorMessage(
+            QStringLiteral("Cannot review %1: %2").arg(QFileInfo(subtitlePath).fileName(), error));
+        return false;
+    }
+
+    // The recording beside the subtitles, "talk.mp3" for "talk.srt" or "talk.en.srt".
+    const QFileInfo info(subtitlePath);
+    QString recording;
+    for (const QString& base : {info.completeBaseName(), info.baseName()}) {
+        for (const QString& extension : mediaExtensions()) {
+            const QString candidate = info.dir().filePath(base + QLatin1Char('.') + extension);
+            if (recording.isEmpty() && QFileInfo(candidate).isFile())
+                recording = candidate;
+        }
+    }
+    if (recording.isEmpty()) {
+        const QString patterns =
+            QStringLiteral("*.") + mediaExtensions().join(QStringLiteral(" *."));
+        const std::optional<QUrl> media = m_dialogs.chooseFileToOpen(
+            QStringLiteral("Select the recording of these subtitles"),
+            {QStringLiteral("Audio and video files (") + patterns + QLatin1Char(')')});
+        if (!media || media->isEmpty())
+            return false;
+        recording = media->toLocalFile();
+    }
+
+    loadFile(QUrl::fromLocalFile(recording));
+    m_jobSourcePath = recording;
+    QList<TranscriptSegment> segments;
+    for (const SubtitleChecker::Cue& cue : *cues)
+        segments.append({cue.lines.join(QLatin1Char(' ')), cue.start, cue.end});
+    setEditedSegments(segments);
+    return true;
 }
 
 void TranscriptionViewModel::resetResults() {

@@ -114,6 +114,10 @@ public:
 
     void openFilePanel();
     void loadFile(const QUrl& url);
+    // Asks for an .srt or .vtt file, finds its recording beside it by name or asks for
+    // it, and makes the subtitles the tab's transcript, ready for review. False when the
+    // user gave up or the file could not be read (the error says why).
+    bool openSubtitlesForReview();
     void resetResults();
     void startTranscription();
     // Stops the running job: the controls unlock at once, the engine stops within half

@@ -8,6 +8,7 @@
 #include "app/ReviewWindow.h"
 #include "app/TranscribeView.h"
 #include "app/TranslationView.h"
+#include "app/WaveformView.h"
 #include "core/TimeLeft.h"
 #include "playback/Player.h"
 #include "providers/KeychainHelper.h"
@@ -372,6 +373,20 @@ private Q_SLOTS:
         QCOMPARE(face->tableInterface()->columnCount(), 3);
         QCOMPARE(face->tableInterface()->columnDescription(2), u"Text"_qs);
 
+        // The third row's start dragged on the waveform far to the left stops at the
+        // second row's end.
+        auto* waveform = byName<WaveformView>(review, u"Waveform"_qs);
+        const auto xAt = [&](double seconds) {
+            return QPoint(int((seconds - waveform->visibleStart()) / WaveformView::visibleSeconds *
+                              waveform->width()),
+                          waveform->height() / 2);
+        };
+        QTest::mousePress(waveform, Qt::LeftButton, {}, xAt(4.5));
+        QTest::mouseMove(waveform, xAt(3.0));
+        QTest::mouseRelease(waveform, Qt::LeftButton, {}, xAt(3.0));
+        QCOMPARE(review->model().segments().at(2).startTime, 4.0);
+        review->model().undoStack()->undo();
+
         QApplication::setActiveWindow(review);
         table->setFocus();
         table->setCurrentIndex(table->model()->index(1, 2));
@@ -418,6 +433,46 @@ private Q_SLOTS:
         review->close();
         QTRY_VERIFY(!f.window->findChild<ReviewWindow*>());
         QCOMPARE(f.vm->transcribedText(), u"along the road at last"_qs);
+    }
+
+    // File → Review Subtitles: the recording found beside the subtitles by name, or asked
+    // for; subtitles that cannot be read say why.
+    void reviewSubtitles() {
+        Fixture f;
+        QAction* review = nullptr;
+        for (QAction* action : f.window->findChildren<QAction*>())
+            review = action->text() == u"Review Subtitles..."_qs ? action : review;
+        QVERIFY(review);
+        QCOMPARE(review->shortcut(), QKeySequence(u"Ctrl+R"_qs));
+        const QString srt = writeFile(f.dir.filePath(u"talk.en.srt"_qs),
+                                      "1\n00:00:01,000 --> 00:00:02,500\nHello\nthere\n\n"
+                                      "2\n00:00:03,000 --> 00:00:04,000\nagain\n");
+        const QString media = writeFile(f.dir.filePath(u"talk.mp3"_qs), "id3");
+        f.dialogs.openAnswers = {QUrl::fromLocalFile(srt)};
+        review->trigger();
+        auto* window = f.window->findChild<ReviewWindow*>();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(window->windowTitle(), u"Review — talk.mp3"_qs);
+        QCOMPARE(f.vm->segments(), (QList<TranscriptSegment>{{u"Hello there"_qs, 1.0, 2.5},
+                                                             {u"again"_qs, 3.0, 4.0}}));
+        QCOMPARE(f.vm->transcribedText(), u"Hello there again"_qs);
+        QCOMPARE(f.dialogs.openMessages.size(), 1);
+        window->close();
+        QTRY_VERIFY(!f.window->findChild<ReviewWindow*>());
+
+        QFile::remove(media);
+        const QString elsewhere = writeFile(f.dir.filePath(u"recording.wav"_qs), "RIFF");
+        f.dialogs.openAnswers = {QUrl::fromLocalFile(srt), QUrl::fromLocalFile(elsewhere)};
+        review->trigger();
+        QCOMPARE(f.dialogs.openMessages.last(), u"Select the recording of these subtitles"_qs);
+        QTRY_VERIFY(f.window->findChild<ReviewWindow*>());
+        QCOMPARE(f.window->findChild<ReviewWindow*>()->windowTitle(), u"Review — recording.wav"_qs);
+
+        const QString broken = writeFile(f.dir.filePath(u"broken.srt"_qs), "no cues here");
+        f.dialogs.openAnswers = {QUrl::fromLocalFile(broken)};
+        review->trigger();
+        QVERIFY(
+            f.vm->errorMessage().value_or(QString()).startsWith(u"Cannot review broken.srt: "_qs));
     }
 
     void textHelpers() {

@@ -1,6 +1,10 @@
 #include "review/ReviewModel.h"
+#include "review/WaveformPeaks.h"
+#include "support/AudioFixtures.h"
 
 #include <QAbstractItemModelTester>
+#include <QFont>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace vocalith;
@@ -111,6 +115,38 @@ private Q_SLOTS:
         QCOMPARE(model.undoStack()->count(), 0);
     }
 
+    // The envelope: 50 peaks a second, silence flat and speech tall, progress that
+    // climbs to the end, and a stop that ends the reading.
+    void waveformPeaks() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"quiet-then-speech.mp3"_qs);
+        const QString wave = test::AudioFixtures::librivoxDirectory() + u'/' +
+                             test::AudioFixtures::librivoxIds().first() + u".wav"_qs;
+        QVERIFY(test::AudioFixtures::ffmpeg(
+            {u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"anullsrc=r=44100:cl=stereo:d=2"_qs, u"-i"_qs, wave,
+             u"-filter_complex"_qs,
+             u"[1]aresample=44100,aformat=channel_layouts=stereo[s];"
+             "[0][s]concat=n=2:v=0:a=1"_qs,
+             path}));
+        QList<double> fractions;
+        auto computed = WaveformPeaks::compute(path, [&](double f) { fractions.append(f); });
+        QVERIFY(std::holds_alternative<WaveformPeaks>(computed));
+        const WaveformPeaks& peaks = std::get<WaveformPeaks>(computed);
+        QVERIFY2(std::abs(peaks.duration() - 9.1) < 0.1,
+                 qPrintable(QString::number(peaks.duration())));
+        int loudest = 0;
+        for (double t = 0.1; t < 1.9; t += 0.02)
+            QVERIFY(peaks.at(t).high - peaks.at(t).low <= 2);
+        for (double t = 2.0; t < 9.0; t += 0.02)
+            loudest = std::max(loudest, peaks.at(t).high - peaks.at(t).low);
+        QVERIFY(loudest > 40);
+        QVERIFY(std::is_sorted(fractions.begin(), fractions.end()));
+        QVERIFY(!fractions.isEmpty() && fractions.last() > 0.95);
+
+        std::atomic<bool> stop{true};
+        QVERIFY(std::holds_alternative<QString>(WaveformPeaks::compute(path, {}, &stop)));
+    }
+
     void tableFace() {
         ReviewModel model({{u"a"_qs, 62.3456, 3723.5}});
         QCOMPARE(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), u"Start"_qs);
@@ -124,6 +160,25 @@ private Q_SLOTS:
         QCOMPARE(three.findNext(u"the"_qs, 1, Qt::CaseSensitive), 2);
         QCOMPARE(three.findNext(u"the"_qs, 3, Qt::CaseSensitive), 0);
         QCOMPARE(three.findNext(u"the"_qs, 1, Qt::CaseSensitive, true), 0);
+    }
+
+    // Rows the recogniser was unsure of are underlined and reachable one after another;
+    // a corrected row is no longer in doubt.
+    void doubtfulRows() {
+        ReviewModel model({{u"a"_qs, 0, 1, 0.9},
+                           {u"b"_qs, 1, 2, 0.2},
+                           {u"c"_qs, 2, 3, 0.95},
+                           {u"d"_qs, 3, 4, 0.1}});
+        QVERIFY(model.index(1, 2).data(Qt::FontRole).value<QFont>().underline());
+        QVERIFY(!model.index(0, 2).data(Qt::FontRole).isValid());
+        QCOMPARE(model.nextDoubtful(0), 1);
+        QCOMPARE(model.nextDoubtful(1), 3);
+        QCOMPARE(model.nextDoubtful(3), 1);
+        QCOMPARE(model.nextDoubtful(1, true), 3);
+        QVERIFY(model.setText(1, u"be"_qs));
+        QCOMPARE(model.nextDoubtful(0), 3);
+        QVERIFY(model.mergeWithNext(2));
+        QCOMPARE(model.segments().at(2).confidence, 0.1);
     }
 };
 
