@@ -81,6 +81,9 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     m_speed->setCurrentIndex(2);
     auto* save = new QPushButton(QStringLiteral("Save..."), this);
     save->setAccessibleName(save->text());
+    auto* rowButton = new QPushButton(QStringLiteral("Play row"), this);
+    rowButton->setAccessibleName(rowButton->text());
+    rowButton->setToolTip(QStringLiteral("Plays only the selected row (Ctrl+P)"));
 
     m_find->setPlaceholderText(QStringLiteral("Find"));
     m_find->setAccessibleName(QStringLiteral("Find"));
@@ -98,6 +101,7 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
 
     auto* controls = new QHBoxLayout;
     controls->addWidget(m_play);
+    controls->addWidget(rowButton);
     controls->addWidget(m_position, 1);
     controls->addWidget(m_time);
     controls->addWidget(m_speed);
@@ -113,8 +117,8 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     if (const auto error = m_player->load(recording)) {
         m_message->setText(*error);
         m_message->show();
-        for (QWidget* widget : {static_cast<QWidget*>(m_play), static_cast<QWidget*>(m_position),
-                                static_cast<QWidget*>(m_speed)})
+        for (QWidget* widget :
+             std::initializer_list<QWidget*>{m_play, rowButton, m_position, m_speed})
             widget->setEnabled(false);
     }
     m_position->setRange(0, int(m_player->duration() * 1000));
@@ -143,6 +147,7 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     addShortcut(this, QKeySequence::Save, [this] { m_vm.saveTranscription(); });
 
     connect(m_play, &QPushButton::clicked, this, &ReviewWindow::togglePlay);
+    connect(rowButton, &QPushButton::clicked, this, &ReviewWindow::playRow);
     connect(save, &QPushButton::clicked, this, [this] { m_vm.saveTranscription(); });
     connect(m_table, &QTableView::clicked, this, [this](const QModelIndex& index) {
         if (m_player->isLoaded())

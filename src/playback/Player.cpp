@@ -152,7 +152,10 @@ void Player::startOutput() {
     format.setSampleRate(PlaybackDecoder::sampleRate);
     format.setChannelCount(PlaybackDecoder::channels);
     format.setSampleFormat(QAudioFormat::Int16);
-    m_sink = new QAudioSink(QMediaDevices::defaultAudioOutput(), format, this);
+    // Without a parent: Qt's PulseAudio output runs the event loop as it is destroyed, and
+    // gives its inner object the sink's parent, so neither may die with the player's
+    // owner. Each sink is deleted from the event loop once stopped.
+    m_sink = new QAudioSink(QMediaDevices::defaultAudioOutput(), format);
     // About a fifth of a second ahead: enough not to stutter, little enough to follow.
     m_sink->setBufferSize(PlaybackDecoder::sampleRate * PlaybackDecoder::bytesPerFrame / 5);
     connect(m_sink, &QAudioSink::stateChanged, this, &Player::outputStateChanged);

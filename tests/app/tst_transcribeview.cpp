@@ -433,6 +433,15 @@ private Q_SLOTS:
         review->close();
         QTRY_VERIFY(!f.window->findChild<ReviewWindow*>());
         QCOMPARE(f.vm->transcribedText(), u"along the road at last"_qs);
+
+        // Quitting while a review plays: the sound output goes without taking the
+        // window down twice.
+        f.find<QAbstractButton>(u"Review..."_qs)->click();
+        review = f.window->findChild<ReviewWindow*>();
+        review->player().playFrom(0.0);
+        QTRY_VERIFY(review->player().isPlaying());
+        f.window.reset();
+        QTest::qWait(100);
     }
 
     // File → Review Subtitles: the recording found beside the subtitles by name, or asked
