@@ -40,7 +40,7 @@ QAction* addShortcut(QWidget* window, const QKeySequence& keys, std::function<vo
 } // namespace
 
 ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
-    : QWidget(parent, Qt::Window)
+    : QMainWindow(parent)
     , m_vm(viewModel)
     , m_model(new ReviewModel(viewModel.segments(), this))
     , m_player(new Player(this))
@@ -106,13 +106,15 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     controls->addWidget(m_time);
     controls->addWidget(m_speed);
     controls->addWidget(save);
-    auto* layout = new QVBoxLayout(this);
+    auto* content = new QWidget(this);
+    auto* layout = new QVBoxLayout(content);
     layout->addWidget(m_findBar);
     layout->addWidget(m_table, 1);
     layout->addWidget(m_waveform);
     layout->addWidget(m_message);
     layout->addLayout(controls);
     m_message->hide();
+    setCentralWidget(content);
 
     if (const auto error = m_player->load(recording)) {
         m_message->setText(*error);
@@ -349,7 +351,7 @@ bool ReviewWindow::eventFilter(QObject* watched, QEvent* event) {
             }
         }
     }
-    return QWidget::eventFilter(watched, event);
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void ReviewWindow::closeEvent(QCloseEvent* event) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include <QMainWindow>
 
 #include <atomic>
 
@@ -21,7 +21,7 @@ class WaveformView;
 
 // A transcript beside its recording: the segments as a table to correct, playback from
 // any row, and saving through the Transcribe tab, whose text follows every edit.
-class ReviewWindow final : public QWidget {
+class ReviewWindow final : public QMainWindow {
     Q_OBJECT
 
 public:
