@@ -25,4 +25,7 @@ printf 'vocalith-test' | gnome-keyring-daemon --unlock --components=secrets >/de
 pulseaudio -n --daemonize=yes --exit-idle-time=-1 -L module-native-protocol-unix \
     -L "module-null-sink sink_name=speech" -L module-always-sink >/dev/null 2>&1
 trap 'pulseaudio --kill >/dev/null 2>&1 || true' EXIT
+# A microphone, "TestMic", that hears whatever is played into "speech".
+pactl load-module module-remap-source master=speech.monitor source_name=mic \
+    source_properties=device.description=TestMic >/dev/null
 "$@"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transcription/PocketSphinxDecoder.h"
 #include "transcription/SpeechRecognizer.h"
 
 #include <QHash>
@@ -8,9 +9,6 @@
 #include <mutex>
 #include <vector>
 
-struct cmd_ln_s;
-struct ps_decoder_s;
-
 namespace vocalith {
 
 // Offline recognition with PocketSphinx and an installed acoustic and language model.
@@ -18,11 +16,7 @@ namespace vocalith {
 // loaded on first use and kept for every later chunk and job.
 class PocketSphinxRecognizer final : public SpeechRecognizer {
 public:
-    struct Model {
-        QString acousticModel; // -hmm directory
-        QString languageModel; // -lm file
-        QString dictionary;    // -dict file
-    };
+    using Model = PocketSphinxDecoder::Model;
 
     explicit PocketSphinxRecognizer(const Model& model);
     ~PocketSphinxRecognizer() override;
@@ -33,27 +27,23 @@ public:
                                  RecognitionTask& task) override;
 
 private:
-    struct Decoder;
-    struct DecoderDeleter {
-        void operator()(Decoder* decoder) const;
-    };
-    using DecoderPtr = std::unique_ptr<Decoder, DecoderDeleter>;
-
     // An idle decoder, or a new one; nullptr when the model cannot be loaded or the task
     // was cancelled before loading began.
-    DecoderPtr borrowDecoder(const RecognitionTask& task);
-    void giveBack(DecoderPtr decoder);
-    QStringList missingModelFiles() const;
+    std::unique_ptr<PocketSphinxDecoder> borrowDecoder(const RecognitionTask& task);
+    void giveBack(std::unique_ptr<PocketSphinxDecoder> decoder);
 
     Model m_model;
     std::mutex m_mutex;
-    std::vector<DecoderPtr> m_idle;
+    std::vector<std::unique_ptr<PocketSphinxDecoder>> m_idle;
 };
 
 // The PocketSphinx models Debian installs, one recogniser per locale.
 class PocketSphinxRecognizerProvider final : public SpeechRecognizerProvider {
 public:
-    // modelRoot: where Debian puts the models ("/usr/share/pocketsphinx/model").
+    // Where Debian puts the models.
+    static inline const QString defaultModelRoot = QStringLiteral("/usr/share/pocketsphinx/model");
+
+    // modelRoot: defaultModelRoot unless given.
     explicit PocketSphinxRecognizerProvider(const QString& modelRoot = {});
 
     std::shared_ptr<SpeechRecognizer> recognizerFor(const QString& localeIdentifier) override;

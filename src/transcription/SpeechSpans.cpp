@@ -8,12 +8,7 @@ namespace vocalith {
 
 namespace {
 
-constexpr int framesPerSecond = 100;
-// Louder than the quietest tenth by this much is sound worth recognising.
-constexpr double soundAboveFloorDb = 8.0;
-constexpr std::size_t shortestPause = 50; // frames
-constexpr std::size_t margin = 20;        // frames kept on either side: word edges are soft
-constexpr std::size_t shortestSound = 10; // frames; a click is not speech
+using namespace speech;
 
 // The mean energy of each 10 ms frame.
 std::vector<double> frameEnergies(std::span<const short> samples, int sampleRate) {
@@ -32,6 +27,13 @@ std::vector<double> frameEnergies(std::span<const short> samples, int sampleRate
 }
 
 } // namespace
+
+double speech::frameLevel(std::span<const short> frame) {
+    double energy = 0.0;
+    for (const short sample : frame)
+        energy += double(sample) * sample;
+    return 10.0 * std::log10(energy / double(std::max<std::size_t>(frame.size(), 1)) + 1.0);
+}
 
 std::size_t quietestMoment(std::span<const short> samples, int sampleRate, std::size_t from,
                            std::size_t to) {

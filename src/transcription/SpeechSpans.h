@@ -6,6 +6,19 @@
 
 namespace vocalith {
 
+// How speech is told from pauses, in 10 ms frames.
+namespace speech {
+inline constexpr int framesPerSecond = 100;
+// Louder than the quietest tenth by this much is sound worth recognising.
+inline constexpr double soundAboveFloorDb = 8.0;
+inline constexpr std::size_t shortestPause = 50; // frames
+inline constexpr std::size_t margin = 20;        // frames kept on either side: word edges are soft
+inline constexpr std::size_t shortestSound = 10; // frames; a click is not speech
+
+// A frame's loudness in dB above digital silence.
+double frameLevel(std::span<const short> frame);
+} // namespace speech
+
 // A stretch of samples, [begin, end).
 struct SampleSpan {
     std::size_t begin = 0;

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "transcription/SoundFile.h"
+
+#include <QString>
+
+#include <memory>
+#include <span>
+
+namespace vocalith {
+
+// A mono FLAC file written as the audio comes. Each block the encoder finishes goes
+// straight to the file, so after a crash it holds everything but the last quarter second.
+class FlacRecorder {
+public:
+    // nullptr, with the reason in error, when the file cannot be made.
+    static std::unique_ptr<FlacRecorder> create(const QString& path, int sampleRate,
+                                                QString& error);
+
+    // False when the disk took less than all of it; errorString() says why.
+    bool write(std::span<const short> samples);
+    // Rewrites a recording a crash left unfinished, whose header does not give its
+    // length, as a complete file; false with the reason in error.
+    static bool complete(const QString& unfinished, const QString& destination, QString& error);
+    // Completes the header with the length; false when the file could not be finished.
+    bool close();
+    QString errorString() const { return m_error; }
+    double seconds() const { return double(m_frames) / m_sampleRate; }
+
+private:
+    FlacRecorder(SoundFile file, int sampleRate);
+
+    SoundFile m_file;
+    int m_sampleRate;
+    qint64 m_frames = 0;
+    QString m_error;
+};
+
+} // namespace vocalith

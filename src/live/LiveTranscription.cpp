@@ -1,0 +1,218 @@
+#include "LiveTranscription.h"
+
+#include "live/FlacRecorder.h"
+#include "live/LiveRecognizer.h"
+#include "live/MicrophoneCapture.h"
+#include "transcription/PocketSphinxRecognizer.h"
+#include "transcription/TranscriptionError.h"
+#include "transcription/TranscriptionService.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cmath>
+
+namespace vocalith {
+
+namespace {
+
+const QString unfinished = QStringLiteral(".part");
+
+// The loudness of samples on a 60 dB scale, 0 to 1.
+double meterLevel(std::span<const short> samples) {
+    if (samples.empty())
+        return 0.0;
+    double energy = 0.0;
+    for (const short sample : samples)
+        energy += double(sample) * sample;
+    const double rms = std::sqrt(energy / double(samples.size())) / 32768.0;
+    const double db = 20.0 * std::log10(std::max(rms, 1e-6));
+    return std::clamp((db + 60.0) / 60.0, 0.0, 1.0);
+}
+
+} // namespace
+
+LiveTranscription::LiveTranscription(QObject* parent)
+    : QObject(parent) {
+    m_statusTimer.setInterval(100);
+    connect(&m_statusTimer, &QTimer::timeout, this, [this] {
+        const double behind = m_recognizer ? m_recognizer->secondsBehind() : 0.0;
+        if (behind != m_secondsBehind) {
+            m_secondsBehind = behind;
+            Q_EMIT secondsBehindChanged();
+        }
+        const double elapsed = double(m_samples) / LiveRecognizer::sampleRate;
+        if (elapsed != m_elapsed) {
+            m_elapsed = elapsed;
+            Q_EMIT elapsedChanged();
+        }
+    });
+}
+
+LiveTranscription::~LiveTranscription() {
+    if (m_capture)
+        m_capture->stop();
+    if (m_recorder)
+        m_recorder->close();
+}
+
+QString LiveTranscription::recordingsDirectory() {
+    return TranscriptionService::defaultWorkDirectory() + QStringLiteral("/recordings");
+}
+
+std::optional<QString> LiveTranscription::takeInterruptedRecording() {
+    const QDir directory(recordingsDirectory());
+    const QStringList names =
+        directory.entryList({QLatin1Char('*') + unfinished}, QDir::Files, QDir::Time);
+    for (const QString& name : names) {
+        const QString path = directory.filePath(name);
+        const QString kept = path.chopped(unfinished.size());
+        QString error;
+        const bool completed = FlacRecorder::complete(path, kept, error);
+        // Offered once: what could not be read is of no use either.
+        QFile::remove(path);
+        if (completed)
+            return kept;
+        QFile::remove(kept);
+    }
+    return std::nullopt;
+}
+
+bool LiveTranscription::start(const QAudioDevice& device, TranscriptionLanguage language) {
+    if (m_isRecording || m_isFinishing)
+        return false;
+    m_errorMessage.clear();
+    m_segments.clear();
+    m_samples = 0;
+    m_recognizer.reset();
+
+    const PocketSphinxRecognizerProvider models;
+    const QString locale = language == TranscriptionLanguage::autoDetect
+                               ? models.currentLocaleIdentifier()
+                               : rawValue(language);
+    const std::optional<PocketSphinxDecoder::Model> model = PocketSphinxDecoder::installedModel(
+        PocketSphinxRecognizerProvider::defaultModelRoot, locale);
+    if (!model) {
+        m_errorMessage =
+            TranscriptionError::unsupportedLanguage(displayName(language)).errorDescription();
+        return false;
+    }
+
+    QDir().mkpath(recordingsDirectory());
+    const QString stamp =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"));
+    QString path =
+        QDir(recordingsDirectory()).filePath(QStringLiteral("Recording %1.flac").arg(stamp));
+    for (int n = 2; QFileInfo::exists(path) || QFileInfo::exists(path + unfinished); ++n)
+        path = QDir(recordingsDirectory())
+                   .filePath(QStringLiteral("Recording %1 (%2).flac").arg(stamp).arg(n));
+    QString error;
+    m_recorder = FlacRecorder::create(path + unfinished, LiveRecognizer::sampleRate, error);
+    if (!m_recorder) {
+        m_errorMessage = QStringLiteral("The recording could not be made in %1: %2")
+                             .arg(recordingsDirectory(), error);
+        return false;
+    }
+    m_recordingPath = path;
+
+    m_recognizer = std::make_unique<LiveRecognizer>(*model);
+    connect(m_recognizer.get(), &LiveRecognizer::partialText, this,
+            &LiveTranscription::setPartialText);
+    connect(m_recognizer.get(), &LiveRecognizer::utteranceRecognized, this,
+            &LiveTranscription::applyUtterance);
+    connect(m_recognizer.get(), &LiveRecognizer::failed, this, &LiveTranscription::fail);
+    connect(m_recognizer.get(), &LiveRecognizer::finished, this, [this] {
+        m_isFinishing = false;
+        Q_EMIT isFinishingChanged();
+        Q_EMIT finished();
+    });
+
+    m_capture = std::make_unique<MicrophoneCapture>();
+    connect(m_capture.get(), &MicrophoneCapture::failed, this,
+            [this](const QString& message) { endRecording(message); });
+    if (!m_capture->start(device, [this](std::span<const short> samples) { hear(samples); })) {
+        m_errorMessage = m_capture->errorString();
+        m_capture.reset();
+        m_recognizer.reset();
+        m_recorder->close();
+        m_recorder.reset();
+        QFile::remove(path + unfinished);
+        return false;
+    }
+    m_isRecording = true;
+    m_statusTimer.start();
+    Q_EMIT isRecordingChanged();
+    return true;
+}
+
+void LiveTranscription::hear(std::span<const short> samples) {
+    if (!m_isRecording)
+        return;
+    m_recognizer->feed(samples);
+    m_samples += qint64(samples.size());
+    const double level = meterLevel(samples);
+    if (level != m_level) {
+        m_level = level;
+        Q_EMIT levelChanged();
+    }
+    if (!m_recorder->write(samples))
+        endRecording(QStringLiteral("The recording could not be written (%1); what was "
+                                    "heard until then is kept.")
+                         .arg(m_recorder->errorString()));
+}
+
+void LiveTranscription::stop() {
+    endRecording({});
+}
+
+void LiveTranscription::endRecording(const QString& error) {
+    if (!error.isEmpty())
+        m_errorMessage = error;
+    if (!m_isRecording || m_isEnding)
+        return;
+    m_isEnding = true;
+    m_capture->stop(); // its last samples still come to hear()
+    m_capture->disconnect(this);
+    m_capture.release()->deleteLater(); // this may run inside its own signal
+    m_isRecording = false;
+    m_isEnding = false;
+    if (!m_recorder->close() && m_errorMessage.isEmpty())
+        m_errorMessage =
+            QStringLiteral("The recording could not be finished: ") + m_recorder->errorString();
+    m_recorder.reset();
+    QFile::rename(m_recordingPath + unfinished, m_recordingPath);
+    m_statusTimer.stop();
+    m_elapsed = double(m_samples) / LiveRecognizer::sampleRate;
+    m_level = 0.0;
+    Q_EMIT elapsedChanged();
+    Q_EMIT levelChanged();
+    m_isFinishing = true;
+    Q_EMIT isRecordingChanged();
+    Q_EMIT isFinishingChanged();
+    m_recognizer->finish();
+}
+
+void LiveTranscription::applyUtterance(const QList<TranscriptSegment>& words) {
+    m_segments.append(words);
+    Q_EMIT utteranceRecognized(words);
+}
+
+void LiveTranscription::setPartialText(const QString& text) {
+    if (text == m_partialText)
+        return;
+    m_partialText = text;
+    Q_EMIT partialTextChanged();
+}
+
+void LiveTranscription::fail(const QString& message) {
+    // Without a recogniser the recording is still kept, and no finished() would come.
+    endRecording(message);
+    if (!m_isFinishing)
+        return;
+    m_isFinishing = false;
+    Q_EMIT isFinishingChanged();
+    Q_EMIT finished();
+}
+
+} // namespace vocalith

@@ -1,0 +1,191 @@
+#include "MicrophoneCapture.h"
+
+#include <QAudioSource>
+#include <QMediaDevices>
+
+#include <vector>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+namespace vocalith {
+
+namespace {
+
+constexpr int rate = 16000;
+
+QAudioFormat wantedFormat() {
+    QAudioFormat format;
+    format.setSampleRate(rate);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int16);
+    return format;
+}
+
+AVSampleFormat avFormat(QAudioFormat::SampleFormat format) {
+    switch (format) {
+    case QAudioFormat::UInt8:
+        return AV_SAMPLE_FMT_U8;
+    case QAudioFormat::Int16:
+        return AV_SAMPLE_FMT_S16;
+    case QAudioFormat::Int32:
+        return AV_SAMPLE_FMT_S32;
+    case QAudioFormat::Float:
+        return AV_SAMPLE_FMT_FLT;
+    default:
+        return AV_SAMPLE_FMT_NONE;
+    }
+}
+
+} // namespace
+
+struct MicrophoneCapture::Resampler {
+    SwrContext* context = nullptr;
+    int inputRate = 0;
+    int bytesPerFrame = 0;
+    std::vector<short> output;
+
+    ~Resampler() { swr_free(&context); }
+
+    bool open(const QAudioFormat& format) {
+        AVChannelLayout in{};
+        av_channel_layout_default(&in, format.channelCount());
+        AVChannelLayout out = AV_CHANNEL_LAYOUT_MONO;
+        const AVSampleFormat sampleFormat = avFormat(format.sampleFormat());
+        if (sampleFormat == AV_SAMPLE_FMT_NONE ||
+            swr_alloc_set_opts2(&context, &out, AV_SAMPLE_FMT_S16, rate, &in, sampleFormat,
+                                format.sampleRate(), 0, nullptr) < 0 ||
+            swr_init(context) < 0)
+            return false;
+        inputRate = format.sampleRate();
+        bytesPerFrame = format.bytesPerFrame();
+        return true;
+    }
+
+    std::span<const short> convert(const QByteArray& data) {
+        const int frames = int(data.size()) / bytesPerFrame;
+        output.resize(size_t(swr_get_out_samples(context, frames)));
+        auto* in = reinterpret_cast<const uint8_t*>(data.constData());
+        auto* out = reinterpret_cast<uint8_t*>(output.data());
+        const int made = swr_convert(context, &out, int(output.size()), &in, frames);
+        return std::span<const short>(output.data(), size_t(std::max(made, 0)));
+    }
+};
+
+MicrophoneCapture::MicrophoneCapture(QObject* parent)
+    : QObject(parent) {
+    m_watchdog.setInterval(500);
+    connect(&m_watchdog, &QTimer::timeout, this, [this] {
+        // The sound server moves the stream of a device that goes away to another one
+        // (Qt 6.4 says nothing of it): the recording must not go on unnoticed.
+        if (m_sinceSound.hasExpired(3000) || !QMediaDevices::audioInputs().contains(m_device))
+            lose();
+    });
+}
+
+MicrophoneCapture::~MicrophoneCapture() {
+    stop();
+}
+
+QList<QAudioDevice> MicrophoneCapture::inputs() {
+    QList<QAudioDevice> devices = QMediaDevices::audioInputs();
+    std::stable_partition(devices.begin(), devices.end(),
+                          [](const QAudioDevice& device) { return device.isDefault(); });
+    return devices;
+}
+
+std::optional<QAudioDevice> MicrophoneCapture::inputNamed(const QString& name) {
+    const QList<QAudioDevice> devices = inputs();
+    for (const QAudioDevice& device : devices) {
+        if (name.isEmpty() || device.description() == name ||
+            QString::fromUtf8(device.id()) == name)
+            return device;
+    }
+    return std::nullopt;
+}
+
+bool MicrophoneCapture::start(const QAudioDevice& device, Consumer consumer) {
+    stop();
+    m_error.clear();
+    if (device.isNull()) {
+        m_error = QStringLiteral("No microphone was found.");
+        return false;
+    }
+    QAudioFormat format = wantedFormat();
+    m_resampler.reset();
+    if (!device.isFormatSupported(format)) {
+        format = device.preferredFormat();
+        m_resampler = std::make_unique<Resampler>();
+        if (!m_resampler->open(format)) {
+            m_error = QStringLiteral("The microphone \"%1\" gives audio in a form that cannot "
+                                     "be read.")
+                          .arg(device.description());
+            return false;
+        }
+    }
+    m_device = device;
+    m_consumer = std::move(consumer);
+    // QAudioSource is deleted from the event loop: Qt's PulseAudio backend runs the
+    // loop while it is destroyed, and must not do so inside a caller's slot.
+    m_source = new QAudioSource(device, format);
+    // A second of buffer: a busy moment on this thread loses nothing.
+    m_source->setBufferSize(format.bytesForDuration(1000000));
+    m_io = m_source->start();
+    if (!m_io || m_source->error() != QAudio::NoError) {
+        m_error = QStringLiteral("The microphone \"%1\" could not be opened; the sound "
+                                 "server refused it.")
+                      .arg(device.description());
+        stop();
+        return false;
+    }
+    connect(m_io, &QIODevice::readyRead, this, &MicrophoneCapture::readAvailable);
+    connect(m_source, &QAudioSource::stateChanged, this, [this](QAudio::State state) {
+        if (state == QAudio::StoppedState && m_source && m_source->error() != QAudio::NoError)
+            lose();
+    });
+    m_sinceSound.start();
+    m_watchdog.start();
+    return true;
+}
+
+void MicrophoneCapture::lose() {
+    const QString name = m_device.description();
+    stop();
+    Q_EMIT failed(QStringLiteral("The microphone \"%1\" stopped giving sound; it may have "
+                                 "been unplugged.")
+                      .arg(name));
+}
+
+void MicrophoneCapture::readAvailable() {
+    if (!m_io)
+        return;
+    const QByteArray data = m_io->readAll();
+    if (data.isEmpty())
+        return;
+    m_sinceSound.start();
+    if (m_resampler)
+        m_consumer(m_resampler->convert(data));
+    else
+        m_consumer(std::span(reinterpret_cast<const short*>(data.constData()),
+                             size_t(data.size()) / sizeof(short)));
+}
+
+void MicrophoneCapture::stop() {
+    m_watchdog.stop();
+    if (!m_source)
+        return;
+    if (m_io) {
+        m_io->disconnect(this);
+        readAvailable(); // what the device gave before the stop
+    }
+    m_source->disconnect(this);
+    m_source->stop();
+    m_source->deleteLater();
+    m_source = nullptr;
+    m_io = nullptr;
+}
+
+} // namespace vocalith

@@ -1,0 +1,256 @@
+#include "live/FlacRecorder.h"
+#include "live/LiveTranscription.h"
+#include "live/MicrophoneCapture.h"
+#include "support/AudioFixtures.h"
+#include "support/EventLog.h"
+#include "transcription/AudioConverter.h"
+#include "transcription/PauseDetector.h"
+#include "transcription/SoundFile.h"
+#include "transcription/TranscriptionService.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+using namespace vocalith;
+using namespace vocalith::test;
+
+namespace {
+
+constexpr int rate = 16000;
+
+std::vector<short> readSamples(const QString& path) {
+    SF_INFO info{};
+    const SoundFile file(sf_open(path.toUtf8().constData(), SFM_READ, &info));
+    std::vector<short> samples(size_t(info.frames));
+    sf_read_short(file.get(), samples.data(), info.frames);
+    return samples;
+}
+
+// Every sample a file decodes to, at 16 kHz mono.
+std::vector<short> decodeAll(const QString& path) {
+    std::vector<short> samples;
+    const auto error = AudioConverter::decodeMono(
+        path, rate,
+        [&](const AudioConverter::MonoStream&, std::span<const short> block) {
+            samples.insert(samples.end(), block.begin(), block.end());
+            return std::optional<QString>();
+        },
+        nullptr);
+    if (error)
+        qWarning("%s: %s", qPrintable(path), qPrintable(*error));
+    return error ? std::vector<short>{} : samples;
+}
+
+QStringList wordsOf(const QList<TranscriptSegment>& segments) {
+    QStringList words;
+    for (const TranscriptSegment& segment : segments)
+        words.append(segment.text.toLower());
+    return words;
+}
+
+// Plays a file into the null sink that "TestMic" hears.
+QProcess* play(const QString& path, QObject* parent) {
+    auto* player = new QProcess(parent);
+    player->start(u"paplay"_qs, {u"-d"_qs, u"speech"_qs, path});
+    return player;
+}
+
+// A microphone recording: started, the file played into it, then stopped when
+// stopAfter seconds were heard or the file ended.
+struct Session {
+    LiveTranscription live;
+    int partials = 0;
+    int utterancesWhileRecording = 0;
+};
+
+} // namespace
+
+class TestLive : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_book; // the five LibriVox recordings in one 16 kHz WAVE, about 25 s
+    QStringList m_reference;
+    QAudioDevice m_microphone;
+
+    void record(Session& session, double stopAfter) {
+        QObject::connect(&session.live, &LiveTranscription::partialTextChanged, &session.live,
+                         [&] { session.partials += !session.live.partialText().isEmpty(); });
+        QObject::connect(&session.live, &LiveTranscription::utteranceRecognized, &session.live,
+                         [&] { session.utterancesWhileRecording += session.live.isRecording(); });
+        QVERIFY2(session.live.start(m_microphone, TranscriptionLanguage::english),
+                 qPrintable(session.live.errorMessage()));
+        QProcess* player = play(m_book, &session.live);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return player->state() == QProcess::NotRunning ||
+                       session.live.elapsed() >= stopAfter || !session.live.isRecording();
+            },
+            60'000));
+        if (player->state() == QProcess::NotRunning)
+            QTest::qWait(1000); // the reader's last word, and the pause after it
+        session.live.stop();
+        QVERIFY(QTest::qWaitFor([&] { return !session.live.isFinishing(); }, 30'000));
+        player->kill();
+        player->waitForFinished();
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QStringList arguments;
+        const QStringList ids = AudioFixtures::librivoxIds();
+        for (const QString& id : ids) {
+            arguments << u"-i"_qs << AudioFixtures::librivoxDirectory() + u'/' + id + u".wav"_qs;
+            m_reference += AudioFixtures::referenceWords(id);
+        }
+        m_book = m_dir.filePath(u"book.wav"_qs);
+        arguments << u"-filter_complex"_qs << u"concat=n=%1:v=0:a=1"_qs.arg(ids.size()) << m_book;
+        QVERIFY(AudioFixtures::ffmpeg(arguments));
+        const std::optional<QAudioDevice> microphone = MicrophoneCapture::inputNamed(u"TestMic"_qs);
+        QVERIFY2(microphone, "the test session's microphone is missing");
+        m_microphone = *microphone;
+    }
+
+    // Tone bursts over a quiet hiss: a gap of 0.3 s is within speech, 0.5 s ends it.
+    void pauses() {
+        std::vector<short> frame(rate / 100);
+        auto fill = [&](bool loud, int index) {
+            for (size_t i = 0; i < frame.size(); ++i)
+                frame[i] = loud ? short(5000 * std::sin(0.3 * double(i + index * frame.size())))
+                                : short((i * 7919 + size_t(index) * 31) % 61 - 30);
+        };
+        // (loud, frames)
+        const QList<std::pair<bool, int>> script = {
+            {false, 300}, {true, 100}, {false, 30}, {true, 50}, {false, 80}};
+        QList<std::pair<PauseDetector::Change, int>> changes;
+        PauseDetector detector;
+        int index = 0;
+        for (const auto& [loud, frames] : script) {
+            for (int f = 0; f < frames; ++f, ++index) {
+                fill(loud, index);
+                if (const auto change = detector.addFrame(frame);
+                    change != PauseDetector::Change::none)
+                    changes.append({change, index});
+            }
+        }
+        const decltype(changes) expected = {{PauseDetector::Change::speechStarted, 300},
+                                            {PauseDetector::Change::speechEnded, 529}};
+        QCOMPARE(changes, expected);
+    }
+
+    // What the encoder finished is in the file while it is still being written, sample
+    // for sample; a file a crash left behind is offered once.
+    void recordingOnDisk() {
+        const std::vector<short> book = readSamples(m_book);
+        const QString path = m_dir.filePath(u"growing.flac"_qs);
+        QString error;
+        auto recorder = FlacRecorder::create(path, rate, error);
+        QVERIFY2(recorder, qPrintable(error));
+        const size_t written = 3 * rate;
+        for (size_t at = 0; at < written; at += rate / 10)
+            QVERIFY(recorder->write(std::span(book).subspan(at, rate / 10)));
+        const QString copy = m_dir.filePath(u"crashed.flac"_qs);
+        QVERIFY(QFile::copy(path, copy));
+        const QString completed = m_dir.filePath(u"completed.flac"_qs);
+        QVERIFY(FlacRecorder::complete(copy, completed, error));
+        const std::vector<short> early = decodeAll(completed);
+        QVERIFY2(early.size() + rate / 4 >= written, qPrintable(QString::number(early.size())));
+        QVERIFY(std::equal(early.begin(), early.end(), book.begin()));
+        QVERIFY(recorder->close());
+        const std::vector<short> whole = decodeAll(path);
+        QCOMPARE(whole.size(), written);
+        QVERIFY(std::equal(whole.begin(), whole.end(), book.begin()));
+
+        QVERIFY(QDir().mkpath(LiveTranscription::recordingsDirectory()));
+        const QString left =
+            LiveTranscription::recordingsDirectory() + u"/Recording 1.flac.part"_qs;
+        QVERIFY(QFile::copy(copy, left));
+        QCOMPARE(LiveTranscription::takeInterruptedRecording(),
+                 LiveTranscription::recordingsDirectory() + u"/Recording 1.flac"_qs);
+        QCOMPARE(LiveTranscription::takeInterruptedRecording(), std::nullopt);
+    }
+
+    // The book read into the microphone: words come while it plays, and the result is
+    // as good and as well timed as the file engine's on the same recording.
+    void transcribesAsSpoken() {
+        Session session;
+        record(session, 1e9);
+        QVERIFY(session.live.errorMessage().isEmpty());
+        QVERIFY(session.partials > 3);
+        QVERIFY(session.utterancesWhileRecording > 2);
+        const std::vector<short> kept = decodeAll(session.live.recordingPath());
+        QVERIFY(std::abs(double(kept.size()) / rate - session.live.elapsed()) < 0.05);
+
+        TranscriptionService files(nullptr, nullptr, m_dir.filePath(u"work"_qs));
+        EventLog<TranscriptionEvent> job;
+        files.transcribe(session.live.recordingPath(), TranscriptionLanguage::english,
+                         job.queuedHandler());
+        QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 120'000));
+        QVERIFY(job.success());
+        const QList<TranscriptSegment>& fileWords = job.success()->segments;
+        const QList<TranscriptSegment>& liveWords = session.live.segments();
+        const double liveRate =
+            100.0 * AudioFixtures::wordErrors(m_reference, wordsOf(liveWords)) / m_reference.size();
+        const double fileRate =
+            100.0 * AudioFixtures::wordErrors(m_reference, wordsOf(fileWords)) / m_reference.size();
+        qInfo("word error rate: live %.1f %%, file %.1f %%", liveRate, fileRate);
+        QVERIFY2(liveRate <= fileRate + 5.0, qPrintable(u"%1 %"_qs.arg(liveRate)));
+
+        // Each live word against the file engine's same word nearest in time.
+        int matched = 0, close = 0;
+        for (const TranscriptSegment& word : liveWords) {
+            double nearest = 1e9;
+            for (const TranscriptSegment& other : fileWords) {
+                if (other.text == word.text)
+                    nearest = std::min(nearest, std::abs(other.startTime - word.startTime));
+            }
+            if (nearest > 2.0)
+                continue;
+            ++matched;
+            close += nearest <= 0.3 && std::abs(word.endTime - word.startTime) < 3.0;
+        }
+        qInfo("%d of %d matched words start within 0.3 s", close, matched);
+        QVERIFY(matched > liveWords.size() * 3 / 4);
+        QVERIFY(close > matched * 95 / 100);
+    }
+
+    // Stopped while the reader speaks: the recording is whole and its last words are
+    // recognised.
+    void stopMidWord() {
+        Session session;
+        record(session, 6.2);
+        QVERIFY(!session.live.segments().isEmpty());
+        const std::vector<short> kept = decodeAll(session.live.recordingPath());
+        QVERIFY(std::abs(double(kept.size()) / rate - session.live.elapsed()) < 0.05);
+        QVERIFY2(session.live.segments().last().endTime > session.live.elapsed() - 1.0,
+                 qPrintable(QString::number(session.live.segments().last().endTime)));
+    }
+
+    // The microphone goes away while recording: a message, and what was heard is kept
+    // and transcribed.
+    void unplugged() {
+        Session session;
+        QObject::connect(&session.live, &LiveTranscription::elapsedChanged, &session.live, [&] {
+            if (session.live.elapsed() >= 5.0 && session.live.isRecording())
+                QProcess::execute(u"pactl"_qs, {u"unload-module"_qs, u"module-remap-source"_qs});
+        });
+        record(session, 1e9);
+        QProcess::execute(u"pactl"_qs, {u"load-module"_qs, u"module-remap-source"_qs,
+                                        u"master=speech.monitor"_qs, u"source_name=mic"_qs,
+                                        u"source_properties=device.description=TestMic"_qs});
+        QVERIFY2(session.live.errorMessage().contains(u"TestMic"_qs),
+                 qPrintable(session.live.errorMessage()));
+        QVERIFY2(session.live.elapsed() >= 5.0 && session.live.elapsed() < 8.0,
+                 qPrintable(QString::number(session.live.elapsed())));
+        QVERIFY(!session.live.segments().isEmpty());
+        QVERIFY(!decodeAll(session.live.recordingPath()).empty());
+    }
+};
+
+QTEST_MAIN(TestLive)
+#include "tst_live.moc"
