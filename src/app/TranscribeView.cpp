@@ -10,6 +10,9 @@
 #include "app/ProviderManagerDialog.h"
 #include "app/ReviewWindow.h"
 #include "app/ScrollingPage.h"
+#include "core/TranscriptRendering.h"
+#include "live/LiveTranscription.h"
+#include "live/MicrophoneCapture.h"
 #include "transcription/TranscriptionViewModel.h"
 
 #include <QClipboard>
@@ -20,7 +23,9 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -42,6 +47,18 @@ QFont scaledFont(const QFont& base, double factor, bool bold = false) {
     return font;
 }
 
+// "0:07", "12:34", "1:02:03".
+QString clockText(double seconds) {
+    const auto whole = qint64(seconds);
+    const QString minutesAndSeconds =
+        QStringLiteral("%1:%2").arg(whole / 60 % 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+    if (whole < 3600)
+        return minutesAndSeconds;
+    return QStringLiteral("%1:%2")
+        .arg(whole / 3600)
+        .arg(minutesAndSeconds.rightJustified(5, QLatin1Char('0')));
+}
+
 } // namespace
 
 TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* parent)
@@ -54,7 +71,9 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     , m_notice(new MessageBanner(MessageBanner::Kind::notice, false, this))
     , m_progress(new ProgressLine(this))
     , m_result(new QWidget(this))
-    , m_text(new QPlainTextEdit(this)) {
+    , m_text(new QPlainTextEdit(this))
+    , m_live(new LiveTranscription(this))
+    , m_microphones(new QComboBox(this)) {
     acceptFileDrops(this, TranscriptionViewModel::mediaExtensions(),
                     [this](const QUrl& url) { m_vm.loadFile(url); });
     QVBoxLayout* layout = scrollingPage(this);
@@ -152,6 +171,47 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     fileLayout->addLayout(startRow);
     layout->addWidget(filePage);
 
+    // Recording: the microphone and Record, or while recording its level, time and Stop.
+    m_recordIdle = new QWidget(this);
+    auto* idleRow = new QHBoxLayout(m_recordIdle);
+    idleRow->setContentsMargins(0, 0, 0, 0);
+    idleRow->addWidget(captionLabel(QStringLiteral("Microphone:"), m_recordIdle, m_microphones));
+    m_microphones->setFixedWidth(220);
+    m_microphones->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_microphones->setAccessibleName(QStringLiteral("Microphone"));
+    idleRow->addWidget(m_microphones);
+    m_record = new QPushButton(Icons::get(QStringLiteral("mic.fill")), QStringLiteral("Record"),
+                               m_recordIdle);
+    m_record->setAccessibleName(m_record->text());
+    m_record->setShortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_R);
+    m_record->setToolTip(
+        QStringLiteral("Transcribe from the microphone as you speak (Ctrl+Shift+R)"));
+    idleRow->addWidget(m_record);
+    idleRow->addStretch();
+    layout->addWidget(m_recordIdle);
+
+    m_recordBusy = new QWidget(this);
+    auto* busyRow = new QHBoxLayout(m_recordBusy);
+    busyRow->setContentsMargins(0, 0, 0, 0);
+    m_elapsed = new QLabel(m_recordBusy);
+    m_elapsed->setAccessibleName(QStringLiteral("Recording time"));
+    m_elapsed->setFont(scaledFont(font(), 1.0, true));
+    busyRow->addWidget(m_elapsed);
+    m_level = new QProgressBar(m_recordBusy);
+    m_level->setRange(0, 100);
+    m_level->setTextVisible(false);
+    m_level->setFixedWidth(160);
+    m_level->setAccessibleName(QStringLiteral("Level"));
+    busyRow->addWidget(m_level);
+    m_behind = captionLabel(QString(), m_recordBusy);
+    busyRow->addWidget(m_behind, 1);
+    m_stop = new QPushButton(QStringLiteral("Stop"), m_recordBusy);
+    m_stop->setAccessibleName(m_stop->text());
+    m_stop->setShortcut(Qt::Key_Escape);
+    m_stop->setToolTip(QStringLiteral("Stop recording (Esc)"));
+    busyRow->addWidget(m_stop);
+    layout->addWidget(m_recordBusy);
+
     layout->addWidget(m_error);
     layout->addWidget(m_banner);
     m_banner->setText(QStringLiteral("Transcription complete!"));
@@ -173,12 +233,15 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     auto* save = new QPushButton(QStringLiteral("Save..."), m_result);
     auto* copy = new QPushButton(QStringLiteral("Copy"), m_result);
     auto* review = new QPushButton(QStringLiteral("Review..."), m_result);
+    m_saveRecording = new QPushButton(QStringLiteral("Save Recording..."), m_result);
+    m_saveRecording->setAccessibleName(m_saveRecording->text());
     save->setAccessibleName(save->text());
     copy->setAccessibleName(copy->text());
     review->setAccessibleName(review->text());
     header->addWidget(review);
     header->addWidget(save);
     header->addWidget(copy);
+    header->addWidget(m_saveRecording);
     resultLayout->addLayout(header);
     m_text->setReadOnly(true);
     m_text->setMaximumHeight(300);
@@ -220,6 +283,25 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     connect(review, &QPushButton::clicked, this, &TranscribeView::openReview);
     connect(copy, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(m_vm.transcribedText()); });
+    connect(m_saveRecording, &QPushButton::clicked, this, [this] { m_vm.saveRecording(); });
+    connect(m_record, &QPushButton::clicked, this, &TranscribeView::startRecording);
+    connect(m_stop, &QPushButton::clicked, m_live, &LiveTranscription::stop);
+    for (auto signal : {&LiveTranscription::elapsedChanged, &LiveTranscription::levelChanged,
+                        &LiveTranscription::secondsBehindChanged})
+        connect(m_live, signal, this, &TranscribeView::refreshRecording);
+    for (auto signal :
+         {&LiveTranscription::isRecordingChanged, &LiveTranscription::isFinishingChanged})
+        connect(m_live, signal, this, [this] {
+            refreshRecording();
+            refresh();
+            showLiveText();
+        });
+    connect(m_live, &LiveTranscription::partialTextChanged, this, &TranscribeView::showLiveText);
+    connect(m_live, &LiveTranscription::utteranceRecognized, this, &TranscribeView::showLiveText);
+    connect(m_live, &LiveTranscription::finished, this, [this] {
+        m_vm.finishRecording(m_live->recordingPath(), m_live->segments(), m_live->errorMessage());
+        buildMicrophones();
+    });
 
     for (auto signal :
          {&TranscriptionViewModel::audioFileURLChanged, &TranscriptionViewModel::fileSizeChanged,
@@ -239,12 +321,89 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     connect(&m_vm, &TranscriptionViewModel::showProviderManagerChanged, this,
             &TranscribeView::onProviderManagerRequest);
     // Tab follows what the eye reads, top to bottom.
-    const QList<QWidget*> order{m_engines, manage,   m_languages, m_select, m_clearFile,
-                                m_start,   m_cancel, m_error,     m_banner, m_notice,
-                                review,    save,     copy,        m_text};
+    const QList<QWidget*> order{m_engines, manage,          m_languages,   m_select, m_clearFile,
+                                m_start,   m_cancel,        m_microphones, m_record, m_stop,
+                                m_error,   m_banner,        m_notice,      review,   save,
+                                copy,      m_saveRecording, m_text};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     buildEngines();
+    buildMicrophones();
+    refreshRecording();
+    refresh();
+    // A recording a crash cut short is offered once, ready to transcribe.
+    if (const std::optional<QString> kept = LiveTranscription::takeInterruptedRecording()) {
+        m_vm.loadFile(QUrl::fromLocalFile(*kept));
+        m_vm.setNoticeMessage(QStringLiteral("A recording that ended unexpectedly was kept: %1. "
+                                             "Start the transcription to transcribe it.")
+                                  .arg(QFileInfo(*kept).fileName()));
+    }
+}
+
+void TranscribeView::buildMicrophones() {
+    const QString current = m_microphones->currentData().toString();
+    m_microphones->clear();
+    for (const QAudioDevice& device : MicrophoneCapture::inputs())
+        m_microphones->addItem(device.description(), QString::fromUtf8(device.id()));
+    if (const int index = m_microphones->findData(current); index >= 0)
+        m_microphones->setCurrentIndex(index);
+    if (m_microphones->count() == 0)
+        m_microphones->addItem(QStringLiteral("No microphone"));
+}
+
+void TranscribeView::startRecording() {
+    if (m_vm.isTranscribing() || !closeReview())
+        return;
+    if (!m_vm.selectedEngine().isOnDevice()) {
+        m_vm.setErrorMessage(QStringLiteral("Live transcription runs on the device: choose %1 "
+                                            "as the engine to record.")
+                                 .arg(TranscriptionEngine::onDeviceLabel()));
+        return;
+    }
+    buildMicrophones();
+    const std::optional<QAudioDevice> device =
+        MicrophoneCapture::inputNamed(m_microphones->currentData().toString());
+    m_vm.setErrorMessage(std::nullopt);
+    m_vm.setNoticeMessage(std::nullopt);
+    m_vm.setShowSuccessBanner(false);
+    if (!device || m_microphones->currentData().isNull())
+        m_vm.setErrorMessage(QStringLiteral("No microphone was found."));
+    else if (!m_live->start(*device, m_vm.selectedLanguage()))
+        m_vm.setErrorMessage(m_live->errorMessage());
+    refresh();
+}
+
+void TranscribeView::refreshRecording() {
+    const bool recording = m_live->isRecording();
+    const bool live = recording || m_live->isFinishing();
+    m_recordIdle->setVisible(!live);
+    m_recordBusy->setVisible(live);
+    m_stop->setEnabled(recording);
+    m_elapsed->setText(clockText(m_live->elapsed()));
+    m_level->setValue(int(m_live->level() * 100));
+    const double behind = m_live->secondsBehind();
+    m_behind->setText(!recording ? QStringLiteral("Recognising the last words...")
+                      : behind >= 1.0
+                          ? QStringLiteral("Recognition is %1 s behind").arg(qRound(behind))
+                          : QString());
+}
+
+void TranscribeView::showLiveText() {
+    if (!m_live->isRecording() && !m_live->isFinishing())
+        return;
+    m_result->setVisible(true);
+    // The words so far, and those of the utterance still being heard in a lighter colour.
+    m_text->setPlainText(plainTextRendering(m_live->segments()));
+    if (!m_live->partialText().isEmpty()) {
+        QTextCursor cursor(m_text->document());
+        cursor.movePosition(QTextCursor::End);
+        QTextCharFormat lighter;
+        lighter.setForeground(palette().brush(QPalette::PlaceholderText));
+        cursor.insertText((m_text->document()->isEmpty() ? QString() : QStringLiteral(" ")) +
+                              m_live->partialText(),
+                          lighter);
+    }
+    m_text->moveCursor(QTextCursor::End);
 }
 
 void TranscribeView::buildEngines() {
@@ -255,7 +414,8 @@ void TranscribeView::buildEngines() {
 }
 
 void TranscribeView::refresh() {
-    const bool busy = m_vm.isTranscribing();
+    const bool recording = m_live->isRecording() || m_live->isFinishing();
+    const bool busy = m_vm.isTranscribing() || recording;
     // An engine that holds an edited provider's old copy matches no entry.
     m_engines->setCurrentIndex(int(m_vm.availableEngines().indexOf(m_vm.selectedEngine())));
     m_engines->setEnabled(!busy);
@@ -271,9 +431,12 @@ void TranscribeView::refresh() {
     m_fileSize->setText(QLocale().formattedDataSize(m_vm.fileSize(), 1, QLocale::DataSizeSIFormat));
     m_clearFile->setEnabled(!busy);
     m_start->setEnabled(!busy);
-    m_start->setText(busy ? QStringLiteral("Transcribing...")
-                          : QStringLiteral("Start Transcription"));
-    m_start->setIcon(Icons::get(busy ? QStringLiteral("hourglass") : QStringLiteral("mic.fill")));
+    m_record->setEnabled(!busy);
+    m_microphones->setEnabled(!busy);
+    m_start->setText(m_vm.isTranscribing() ? QStringLiteral("Transcribing...")
+                                           : QStringLiteral("Start Transcription"));
+    m_start->setIcon(Icons::get(m_vm.isTranscribing() ? QStringLiteral("hourglass")
+                                                      : QStringLiteral("mic.fill")));
     m_start->setAccessibleName(m_start->text());
 
     m_error->setVisible(m_vm.errorMessage().has_value());
@@ -282,9 +445,12 @@ void TranscribeView::refresh() {
     m_banner->setVisible(m_vm.showSuccessBanner());
     m_notice->setVisible(m_vm.noticeMessage().has_value());
     m_notice->setText(m_vm.noticeMessage().value_or(QString()));
-    m_cancel->setVisible(busy);
+    m_cancel->setVisible(m_vm.isTranscribing());
     m_progress->setVisible(busy || m_vm.progress() > 0.0);
     m_progress->setProgress(m_vm.progress(), m_vm.statusMessage(), m_vm.timeLeft());
+    m_saveRecording->setVisible(m_vm.hasRecording());
+    if (recording) // refreshRecording() shows the words as they come
+        return;
     m_result->setVisible(!m_vm.transcribedText().isEmpty());
     if (m_text->toPlainText() != m_vm.transcribedText())
         m_text->setPlainText(m_vm.transcribedText());

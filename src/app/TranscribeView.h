@@ -6,18 +6,21 @@
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 
 namespace vocalith {
 
 class ElidedLabel;
+class LiveTranscription;
 class MessageBanner;
 class ProgressLine;
 class ReviewWindow;
 class TranscriptionViewModel;
 
-// The Transcribe tab: engine and language, the file (or a drop zone), start,
-// error, banner, progress and the result. Shows and edits its controller only.
+// The Transcribe tab: engine and language, the file (or a drop zone), start, a
+// microphone to record from, error, banner, progress and the result. Shows and edits
+// its controllers only.
 class TranscribeView final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TranscribeView)
@@ -35,6 +38,10 @@ private:
     void refresh();
     void onSaveRequest();
     void onProviderManagerRequest();
+    void buildMicrophones();
+    void startRecording();
+    void refreshRecording();
+    void showLiveText();
 
     TranscriptionViewModel& m_vm;
     QComboBox* m_engines;
@@ -54,6 +61,17 @@ private:
     QWidget* m_result;
     QPointer<ReviewWindow> m_review;
     QPlainTextEdit* m_text;
+    QPushButton* m_saveRecording;
+    // Recording from a microphone.
+    LiveTranscription* m_live;
+    QWidget* m_recordIdle;
+    QWidget* m_recordBusy;
+    QComboBox* m_microphones;
+    QPushButton* m_record;
+    QPushButton* m_stop;
+    QProgressBar* m_level;
+    QLabel* m_elapsed;
+    QLabel* m_behind;
 };
 
 } // namespace vocalith

@@ -11,6 +11,7 @@
 #include "subtitles/SubtitleChecker.h"
 #include "transcription/OnDeviceEngine.h"
 #include "transcription/ProviderEngine.h"
+#include "transcription/TranscriptionError.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <QSaveFile>
 
 #include <array>
+#include <filesystem>
 
 namespace vocalith {
 
@@ -187,10 +189,54 @@ void TranscriptionViewModel::openFilePanel() {
 }
 
 void TranscriptionViewModel::loadFile(const QUrl& url) {
+    m_hasRecording = false;
     setAudioFileURL(url);
     const QFileInfo info(url.toLocalFile());
     setFileSize(info.exists() ? info.size() : 0);
     resetResults();
+}
+
+void TranscriptionViewModel::finishRecording(const QString& recordingPath,
+                                             const QList<TranscriptSegment>& segments,
+                                             const QString& error) {
+    loadFile(QUrl::fromLocalFile(recordingPath));
+    m_hasRecording = true;
+    m_jobSourcePath = recordingPath;
+    handleEvent(segments.isEmpty() ? TranscriptionEvent::failure(
+                                         TranscriptionError::noSpeechDetected().toEngineError())
+                                   : TranscriptionEvent::success(segments));
+    if (!error.isEmpty())
+        setErrorMessage(error);
+}
+
+void TranscriptionViewModel::saveRecording() {
+    if (!m_hasRecording)
+        return;
+    const QString source = m_jobSourcePath;
+    const QFileInfo info(source);
+    m_recordingSavePanel = m_dialogs.beginSave(
+        {QStringLiteral("Save the recording"),
+         info.fileName(),
+         {},
+         {QStringLiteral("FLAC Audio (.flac)")},
+         {}},
+        [](int) {},
+        [this, source](const std::optional<SaveDialogChoice>& choice) {
+            m_recordingSavePanel.reset();
+            if (!choice)
+                return;
+            // Copied beside the target first, so a failed copy leaves no half file.
+            const QString partial = choice->path + QStringLiteral(".partial");
+            QFile::remove(partial);
+            std::error_code error;
+            if (!QFile::copy(source, partial) ||
+                (std::filesystem::rename(partial.toStdString(), choice->path.toStdString(), error),
+                 error)) {
+                QFile::remove(partial);
+                setErrorMessage(
+                    QStringLiteral("The recording could not be saved to %1.").arg(choice->path));
+            }
+        });
 }
 
 bool TranscriptionViewModel::openSubtitlesForReview() {

@@ -119,6 +119,14 @@ public:
     // user gave up or the file could not be read (the error says why).
     bool openSubtitlesForReview();
     void resetResults();
+    // A live recording ended: the recording becomes the tab's file and its words the
+    // result, as when a job on it succeeds; error says why it ended early, if it did.
+    void finishRecording(const QString& recordingPath, const QList<TranscriptSegment>& segments,
+                         const QString& error);
+    // The result came from a recording made here, which can be saved beside it.
+    bool hasRecording() const { return m_hasRecording; }
+    // Offers to save the recording as FLAC.
+    void saveRecording();
     void startTranscription();
     // Stops the running job: the controls unlock at once, the engine stops within half
     // a second, and nothing the job still reports is shown.
@@ -200,6 +208,8 @@ private:
     QList<TranscriptSegment> m_segments;
     std::shared_ptr<SaveDialog> m_activeSavePanel;
     QString m_jobSourcePath;
+    bool m_hasRecording = false;
+    std::shared_ptr<SaveDialog> m_recordingSavePanel;
 };
 
 } // namespace vocalith

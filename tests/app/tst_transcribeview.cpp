@@ -26,6 +26,8 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
@@ -124,13 +126,14 @@ private Q_SLOTS:
         f.activate();
         f.find<QComboBox>(u"Engine"_qs)->setFocus();
         QStringList order;
-        for (int i = 0; i < 10; ++i) {
+        for (int i = 0; i < 12; ++i) {
             order.append(QApplication::focusWidget()->accessibleName());
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
         QCOMPARE(order, (QStringList{u"Engine"_qs, u"Manage"_qs, u"Language"_qs, u"Remove file"_qs,
-                                     u"Start Transcription"_qs, u"Close banner"_qs, u"Review..."_qs,
-                                     u"Save..."_qs, u"Copy"_qs, u"Transcription text"_qs}));
+                                     u"Start Transcription"_qs, u"Microphone"_qs, u"Record"_qs,
+                                     u"Close banner"_qs, u"Review..."_qs, u"Save..."_qs, u"Copy"_qs,
+                                     u"Transcription text"_qs}));
 
         // Failed: the error box alone, its text as plain text; close hides both boxes.
         f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
@@ -352,6 +355,43 @@ private Q_SLOTS:
     // The review window: opened from the result, a table a screen reader reads as one,
     // edits by keyboard that the tab's text and Save follow, playback, and the question
     // on closing with unsaved edits.
+    // Words appear while the microphone hears a reader; Stop (Escape) turns them into
+    // the tab's result, with the recording as its file.
+    void recordsFromTheMicrophone() {
+        Fixture f;
+        f.activate();
+        QCOMPARE(f.find<QComboBox>(u"Microphone"_qs)->currentText(), u"TestMic"_qs);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_R,
+                        Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_VERIFY(f.shown(u"Stop"_qs) && !f.shown(u"Record"_qs)); // an animated click
+        QVERIFY(!f.find<QAbstractButton>(u"Select MP3 File..."_qs)->isEnabled());
+        QProcess reader;
+        reader.start(u"paplay"_qs, {u"-d"_qs, u"speech"_qs,
+                                    AudioFixtures::librivoxDirectory() +
+                                        u"/sense_and_sensibility_01_austen_64kb-0870.wav"_qs});
+        int loudest = 0;
+        auto* text = f.find<QPlainTextEdit>(u"Transcription text"_qs);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                loudest = std::max(loudest, f.find<QProgressBar>(u"Level"_qs)->value());
+                return text->isVisible() && text->toPlainText().split(u' ').size() > 3;
+            },
+            20'000));
+        QVERIFY(loudest > 30);
+        QVERIFY(f.spoken(u"Recording time"_qs) != u"0:00"_qs);
+        QVERIFY(reader.waitForFinished(20'000));
+        QTest::qWait(1000);
+        f.activate();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(QTest::qWaitFor([&] { return f.vm->hasRecording(); }, 20'000));
+        QVERIFY(f.shown(u"Record"_qs) && f.shown(u"Save Recording..."_qs));
+        QVERIFY(f.vm->segments().size() > 5);
+        QCOMPARE(f.vm->jobSourcePath(), f.vm->audioFileURL().toLocalFile());
+        QVERIFY(f.vm->jobSourcePath().endsWith(u".flac"_qs));
+        QCOMPARE(text->toPlainText(), f.vm->transcribedText());
+        QCOMPARE(f.dialogs.saveDialogs.size(), 1);
+    }
+
     void reviewWindow() {
         Fixture f;
         const QString media = f.dir.filePath(u"talk.mp3"_qs);
