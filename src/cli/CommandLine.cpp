@@ -7,7 +7,8 @@ namespace vocalith {
 namespace {
 
 const QStringList commands{QStringLiteral("transcribe"), QStringLiteral("translate"),
-                           QStringLiteral("check"), QStringLiteral("providers")};
+                           QStringLiteral("check"),      QStringLiteral("providers"),
+                           QStringLiteral("listen"),     QStringLiteral("devices")};
 const QStringList formats{QStringLiteral("txt"), QStringLiteral("srt"), QStringLiteral("vtt")};
 
 } // namespace
@@ -36,6 +37,9 @@ QString CommandLine::helpText() {
         "[--lines LAYOUT] [--output PATH]\n"
         "  or:  vocalith check FILE... [--max-cps N] [--max-chars N]\n"
         "  or:  vocalith providers\n"
+        "  or:  vocalith listen [--device NAME] [--language CODE] [--format FORMAT] "
+        "[--output PATH] [--keep-audio FILE.flac] [--duration SECONDS]\n"
+        "  or:  vocalith devices\n"
         "Transcribe speech in audio and video files, and translate text and subtitles.\n"
         "\n"
         "Without a command, opens the window with the files loaded: media on the\n"
@@ -48,6 +52,11 @@ QString CommandLine::helpText() {
         "  check          check .srt and .vtt files against broadcast numbers: line length and\n"
         "                 count, duration, reading speed, gaps, overlaps, order, text, numbering\n"
         "  providers      list the providers: name, base URL and model (never keys)\n"
+        "  listen         transcribe a microphone on the device as it is spoken: each\n"
+        "                 finished utterance on standard output as \"[0:01:02] text\"; on\n"
+        "                 Ctrl+C or after --duration the transcript is written in --format\n"
+        "                 to --output, or to the current folder\n"
+        "  devices        list the microphones: name and id, the default first\n"
         "\n"
         "Options:\n"
         "  --engine ENGINE      on-device (the default) or the name of a provider\n"
@@ -61,6 +70,9 @@ QString CommandLine::helpText() {
         "  --context-file FILE  the same instructions, read from a UTF-8 file\n"
         "  --max-cps N          check: most characters a second (default 17)\n"
         "  --max-chars N        check: most characters a line (default 42)\n"
+        "  --device NAME        listen: the microphone, by name or id (default: the system's)\n"
+        "  --keep-audio FILE    listen: also save the recording, as FLAC\n"
+        "  --duration SECONDS   listen: stop after this long\n"
         "  -o, --output PATH    the file to write, a directory for every output, or - for\n"
         "                       standard output (one input only)\n"
         "  -q, --quiet          print nothing but errors\n"
@@ -82,7 +94,8 @@ QString CommandLine::helpText() {
         "Examples:\n"
         "  vocalith transcribe interview.mp3 --format srt\n"
         "  vocalith transcribe *.mp3 --engine Groq --language es-ES --output transcripts/\n"
-        "  vocalith translate talk.srt --provider OpenAI --to German\n");
+        "  vocalith translate talk.srt --provider OpenAI --to German\n"
+        "  vocalith listen --format srt --output lecture.srt --keep-audio lecture.flac\n");
 }
 
 std::variant<CommandLine, CommandLine::UsageError>
@@ -102,11 +115,14 @@ CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption context(QStringLiteral("context"), {}, QStringLiteral("text"));
     const QCommandLineOption contextFile(QStringLiteral("context-file"), {},
                                          QStringLiteral("file"));
+    const QCommandLineOption device(QStringLiteral("device"), {}, QStringLiteral("name"));
+    const QCommandLineOption keepAudio(QStringLiteral("keep-audio"), {}, QStringLiteral("file"));
+    const QCommandLineOption duration(QStringLiteral("duration"), {}, QStringLiteral("seconds"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, {});
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
     const QCommandLineOption version(QStringLiteral("version"), {});
     parser.addOptions({engine, language, format, lines, output, provider, to, context, contextFile,
-                       maxCps, maxChars, quiet, help, version});
+                       maxCps, maxChars, device, keepAudio, duration, quiet, help, version});
     if (!parser.parse(arguments))
         return UsageError{parser.errorText()};
 
@@ -128,8 +144,9 @@ CommandLine::parse(const QStringList& arguments) {
 
     // Options of one command given to another are mistakes, not to be ignored.
     const auto onlyFor = [&](const QStringList& allowed) -> std::optional<QString> {
-        for (const QCommandLineOption& option : {engine, language, format, lines, provider, to,
-                                                 output, context, contextFile, maxCps, maxChars}) {
+        for (const QCommandLineOption& option :
+             {engine, language, format, lines, provider, to, output, context, contextFile, maxCps,
+              maxChars, device, keepAudio, duration}) {
             if (parser.isSet(option) && !allowed.contains(option.names().constLast()))
                 return QStringLiteral("--") + option.names().constLast() +
                        QStringLiteral(" does not apply to ") + name + QLatin1Char('.');
@@ -142,6 +159,32 @@ CommandLine::parse(const QStringList& arguments) {
         misplaced = onlyFor({});
         if (!misplaced && !line.files.isEmpty())
             misplaced = QStringLiteral("providers takes no files.");
+    } else if (name == QLatin1String("devices")) {
+        line.command = Command::devices;
+        misplaced = onlyFor({});
+        if (!misplaced && !line.files.isEmpty())
+            misplaced = QStringLiteral("devices takes no files.");
+    } else if (name == QLatin1String("listen")) {
+        line.command = Command::listen;
+        misplaced =
+            onlyFor({QStringLiteral("device"), QStringLiteral("engine"), QStringLiteral("language"),
+                     QStringLiteral("format"), QStringLiteral("lines"), QStringLiteral("output"),
+                     QStringLiteral("keep-audio"), QStringLiteral("duration")});
+        line.device = parser.value(device);
+        line.engine = parser.isSet(engine) ? parser.value(engine) : line.engine;
+        line.language = parser.isSet(language) ? parser.value(language) : line.language;
+        line.format = parser.isSet(format) ? parser.value(format).toLower() : line.format;
+        if (parser.isSet(keepAudio))
+            line.keepAudio = parser.value(keepAudio);
+        bool ok = true;
+        if (parser.isSet(duration))
+            line.duration = parser.value(duration).toDouble(&ok);
+        if (!misplaced && !formats.contains(line.format))
+            misplaced = QStringLiteral("--format must be txt, srt or vtt.");
+        if (!misplaced && (!ok || line.duration.value_or(1.0) <= 0.0))
+            misplaced = QStringLiteral("--duration takes a positive number of seconds.");
+        if (!misplaced && !line.files.isEmpty())
+            misplaced = QStringLiteral("listen takes no files; it hears a microphone.");
     } else if (name == QLatin1String("transcribe")) {
         line.command = Command::transcribe;
         misplaced =
@@ -186,7 +229,9 @@ CommandLine::parse(const QStringList& arguments) {
     line.broadcastLines = layout == QLatin1String("broadcast");
     if (misplaced)
         return UsageError{*misplaced};
-    if (line.command != Command::providers && line.files.isEmpty())
+    const bool takesFiles = line.command != Command::providers &&
+                            line.command != Command::devices && line.command != Command::listen;
+    if (takesFiles && line.files.isEmpty())
         return UsageError{QStringLiteral("No files given.")};
     if (line.output == QLatin1String("-") && line.files.size() > 1)
         return UsageError{QStringLiteral("--output - takes one input only.")};

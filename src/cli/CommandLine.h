@@ -10,7 +10,7 @@ namespace vocalith {
 
 // What the command line asks for, read from the arguments alone.
 struct CommandLine {
-    enum class Command { help, version, providers, transcribe, translate, check };
+    enum class Command { help, version, providers, transcribe, translate, check, listen, devices };
 
     Command command = Command::help;
     QStringList files;
@@ -26,6 +26,9 @@ struct CommandLine {
     QString context;                    // instructions for the translation model
     std::optional<QString> contextFile; // or a file that holds them
     bool quiet = false;
+    QString device;                   // listen: a microphone's name, the default when empty
+    std::optional<QString> keepAudio; // listen: where to copy the recording
+    std::optional<double> duration;   // listen: seconds to record
 
     struct UsageError {
         QString message;

@@ -2,6 +2,8 @@
 
 #include "core/TextTrimming.h"
 #include "core/WorkFiles.h"
+#include "live/LiveTranscription.h"
+#include "live/MicrophoneCapture.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "subtitles/SubtitleChecker.h"
@@ -22,6 +24,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+
+#include <unistd.h>
 
 namespace vocalith {
 
@@ -52,6 +57,27 @@ std::optional<CustomProvider> providerNamed(const ProviderStore& store, const QS
         if (provider.name.compare(name, Qt::CaseInsensitive) == 0)
             return provider;
     }
+    return std::nullopt;
+}
+
+// "[0:01:02]" for 62 s.
+QString utteranceTime(double seconds) {
+    const auto whole = qint64(seconds);
+    return QStringLiteral("[%1:%2:%3]")
+        .arg(whole / 3600)
+        .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+// Why a file cannot be written at path (a folder when it ends in "/" or is one).
+std::optional<QString> unwritable(const QString& path) {
+    const QFileInfo info(path);
+    const QString folder =
+        path.endsWith(QLatin1Char('/')) || info.isDir() ? path : info.absolutePath();
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral("No such folder: ") + folder;
+    if (!QFileInfo(folder).isWritable())
+        return QStringLiteral("Cannot write in ") + folder;
     return std::nullopt;
 }
 
@@ -101,6 +127,10 @@ int CommandRunner::run(const CommandLine& line) {
         return translate(line);
     case CommandLine::Command::check:
         return check(line);
+    case CommandLine::Command::listen:
+        return listen(line);
+    case CommandLine::Command::devices:
+        return listDevices();
     default:
         return usage;
     }
@@ -352,6 +382,124 @@ int CommandRunner::translate(const CommandLine& line) {
                             file, TranslationService::detectFormat(file));
                     },
                     0});
+}
+
+int CommandRunner::listDevices() {
+    const QList<QAudioDevice> devices = MicrophoneCapture::inputs();
+    if (devices.isEmpty()) {
+        printError(QStringLiteral("No microphone was found."));
+        return failed;
+    }
+    for (const QAudioDevice& device : devices)
+        std::printf("%s\t%s%s\n", qPrintable(printableText(device.description())),
+                    qPrintable(printableText(QString::fromUtf8(device.id()))),
+                    device.isDefault() ? "\tdefault" : "");
+    return succeeded;
+}
+
+int CommandRunner::listen(const CommandLine& line) {
+    if (line.engine != TranscriptionEngine::onDevice().id()) {
+        printError(QStringLiteral("listen recognises on the device; leave out --engine."));
+        return usage;
+    }
+    const std::optional<TranscriptionLanguage> language = languageNamed(line.language);
+    if (!language) {
+        printError(QStringLiteral("Unknown language \"") + line.language +
+                   QStringLiteral("\"; use a code such as en-US or en, or auto."));
+        return usage;
+    }
+    CommandLine target = line;
+    if (!target.output)
+        target.output = QDir::currentPath();
+    for (const std::optional<QString>& path : {target.output, line.keepAudio}) {
+        if (!path || *path == QLatin1String("-"))
+            continue;
+        if (const std::optional<QString> problem = unwritable(*path)) {
+            printError(*problem);
+            return usage;
+        }
+    }
+    const std::optional<QAudioDevice> device = MicrophoneCapture::inputNamed(line.device);
+    if (!device) {
+        printError(line.device.isEmpty()
+                       ? QStringLiteral("No microphone was found.")
+                       : QStringLiteral("No microphone is named \"") + line.device +
+                             QStringLiteral("\"; \"vocalith devices\" lists them."));
+        return line.device.isEmpty() ? failed : usage;
+    }
+
+    LiveTranscription live;
+    const bool showPartial = !m_quiet && isatty(fileno(stderr));
+    const auto clearPartial = [&] {
+        if (showPartial)
+            std::fputs("\r\033[K", stderr);
+    };
+    connect(&live, &LiveTranscription::utteranceRecognized, this,
+            [&](const QList<TranscriptSegment>& words) {
+                QStringList texts;
+                for (const TranscriptSegment& word : words)
+                    texts.append(word.text);
+                clearPartial();
+                std::printf("%s %s\n", qPrintable(utteranceTime(words.first().startTime)),
+                            qPrintable(printableText(texts.join(QLatin1Char(' ')))));
+                std::fflush(stdout);
+            });
+    connect(&live, &LiveTranscription::partialTextChanged, this, [&] {
+        clearPartial();
+        if (showPartial)
+            std::fputs(qPrintable(printableText(live.partialText())), stderr);
+    });
+    if (!live.start(*device, *language)) {
+        printError(live.errorMessage());
+        return failed;
+    }
+    if (!m_quiet)
+        std::fprintf(stderr, "Listening to %s; Ctrl+C ends.\n",
+                     qPrintable(printableText(device->description())));
+    waitFor(
+        [&] { return !live.isRecording() || (line.duration && live.elapsed() >= *line.duration); },
+        [&] { live.stop(); });
+    live.stop();
+    // Ctrl+C ends a recording as planned: what was heard is still recognised and written.
+    // A second one still ends the program at once.
+    m_interrupted = false;
+    QEventLoop loop;
+    connect(&live, &LiveTranscription::finished, &loop, &QEventLoop::quit);
+    if (live.isFinishing())
+        loop.exec();
+    clearPartial();
+
+    int status = succeeded;
+    if (!live.errorMessage().isEmpty()) {
+        printError(live.errorMessage());
+        status = failed;
+    }
+    TranscriptionViewModel vm(
+        {std::make_unique<ProviderStore>(m_keys), std::make_unique<TranscriptionService>(),
+         std::make_unique<ExternalTranscriptionService>(), &m_keys, &m_dialogs});
+    vm.finishRecording(live.recordingPath(), live.segments(), {});
+    const int formatIndex = int(
+        QStringList{QStringLiteral("txt"), QStringLiteral("srt"), QStringLiteral("vtt")}.indexOf(
+            line.format));
+    if (live.segments().isEmpty()) {
+        printError(QStringLiteral("No speech was recognised; no transcript was written."));
+        status = failed;
+    } else if (!save(target, formatIndex, [&] { vm.saveTranscription(); }) || vm.errorMessage()) {
+        printError(vm.errorMessage().value_or(QStringLiteral("Failed to save.")));
+        status = failed;
+    }
+    if (line.keepAudio) {
+        std::error_code error;
+        std::filesystem::copy_file(QFile::encodeName(live.recordingPath()).toStdString(),
+                                   QFile::encodeName(*line.keepAudio).toStdString(),
+                                   std::filesystem::copy_options::overwrite_existing, error);
+        if (error) {
+            printError(QStringLiteral("The recording could not be kept as ") + *line.keepAudio +
+                       QStringLiteral(": ") + QString::fromStdString(error.message()));
+            status = failed;
+        }
+    }
+    return status;
 }
 
 } // namespace vocalith

@@ -56,6 +56,9 @@ private:
     // Prints each subtitle file's problems; exit 1 when there are any, 2 for a file
     // that is not a subtitle file.
     int check(const CommandLine& line);
+    // Records from a microphone until Ctrl+C or the duration, printing each utterance.
+    int listen(const CommandLine& line);
+    int listDevices();
     // Runs the event loop until done() holds, or the user interrupts and cancel() ran.
     void waitFor(const std::function<bool()>& done, const std::function<void()>& cancel);
     // Saves through the controller's save dialog, then copies to standard output for "-".

@@ -10,6 +10,7 @@
 
 #include <QDataStream>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTest>
 
@@ -51,6 +52,8 @@ class TestCommandLine : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
+        // The sound server stays the session's, found by its socket rather than the folder.
+        qputenv("PULSE_SERVER", "unix:" + qgetenv("XDG_RUNTIME_DIR") + "/pulse/native");
         // The child inherits these: settings, work files and the window's socket stay here.
         for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
             QVERIFY(QDir().mkpath(path(QString::fromLatin1(name))));
@@ -96,6 +99,11 @@ private Q_SLOTS:
         QTest::newRow("two inputs, one name")
             << QStringList{u"transcribe"_qs, m_clip, path(u"clip.m4a"_qs)} << 2
             << u"would both be written to "_qs + path(u"clip.txt"_qs);
+        QTest::newRow("listen to a file")
+            << QStringList{u"listen"_qs, m_clip} << 2 << u"listen takes no files"_qs;
+        QTest::newRow("unknown microphone") << QStringList{u"listen"_qs, u"--device"_qs, u"Nope"_qs}
+                                            << 2 << u"No microphone is named \"Nope\""_qs;
+        QTest::newRow("devices") << QStringList{u"devices"_qs} << 0 << u"TestMic\tmic"_qs;
         QTest::newRow("missing folder")
             << QStringList{u"transcribe"_qs, m_clip, u"-o"_qs, path(u"nowhere/"_qs)} << 2
             << u"No such folder: "_qs + path(u"nowhere/"_qs);
@@ -235,6 +243,44 @@ private Q_SLOTS:
         QCOMPARE(result.exitCode, exitCode);
         QVERIFY(!QFile::exists(path(u"long.txt"_qs)));
         QCOMPARE(QDir(path(u"XDG_CACHE_HOME/Vocalith"_qs)).entryList(QDir::Files), QStringList{});
+    }
+
+    // A reader into the microphone: each utterance is printed as it ends; the transcript
+    // is written after the duration, or on Ctrl+C, and the recording kept on request.
+    void listen() {
+        QProcess reader;
+        const auto readAloud = [&](QProcess& listener) {
+            QByteArray said;
+            QVERIFY(QTest::qWaitFor(
+                [&] { return (said += listener.readAllStandardError()).contains("Listening to"); },
+                20'000));
+            reader.start(u"paplay"_qs, {u"-d"_qs, u"speech"_qs,
+                                        fixtures::librivoxDirectory() +
+                                            u"/sense_and_sensibility_01_austen_64kb-0870.wav"_qs});
+        };
+        const Run timed =
+            run({u"listen"_qs, u"--duration"_qs, u"9"_qs, u"--format"_qs, u"srt"_qs, u"-o"_qs,
+                 path(u"live.srt"_qs), u"--keep-audio"_qs, path(u"live.flac"_qs)},
+                readAloud);
+        reader.waitForFinished();
+        QCOMPARE(timed.exitCode, 0);
+        const QRegularExpression line(u"^\\[0:00:0\\d\\] \\w+( \\w+)+$"_qs,
+                                      QRegularExpression::MultilineOption);
+        QVERIFY2(line.match(QString::fromUtf8(timed.out)).hasMatch(), timed.out.constData());
+        QVERIFY2(contents(u"live.srt"_qs).startsWith("1\n00:00:0"), contents(u"live.srt"_qs));
+        QVERIFY(QFileInfo(path(u"live.flac"_qs)).size() > 50'000);
+
+        QByteArray printed;
+        const Run stopped = run({u"listen"_qs, u"-o"_qs, path(u"live.txt"_qs)}, [&](QProcess& p) {
+            readAloud(p);
+            QVERIFY(QTest::qWaitFor(
+                [&] { return (printed += p.readAllStandardOutput()).contains('\n'); }, 20'000));
+            ::kill(pid_t(p.processId()), SIGINT);
+        });
+        reader.waitForFinished();
+        QCOMPARE(stopped.exitCode, 0);
+        const QByteArray firstWords = printed.split('\n').first().mid(10);
+        QVERIFY2(contents(u"live.txt"_qs).startsWith(firstWords), printed.constData());
     }
 
     // A second start hands its file to the open window, which loads it on the right tab.
