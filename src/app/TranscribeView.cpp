@@ -354,21 +354,20 @@ void TranscribeView::buildMicrophones() {
 void TranscribeView::startRecording() {
     if (m_vm.isTranscribing() || !closeReview())
         return;
-    if (!m_vm.selectedEngine().isOnDevice()) {
-        m_vm.setErrorMessage(QStringLiteral("Live transcription runs on the device: choose %1 "
-                                            "as the engine to record.")
-                                 .arg(TranscriptionEngine::onDeviceLabel()));
-        return;
-    }
     buildMicrophones();
     const std::optional<QAudioDevice> device =
         MicrophoneCapture::inputNamed(m_microphones->currentData().toString());
     m_vm.setErrorMessage(std::nullopt);
     m_vm.setNoticeMessage(std::nullopt);
     m_vm.setShowSuccessBanner(false);
+    const TranscriptionEngine engine = m_vm.selectedEngine();
+    const std::optional<QString> key =
+        engine.isOnDevice() ? QString() : m_vm.providerKey(*engine.provider());
+    if (!key)
+        return; // the controller says why
     if (!device || m_microphones->currentData().isNull())
         m_vm.setErrorMessage(QStringLiteral("No microphone was found."));
-    else if (!m_live->start(*device, m_vm.selectedLanguage()))
+    else if (!m_live->start(*device, engine, m_vm.selectedLanguage(), *key))
         m_vm.setErrorMessage(m_live->errorMessage());
     refresh();
 }

@@ -398,9 +398,25 @@ int CommandRunner::listDevices() {
 }
 
 int CommandRunner::listen(const CommandLine& line) {
-    if (line.engine != TranscriptionEngine::onDevice().id()) {
-        printError(QStringLiteral("listen recognises on the device; leave out --engine."));
-        return usage;
+    TranscriptionViewModel vm(
+        {std::make_unique<ProviderStore>(m_keys), std::make_unique<TranscriptionService>(),
+         std::make_unique<ExternalTranscriptionService>(), &m_keys, &m_dialogs});
+    TranscriptionEngine engine = TranscriptionEngine::onDevice();
+    QString key;
+    if (line.engine != engine.id()) {
+        const std::optional<CustomProvider> provider =
+            providerNamed(vm.providerStore(), line.engine);
+        if (!provider) {
+            printError(unknownProvider(line.engine));
+            return usage;
+        }
+        engine = TranscriptionEngine::custom(*provider);
+        const std::optional<QString> found = vm.providerKey(*provider);
+        if (!found) {
+            printError(vm.errorMessage().value_or(QString()));
+            return failed;
+        }
+        key = *found;
     }
     const std::optional<TranscriptionLanguage> language = languageNamed(line.language);
     if (!language) {
@@ -449,7 +465,7 @@ int CommandRunner::listen(const CommandLine& line) {
         if (showPartial)
             std::fputs(qPrintable(printableText(live.partialText())), stderr);
     });
-    if (!live.start(*device, *language)) {
+    if (!live.start(*device, engine, *language, key)) {
         printError(live.errorMessage());
         return failed;
     }
@@ -474,9 +490,6 @@ int CommandRunner::listen(const CommandLine& line) {
         printError(live.errorMessage());
         status = failed;
     }
-    TranscriptionViewModel vm(
-        {std::make_unique<ProviderStore>(m_keys), std::make_unique<TranscriptionService>(),
-         std::make_unique<ExternalTranscriptionService>(), &m_keys, &m_dialogs});
     vm.finishRecording(live.recordingPath(), live.segments(), {});
     const int formatIndex = int(
         QStringList{QStringLiteral("txt"), QStringLiteral("srt"), QStringLiteral("vtt")}.indexOf(

@@ -1,5 +1,7 @@
 #include "FlacRecorder.h"
 
+#include <QFile>
+
 #include <vector>
 
 namespace vocalith {
@@ -15,11 +17,12 @@ std::unique_ptr<FlacRecorder> FlacRecorder::create(const QString& path, int samp
         error = QString::fromUtf8(sf_strerror(nullptr));
         return nullptr;
     }
-    return std::unique_ptr<FlacRecorder>(new FlacRecorder(std::move(file), sampleRate));
+    return std::unique_ptr<FlacRecorder>(new FlacRecorder(std::move(file), path, sampleRate));
 }
 
-FlacRecorder::FlacRecorder(SoundFile file, int sampleRate)
+FlacRecorder::FlacRecorder(SoundFile file, const QString& path, int sampleRate)
     : m_file(std::move(file))
+    , m_path(path)
     , m_sampleRate(sampleRate) {
 }
 
@@ -35,29 +38,38 @@ bool FlacRecorder::write(std::span<const short> samples) {
     return false;
 }
 
-bool FlacRecorder::complete(const QString& unfinished, const QString& destination, QString& error) {
-    SF_INFO info{};
-    const SoundFile input(sf_open(unfinished.toUtf8().constData(), SFM_READ, &info));
-    if (!input || info.channels != 1) {
-        error = QString::fromUtf8(sf_strerror(input.get()));
-        return false;
-    }
-    const std::unique_ptr<FlacRecorder> output = create(destination, info.samplerate, error);
-    if (!output)
-        return false;
-    // The length is unknown: read until the last whole block.
-    std::vector<short> block(size_t(info.samplerate));
-    for (;;) {
-        const sf_count_t read = sf_read_short(input.get(), block.data(), sf_count_t(block.size()));
-        if (read <= 0)
-            break;
-        if (!output->write(std::span(block).first(size_t(read)))) {
-            error = output->errorString();
+bool FlacRecorder::seal(const QString& path, QString& error) {
+    qint64 samples = 0;
+    {
+        SF_INFO info{};
+        const SoundFile input(sf_open(path.toUtf8().constData(), SFM_READ, &info));
+        if (!input) {
+            error = QString::fromUtf8(sf_strerror(nullptr));
             return false;
         }
+        // The header cannot tell: read to the last whole block.
+        std::vector<short> block(size_t(std::max(info.samplerate, 1)) * size_t(info.channels));
+        for (sf_count_t read = 1; read > 0;) {
+            read = sf_readf_short(input.get(), block.data(), sf_count_t(info.samplerate));
+            samples += std::max<sf_count_t>(read, 0);
+        }
     }
-    if (!output->close()) {
-        error = output->errorString();
+    // "fLaC", then STREAMINFO: its 36-bit sample count starts in the low half of byte 21.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)) {
+        error = file.errorString();
+        return false;
+    }
+    QByteArray head = file.read(26);
+    if (head.size() < 26 || !head.startsWith("fLaC") || (head[4] & 0x7f) != 0) {
+        error = QStringLiteral("Not a FLAC file.");
+        return false;
+    }
+    head[21] = char((head[21] & 0xf0) | ((samples >> 32) & 0x0f));
+    for (int i = 0; i < 4; ++i)
+        head[22 + i] = char((samples >> (24 - 8 * i)) & 0xff);
+    if (!file.seek(21) || file.write(head.mid(21, 5)) != 5 || !file.flush()) {
+        error = file.errorString();
         return false;
     }
     return true;
@@ -69,6 +81,10 @@ bool FlacRecorder::close() {
     const int result = sf_close(m_file.release());
     if (result != 0 && m_error.isEmpty())
         m_error = QString::fromUtf8(sf_error_number(result));
+    // The encoder could not finish the header: what reached the disk is still kept.
+    QString sealError;
+    if (!m_error.isEmpty())
+        seal(m_path, sealError);
     return m_error.isEmpty();
 }
 

@@ -10,7 +10,8 @@
 namespace vocalith {
 
 // A mono FLAC file written as the audio comes. Each block the encoder finishes goes
-// straight to the file, so after a crash it holds everything but the last quarter second.
+// straight to the file, so after a crash it holds everything but the last quarter
+// second; only its header's length is missing until it is closed or sealed.
 class FlacRecorder {
 public:
     // nullptr, with the reason in error, when the file cannot be made.
@@ -19,18 +20,20 @@ public:
 
     // False when the disk took less than all of it; errorString() says why.
     bool write(std::span<const short> samples);
-    // Rewrites a recording a crash left unfinished, whose header does not give its
-    // length, as a complete file; false with the reason in error.
-    static bool complete(const QString& unfinished, const QString& destination, QString& error);
+    // Writes the length of the readable audio into the header of a file that a crash or
+    // a full disk left without one, in place, so every reader takes it; false with the
+    // reason in error.
+    static bool seal(const QString& path, QString& error);
     // Completes the header with the length; false when the file could not be finished.
     bool close();
     QString errorString() const { return m_error; }
     double seconds() const { return double(m_frames) / m_sampleRate; }
 
 private:
-    FlacRecorder(SoundFile file, int sampleRate);
+    FlacRecorder(SoundFile file, const QString& path, int sampleRate);
 
     SoundFile m_file;
+    QString m_path;
     int m_sampleRate;
     qint64 m_frames = 0;
     QString m_error;

@@ -19,7 +19,7 @@ constexpr auto partialInterval = std::chrono::milliseconds(200);
 } // namespace
 
 LiveRecognizer::LiveRecognizer(const PocketSphinxDecoder::Model& model, QObject* parent)
-    : QObject(parent)
+    : LiveEngine(parent)
     , m_model(model)
     , m_worker([this] { run(); }) {
 }
@@ -62,10 +62,14 @@ void LiveRecognizer::run() {
         return m_stopping;
     });
     if (!m_decoder) {
-        const std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        if (m_stopping)
+            return;
+        Q_EMIT failed(QStringLiteral("The PocketSphinx model could not be loaded from ") +
+                      m_model.acousticModel);
+        m_wake.wait(lock, [this] { return m_stopping || m_finishing; });
         if (!m_stopping)
-            Q_EMIT failed(QStringLiteral("The PocketSphinx model could not be loaded from ") +
-                          m_model.acousticModel);
+            Q_EMIT finished();
         return;
     }
     PauseDetector detector;

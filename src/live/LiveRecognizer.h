@@ -1,10 +1,7 @@
 #pragma once
 
-#include "core/TranscriptSegment.h"
+#include "live/LiveEngine.h"
 #include "transcription/PocketSphinxDecoder.h"
-
-#include <QList>
-#include <QObject>
 
 #include <atomic>
 #include <condition_variable>
@@ -16,35 +13,22 @@
 
 namespace vocalith {
 
-// Recognises a live stream of 16 kHz mono samples on a thread of its own, one
-// utterance per stretch of speech between pauses of half a second. Audio given while
-// the decoder is busy waits in a queue; none is dropped. Signals come from the worker.
-class LiveRecognizer final : public QObject {
+// Recognises a live stream on the device, on a thread of its own, one utterance per
+// stretch of speech between pauses of half a second. Audio given while the decoder is
+// busy waits in a queue; none is dropped. Signals come from the worker, partial text at
+// most five times a second.
+class LiveRecognizer final : public LiveEngine {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LiveRecognizer)
 
 public:
-    static constexpr int sampleRate = 16000;
-
     explicit LiveRecognizer(const PocketSphinxDecoder::Model& model, QObject* parent = nullptr);
     // Stops at once; what was not recognised is dropped.
     ~LiveRecognizer() override;
 
-    // Any thread, in order.
-    void feed(std::span<const short> samples);
-    // No more audio: the queue is recognised to its end, then finished() follows.
-    void finish();
-    // How much audio waits for the decoder.
-    double secondsBehind() const;
-
-Q_SIGNALS:
-    // The words of the utterance still being heard, at most five times a second.
-    void partialText(const QString& text);
-    // The words of an utterance that ended, one segment per word, timed from the
-    // stream's start.
-    void utteranceRecognized(const QList<vocalith::TranscriptSegment>& words);
-    void failed(const QString& message);
-    void finished();
+    void feed(std::span<const short> samples) override;
+    void finish() override;
+    double secondsBehind() const override;
 
 private:
     void run();

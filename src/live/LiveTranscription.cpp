@@ -1,6 +1,7 @@
 #include "LiveTranscription.h"
 
 #include "live/FlacRecorder.h"
+#include "live/LiveProviderParts.h"
 #include "live/LiveRecognizer.h"
 #include "live/MicrophoneCapture.h"
 #include "transcription/PocketSphinxRecognizer.h"
@@ -37,12 +38,12 @@ LiveTranscription::LiveTranscription(QObject* parent)
     : QObject(parent) {
     m_statusTimer.setInterval(100);
     connect(&m_statusTimer, &QTimer::timeout, this, [this] {
-        const double behind = m_recognizer ? m_recognizer->secondsBehind() : 0.0;
+        const double behind = m_engine ? m_engine->secondsBehind() : 0.0;
         if (behind != m_secondsBehind) {
             m_secondsBehind = behind;
             Q_EMIT secondsBehindChanged();
         }
-        const double elapsed = double(m_samples) / LiveRecognizer::sampleRate;
+        const double elapsed = double(m_samples) / LiveEngine::sampleRate;
         if (elapsed != m_elapsed) {
             m_elapsed = elapsed;
             Q_EMIT elapsedChanged();
@@ -69,34 +70,36 @@ std::optional<QString> LiveTranscription::takeInterruptedRecording() {
         const QString path = directory.filePath(name);
         const QString kept = path.chopped(unfinished.size());
         QString error;
-        const bool completed = FlacRecorder::complete(path, kept, error);
         // Offered once: what could not be read is of no use either.
-        QFile::remove(path);
-        if (completed)
+        if (FlacRecorder::seal(path, error) && QFile::rename(path, kept))
             return kept;
-        QFile::remove(kept);
+        QFile::remove(path);
     }
     return std::nullopt;
 }
 
-bool LiveTranscription::start(const QAudioDevice& device, TranscriptionLanguage language) {
+bool LiveTranscription::start(const QAudioDevice& device, const TranscriptionEngine& engine,
+                              TranscriptionLanguage language, const QString& apiKey) {
     if (m_isRecording || m_isFinishing)
         return false;
     m_errorMessage.clear();
     m_segments.clear();
     m_samples = 0;
-    m_recognizer.reset();
+    m_engine.reset();
 
-    const PocketSphinxRecognizerProvider models;
-    const QString locale = language == TranscriptionLanguage::autoDetect
-                               ? models.currentLocaleIdentifier()
-                               : rawValue(language);
-    const std::optional<PocketSphinxDecoder::Model> model = PocketSphinxDecoder::installedModel(
-        PocketSphinxRecognizerProvider::defaultModelRoot, locale);
-    if (!model) {
-        m_errorMessage =
-            TranscriptionError::unsupportedLanguage(displayName(language)).errorDescription();
-        return false;
+    std::optional<PocketSphinxDecoder::Model> model;
+    if (engine.isOnDevice()) {
+        const PocketSphinxRecognizerProvider models;
+        const QString locale = language == TranscriptionLanguage::autoDetect
+                                   ? models.currentLocaleIdentifier()
+                                   : rawValue(language);
+        model = PocketSphinxDecoder::installedModel(
+            PocketSphinxRecognizerProvider::defaultModelRoot, locale);
+        if (!model) {
+            m_errorMessage =
+                TranscriptionError::unsupportedLanguage(displayName(language)).errorDescription();
+            return false;
+        }
     }
 
     QDir().mkpath(recordingsDirectory());
@@ -108,7 +111,7 @@ bool LiveTranscription::start(const QAudioDevice& device, TranscriptionLanguage 
         path = QDir(recordingsDirectory())
                    .filePath(QStringLiteral("Recording %1 (%2).flac").arg(stamp).arg(n));
     QString error;
-    m_recorder = FlacRecorder::create(path + unfinished, LiveRecognizer::sampleRate, error);
+    m_recorder = FlacRecorder::create(path + unfinished, LiveEngine::sampleRate, error);
     if (!m_recorder) {
         m_errorMessage = QStringLiteral("The recording could not be made in %1: %2")
                              .arg(recordingsDirectory(), error);
@@ -116,13 +119,16 @@ bool LiveTranscription::start(const QAudioDevice& device, TranscriptionLanguage 
     }
     m_recordingPath = path;
 
-    m_recognizer = std::make_unique<LiveRecognizer>(*model);
-    connect(m_recognizer.get(), &LiveRecognizer::partialText, this,
-            &LiveTranscription::setPartialText);
-    connect(m_recognizer.get(), &LiveRecognizer::utteranceRecognized, this,
+    if (model)
+        m_engine = std::make_unique<LiveRecognizer>(*model);
+    else
+        m_engine = std::make_unique<LiveProviderParts>(
+            *engine.provider(), apiKey, language, TranscriptionService::defaultWorkDirectory());
+    connect(m_engine.get(), &LiveEngine::partialText, this, &LiveTranscription::setPartialText);
+    connect(m_engine.get(), &LiveEngine::utteranceRecognized, this,
             &LiveTranscription::applyUtterance);
-    connect(m_recognizer.get(), &LiveRecognizer::failed, this, &LiveTranscription::fail);
-    connect(m_recognizer.get(), &LiveRecognizer::finished, this, [this] {
+    connect(m_engine.get(), &LiveEngine::failed, this, &LiveTranscription::fail);
+    connect(m_engine.get(), &LiveEngine::finished, this, [this] {
         m_isFinishing = false;
         Q_EMIT isFinishingChanged();
         Q_EMIT finished();
@@ -134,7 +140,7 @@ bool LiveTranscription::start(const QAudioDevice& device, TranscriptionLanguage 
     if (!m_capture->start(device, [this](std::span<const short> samples) { hear(samples); })) {
         m_errorMessage = m_capture->errorString();
         m_capture.reset();
-        m_recognizer.reset();
+        m_engine.reset();
         m_recorder->close();
         m_recorder.reset();
         QFile::remove(path + unfinished);
@@ -149,7 +155,7 @@ bool LiveTranscription::start(const QAudioDevice& device, TranscriptionLanguage 
 void LiveTranscription::hear(std::span<const short> samples) {
     if (!m_isRecording)
         return;
-    m_recognizer->feed(samples);
+    m_engine->feed(samples);
     m_samples += qint64(samples.size());
     const double level = meterLevel(samples);
     if (level != m_level) {
@@ -183,14 +189,14 @@ void LiveTranscription::endRecording(const QString& error) {
     m_recorder.reset();
     QFile::rename(m_recordingPath + unfinished, m_recordingPath);
     m_statusTimer.stop();
-    m_elapsed = double(m_samples) / LiveRecognizer::sampleRate;
+    m_elapsed = double(m_samples) / LiveEngine::sampleRate;
     m_level = 0.0;
     Q_EMIT elapsedChanged();
     Q_EMIT levelChanged();
     m_isFinishing = true;
     Q_EMIT isRecordingChanged();
     Q_EMIT isFinishingChanged();
-    m_recognizer->finish();
+    m_engine->finish();
 }
 
 void LiveTranscription::applyUtterance(const QList<TranscriptSegment>& words) {
@@ -206,13 +212,8 @@ void LiveTranscription::setPartialText(const QString& text) {
 }
 
 void LiveTranscription::fail(const QString& message) {
-    // Without a recogniser the recording is still kept, and no finished() would come.
+    // The recording so far is kept; what the engine made of it comes with finished().
     endRecording(message);
-    if (!m_isFinishing)
-        return;
-    m_isFinishing = false;
-    Q_EMIT isFinishingChanged();
-    Q_EMIT finished();
 }
 
 } // namespace vocalith

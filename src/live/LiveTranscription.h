@@ -2,6 +2,7 @@
 
 #include "core/TranscriptSegment.h"
 #include "core/TranscriptionLanguage.h"
+#include "providers/TranscriptionEngine.h"
 
 #include <QAudioDevice>
 #include <QElapsedTimer>
@@ -15,11 +16,12 @@
 namespace vocalith {
 
 class FlacRecorder;
-class LiveRecognizer;
+class LiveEngine;
 class MicrophoneCapture;
 
-// One recording from a microphone, recognised on the device as it is spoken and kept
-// as FLAC in the cache folder. Lives on the main thread.
+// One recording from a microphone, transcribed as it is spoken (on the device, or by a
+// provider in parts cut at pauses) and kept as FLAC in the cache folder. Lives on the
+// main thread.
 class LiveTranscription final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LiveTranscription)
@@ -41,8 +43,10 @@ public:
     // are, so each is handed out once.
     static std::optional<QString> takeInterruptedRecording();
 
-    // Starts hearing the device; false with the reason in errorMessage().
-    bool start(const QAudioDevice& device, TranscriptionLanguage language);
+    // Starts hearing the device; false with the reason in errorMessage(). apiKey is the
+    // provider's, for a provider engine.
+    bool start(const QAudioDevice& device, const TranscriptionEngine& engine,
+               TranscriptionLanguage language, const QString& apiKey = {});
     // Ends the recording; finished() follows once the words heard are recognised.
     void stop();
 
@@ -58,7 +62,8 @@ public:
     // The words of the utterances that ended, one segment per word.
     const QList<TranscriptSegment>& segments() const { return m_segments; }
     QString recordingPath() const { return m_recordingPath; }
-    // Why the recording could not start, or why it ended early.
+    // Why the recording could not start, why it ended early, or why part of it could
+    // not be transcribed.
     QString errorMessage() const { return m_errorMessage; }
 
 Q_SIGNALS:
@@ -81,7 +86,7 @@ private:
 
     std::unique_ptr<MicrophoneCapture> m_capture;
     std::unique_ptr<FlacRecorder> m_recorder;
-    std::unique_ptr<LiveRecognizer> m_recognizer;
+    std::unique_ptr<LiveEngine> m_engine;
     QTimer m_statusTimer;
     bool m_isRecording = false;
     bool m_isFinishing = false;

@@ -1,15 +1,11 @@
 #include "MicrophoneCapture.h"
 
+#include "live/SampleResampler.h"
+
 #include <QAudioSource>
 #include <QMediaDevices>
 
 #include <vector>
-
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
 
 namespace vocalith {
 
@@ -25,55 +21,7 @@ QAudioFormat wantedFormat() {
     return format;
 }
 
-AVSampleFormat avFormat(QAudioFormat::SampleFormat format) {
-    switch (format) {
-    case QAudioFormat::UInt8:
-        return AV_SAMPLE_FMT_U8;
-    case QAudioFormat::Int16:
-        return AV_SAMPLE_FMT_S16;
-    case QAudioFormat::Int32:
-        return AV_SAMPLE_FMT_S32;
-    case QAudioFormat::Float:
-        return AV_SAMPLE_FMT_FLT;
-    default:
-        return AV_SAMPLE_FMT_NONE;
-    }
-}
-
 } // namespace
-
-struct MicrophoneCapture::Resampler {
-    SwrContext* context = nullptr;
-    int inputRate = 0;
-    int bytesPerFrame = 0;
-    std::vector<short> output;
-
-    ~Resampler() { swr_free(&context); }
-
-    bool open(const QAudioFormat& format) {
-        AVChannelLayout in{};
-        av_channel_layout_default(&in, format.channelCount());
-        AVChannelLayout out = AV_CHANNEL_LAYOUT_MONO;
-        const AVSampleFormat sampleFormat = avFormat(format.sampleFormat());
-        if (sampleFormat == AV_SAMPLE_FMT_NONE ||
-            swr_alloc_set_opts2(&context, &out, AV_SAMPLE_FMT_S16, rate, &in, sampleFormat,
-                                format.sampleRate(), 0, nullptr) < 0 ||
-            swr_init(context) < 0)
-            return false;
-        inputRate = format.sampleRate();
-        bytesPerFrame = format.bytesPerFrame();
-        return true;
-    }
-
-    std::span<const short> convert(const QByteArray& data) {
-        const int frames = int(data.size()) / bytesPerFrame;
-        output.resize(size_t(swr_get_out_samples(context, frames)));
-        auto* in = reinterpret_cast<const uint8_t*>(data.constData());
-        auto* out = reinterpret_cast<uint8_t*>(output.data());
-        const int made = swr_convert(context, &out, int(output.size()), &in, frames);
-        return std::span<const short>(output.data(), size_t(std::max(made, 0)));
-    }
-};
 
 MicrophoneCapture::MicrophoneCapture(QObject* parent)
     : QObject(parent) {
@@ -118,8 +66,8 @@ bool MicrophoneCapture::start(const QAudioDevice& device, Consumer consumer) {
     m_resampler.reset();
     if (!device.isFormatSupported(format)) {
         format = device.preferredFormat();
-        m_resampler = std::make_unique<Resampler>();
-        if (!m_resampler->open(format)) {
+        m_resampler = SampleResampler::create(format);
+        if (!m_resampler) {
             m_error = QStringLiteral("The microphone \"%1\" gives audio in a form that cannot "
                                      "be read.")
                           .arg(device.description());

@@ -14,6 +14,8 @@ class QIODevice;
 
 namespace vocalith {
 
+class SampleResampler;
+
 // Audio from a microphone as 16 kHz mono samples, resampled when the device will not
 // give that itself.
 class MicrophoneCapture final : public QObject {
@@ -44,8 +46,7 @@ private:
     void readAvailable();
     void lose();
 
-    struct Resampler;
-    std::unique_ptr<Resampler> m_resampler; // only when the device's format is not ours
+    std::unique_ptr<SampleResampler> m_resampler; // only when the device's format is not ours
     QAudioSource* m_source = nullptr;
     QIODevice* m_io = nullptr;
     Consumer m_consumer;

@@ -195,11 +195,20 @@ void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
                                               const CustomProvider& provider, const QString& apiKey,
                                               TranscriptionLanguage language,
                                               TranscriptionEventHandler onEvent) {
+    transcribe(audioFilePath, provider, apiKey, language, {}, std::move(onEvent));
+}
+
+void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
+                                              const CustomProvider& provider, const QString& apiKey,
+                                              TranscriptionLanguage language,
+                                              const QString& textBefore,
+                                              TranscriptionEventHandler onEvent) {
     discardKeptJob(); // a new job replaces the one kept
     onEvent(TranscriptionEvent::progress(0.05, QStringLiteral("Preparing upload to ") +
                                                    provider.name + QStringLiteral("...")));
     auto job = std::make_shared<Job>();
     job->provider = provider;
+    job->text = textBefore;
     job->onEvent = std::move(onEvent);
     const std::optional<QUrl> url =
         ProviderHttp::endpoint(provider.baseURL, QStringLiteral("/audio/transcriptions"));

@@ -43,6 +43,10 @@ public:
     void transcribe(const QString& audioFilePath, const CustomProvider& provider,
                     const QString& apiKey, TranscriptionLanguage language,
                     TranscriptionEventHandler onEvent) override;
+    // The same, the first part's prompt being the end of what was said before it.
+    void transcribe(const QString& audioFilePath, const CustomProvider& provider,
+                    const QString& apiKey, TranscriptionLanguage language,
+                    const QString& textBefore, TranscriptionEventHandler onEvent);
     void cancel() override;
     bool hasKeptJob() const override;
     bool resume(TranscriptionEventHandler onEvent) override;

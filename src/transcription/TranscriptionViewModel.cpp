@@ -325,16 +325,23 @@ void TranscriptionViewModel::startTranscription() {
         m_onDeviceService->transcribe(path, m_selectedLanguage, std::move(onEvent));
         return;
     }
-    const std::optional<QString> key = m_keyStore.loadKey(provider->idText());
-    if ((!key || key->isEmpty()) && !ProviderHttp::isLocalServer(provider->baseURL)) {
+    const std::optional<QString> key = providerKey(*provider);
+    if (!key) {
         setIsTranscribing(false);
-        setErrorMessage(QStringLiteral("No API key found for ") + provider->name +
-                        QStringLiteral(". Edit the provider and add your API key."));
         setStatusMessage(QStringLiteral("Transcription failed"));
         return;
     }
-    m_externalService->transcribe(path, *provider, key.value_or(QString()), m_selectedLanguage,
-                                  std::move(onEvent));
+    m_externalService->transcribe(path, *provider, *key, m_selectedLanguage, std::move(onEvent));
+}
+
+std::optional<QString> TranscriptionViewModel::providerKey(const CustomProvider& provider) {
+    const std::optional<QString> key = m_keyStore.loadKey(provider.idText());
+    if ((!key || key->isEmpty()) && !ProviderHttp::isLocalServer(provider.baseURL)) {
+        setErrorMessage(QStringLiteral("No API key found for ") + provider.name +
+                        QStringLiteral(". Edit the provider and add your API key."));
+        return std::nullopt;
+    }
+    return key.value_or(QString());
 }
 
 void TranscriptionViewModel::retryTranscription() {

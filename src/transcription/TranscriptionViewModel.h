@@ -125,6 +125,9 @@ public:
                          const QString& error);
     // The result came from a recording made here, which can be saved beside it.
     bool hasRecording() const { return m_hasRecording; }
+    // The key to send to a provider, empty for a server on this machine that needs none;
+    // absent, with the error shown, when the provider has none.
+    std::optional<QString> providerKey(const CustomProvider& provider);
     // Offers to save the recording as FLAC.
     void saveRecording();
     void startTranscription();

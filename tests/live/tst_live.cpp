@@ -1,8 +1,10 @@
 #include "live/FlacRecorder.h"
 #include "live/LiveTranscription.h"
 #include "live/MicrophoneCapture.h"
+#include "live/SampleResampler.h"
 #include "support/AudioFixtures.h"
 #include "support/EventLog.h"
+#include "support/LoopbackHttpServer.h"
 #include "transcription/AudioConverter.h"
 #include "transcription/PauseDetector.h"
 #include "transcription/SoundFile.h"
@@ -15,6 +17,9 @@
 #include <QTest>
 
 #include <cmath>
+#include <csignal>
+
+#include <sys/resource.h>
 
 using namespace vocalith;
 using namespace vocalith::test;
@@ -78,13 +83,15 @@ class TestLive : public QObject {
     QStringList m_reference;
     QAudioDevice m_microphone;
 
-    void record(Session& session, double stopAfter) {
+    void record(Session& session, double stopAfter,
+                const TranscriptionEngine& engine = TranscriptionEngine::onDevice()) {
         QObject::connect(&session.live, &LiveTranscription::partialTextChanged, &session.live,
                          [&] { session.partials += !session.live.partialText().isEmpty(); });
         QObject::connect(&session.live, &LiveTranscription::utteranceRecognized, &session.live,
                          [&] { session.utterancesWhileRecording += session.live.isRecording(); });
-        QVERIFY2(session.live.start(m_microphone, TranscriptionLanguage::english),
-                 qPrintable(session.live.errorMessage()));
+        QVERIFY2(
+            session.live.start(m_microphone, engine, TranscriptionLanguage::english, u"sk-test"_qs),
+            qPrintable(session.live.errorMessage()));
         QProcess* player = play(m_book, &session.live);
         QVERIFY(QTest::qWaitFor(
             [&] {
@@ -156,9 +163,12 @@ private Q_SLOTS:
             QVERIFY(recorder->write(std::span(book).subspan(at, rate / 10)));
         const QString copy = m_dir.filePath(u"crashed.flac"_qs);
         QVERIFY(QFile::copy(path, copy));
-        const QString completed = m_dir.filePath(u"completed.flac"_qs);
-        QVERIFY(FlacRecorder::complete(copy, completed, error));
-        const std::vector<short> early = decodeAll(completed);
+        QVERIFY(QDir().mkpath(LiveTranscription::recordingsDirectory()));
+        const QString left =
+            LiveTranscription::recordingsDirectory() + u"/Recording 1.flac.part"_qs;
+        QVERIFY(QFile::copy(path, left));
+        QVERIFY(FlacRecorder::seal(copy, error));
+        const std::vector<short> early = decodeAll(copy);
         QVERIFY2(early.size() + rate / 4 >= written, qPrintable(QString::number(early.size())));
         QVERIFY(std::equal(early.begin(), early.end(), book.begin()));
         QVERIFY(recorder->close());
@@ -166,13 +176,89 @@ private Q_SLOTS:
         QCOMPARE(whole.size(), written);
         QVERIFY(std::equal(whole.begin(), whole.end(), book.begin()));
 
-        QVERIFY(QDir().mkpath(LiveTranscription::recordingsDirectory()));
-        const QString left =
-            LiveTranscription::recordingsDirectory() + u"/Recording 1.flac.part"_qs;
-        QVERIFY(QFile::copy(copy, left));
         QCOMPARE(LiveTranscription::takeInterruptedRecording(),
                  LiveTranscription::recordingsDirectory() + u"/Recording 1.flac"_qs);
+        QCOMPARE(decodeAll(LiveTranscription::recordingsDirectory() + u"/Recording 1.flac"_qs),
+                 early);
         QCOMPARE(LiveTranscription::takeInterruptedRecording(), std::nullopt);
+    }
+
+    // A full disk: writing stops with a reason, and what was written before stays
+    // readable.
+    void diskFull() {
+        const std::vector<short> book = readSamples(m_book);
+        const QString path = m_dir.filePath(u"full.flac"_qs);
+        QString error;
+        auto recorder = FlacRecorder::create(path, rate, error);
+        QVERIFY(recorder);
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = before;
+        small.rlim_cur = 100'000;
+        setrlimit(RLIMIT_FSIZE, &small);
+        size_t written = 0;
+        while (written + rate / 10 <= book.size() &&
+               recorder->write(std::span(book).subspan(written, rate / 10)))
+            written += rate / 10;
+        recorder->close();
+        setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY2(written + rate / 10 <= book.size(), "the limit was never reached");
+        QVERIFY(!recorder->errorString().isEmpty());
+        const std::vector<short> kept = decodeAll(path);
+        QVERIFY2(kept.size() + rate >= written,
+                 qPrintable(u"%1 of %2"_qs.arg(kept.size()).arg(written)));
+        QVERIFY(std::equal(kept.begin(), kept.end(), book.begin()));
+    }
+
+    // Whatever a device gives becomes 16 kHz mono: a 440 Hz tone keeps its pitch,
+    // loudness and length.
+    void resampling_data() {
+        QTest::addColumn<int>("inputRate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QAudioFormat::SampleFormat>("sampleFormat");
+        QTest::newRow("48 kHz stereo float") << 48000 << 2 << QAudioFormat::Float;
+        QTest::newRow("44.1 kHz mono 32-bit") << 44100 << 1 << QAudioFormat::Int32;
+        QTest::newRow("8 kHz mono 8-bit") << 8000 << 1 << QAudioFormat::UInt8;
+    }
+    void resampling() {
+        QFETCH(int, inputRate);
+        QFETCH(int, channels);
+        QFETCH(QAudioFormat::SampleFormat, sampleFormat);
+        QAudioFormat format;
+        format.setSampleRate(inputRate);
+        format.setChannelCount(channels);
+        format.setSampleFormat(sampleFormat);
+        auto resampler = SampleResampler::create(format);
+        QVERIFY(resampler);
+        QByteArray data;
+        for (int i = 0; i < inputRate; ++i) {
+            const double value = 0.5 * std::sin(2 * M_PI * 440.0 * i / inputRate);
+            for (int c = 0; c < channels; ++c) {
+                if (sampleFormat == QAudioFormat::Float) {
+                    const float sample = float(value);
+                    data.append(reinterpret_cast<const char*>(&sample), sizeof sample);
+                } else if (sampleFormat == QAudioFormat::Int32) {
+                    const qint32 sample = qint32(value * 2147483647.0);
+                    data.append(reinterpret_cast<const char*>(&sample), sizeof sample);
+                } else {
+                    data.append(char(quint8(128 + qRound(value * 127))));
+                }
+            }
+        }
+        const std::span<const short> out = resampler->convert(data);
+        QVERIFY2(std::abs(int(out.size()) - rate) < rate / 50,
+                 qPrintable(QString::number(out.size())));
+        int crossings = 0;
+        double energy = 0.0;
+        for (size_t i = 1; i < out.size(); ++i) {
+            crossings += (out[i - 1] < 0) != (out[i] < 0);
+            energy += double(out[i]) * out[i];
+        }
+        QVERIFY2(std::abs(crossings - 880) < 20, qPrintable(QString::number(crossings)));
+        const double rms = std::sqrt(energy / double(out.size())) / 32768.0;
+        QVERIFY2(std::abs(rms - 0.5 / std::sqrt(2.0)) < 0.03, qPrintable(QString::number(rms)));
     }
 
     // The book read into the microphone: words come while it plays, and the result is
@@ -217,6 +303,34 @@ private Q_SLOTS:
         qInfo("%d of %d matched words start within 0.3 s", close, matched);
         QVERIFY(matched > liveWords.size() * 3 / 4);
         QVERIFY(close > matched * 95 / 100);
+    }
+
+    // Through a provider: the first part is cut at a pause after 20 s and sent while the
+    // recording goes on, the last on Stop with the text so far as its prompt.
+    void throughAProvider() {
+        LoopbackHttpServer server;
+        server.setResponder([&](const LoopbackHttpServer::Request&) {
+            const QString said = u"part %1"_qs.arg(server.requests().size());
+            return LoopbackHttpServer::Response(
+                200, u"{\"text\":\"%1\",\"segments\":[{\"start\":1.0,\"end\":2.0,"
+                     "\"text\":\"%1\"}]}"_qs.arg(said)
+                         .toUtf8());
+        });
+        Session session;
+        record(session, 1e9,
+               TranscriptionEngine::custom(
+                   CustomProvider::create(u"Loop"_qs, server.baseUrl(), u"whisper-1"_qs)));
+        QVERIFY2(session.live.errorMessage().isEmpty(), qPrintable(session.live.errorMessage()));
+        QCOMPARE(server.requests().size(), 2);
+        QCOMPARE(session.utterancesWhileRecording, 1);
+        const QList<TranscriptSegment>& segments = session.live.segments();
+        QCOMPARE(wordsOf(segments), (QStringList{u"part 1"_qs, u"part 2"_qs}));
+        const double firstPart = segments[1].startTime - 1.0;
+        QVERIFY2(firstPart >= 20.0 && firstPart <= 30.0, qPrintable(QString::number(firstPart)));
+        QVERIFY(server.requests()[1].body.contains("name=\"prompt\"\r\n\r\npart 1\r\n"));
+        QCOMPARE(QDir(TranscriptionService::defaultWorkDirectory())
+                     .entryList({u"*.wav"_qs}, QDir::Files),
+                 QStringList{}); // the parts are gone
     }
 
     // Stopped while the reader speaks: the recording is whole and its last words are
