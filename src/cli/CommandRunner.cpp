@@ -444,6 +444,8 @@ int CommandRunner::listen(const CommandLine& line) {
         return line.device.isEmpty() ? failed : usage;
     }
 
+    // Ctrl+C ends the recording; the words still queued for the decoder are recognised.
+    m_interrupts.setGracePeriod(15'000);
     LiveTranscription live;
     const bool showPartial = !m_quiet && isatty(fileno(stderr));
     const auto clearPartial = [&] {

@@ -77,7 +77,7 @@ void InterruptWatcher::listen() {
                 return;
             if (m_status == 0) {
                 m_status = 128 + byte;
-                deadline = Clock::now() + std::chrono::milliseconds(gracePeriodMs);
+                deadline = Clock::now() + std::chrono::milliseconds(m_graceMs.load());
                 QMetaObject::invokeMethod(
                     this, [this] { Q_EMIT interrupted(); }, Qt::QueuedConnection);
                 continue;

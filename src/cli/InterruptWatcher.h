@@ -23,6 +23,9 @@ public:
     explicit InterruptWatcher(std::function<void(int status)> forceExit, QObject* parent = nullptr);
     ~InterruptWatcher() override;
 
+    // A command whose first interrupt means "finish up" rather than "stop" takes longer.
+    void setGracePeriod(int ms) { m_graceMs = ms; }
+
     // The shell's status for the first signal: 130 for SIGINT, 143 for SIGTERM; 0 before.
     int exitStatus() const { return m_status.load(); }
 
@@ -34,6 +37,7 @@ private:
 
     std::function<void(int)> m_forceExit;
     std::atomic<int> m_status{0};
+    std::atomic<int> m_graceMs{gracePeriodMs};
     std::thread m_listener;
 };
 

@@ -278,7 +278,7 @@ private Q_SLOTS:
             ::kill(pid_t(p.processId()), SIGINT);
         });
         reader.waitForFinished();
-        QCOMPARE(stopped.exitCode, 0);
+        QVERIFY2(stopped.exitCode == 0, stopped.err.constData());
         const QByteArray firstWords = printed.split('\n').first().mid(10);
         QVERIFY2(contents(u"live.txt"_qs).startsWith(firstWords), printed.constData());
     }
