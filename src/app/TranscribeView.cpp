@@ -194,7 +194,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     auto* busyRow = new QHBoxLayout(m_recordBusy);
     busyRow->setContentsMargins(0, 0, 0, 0);
     m_elapsed = new QLabel(m_recordBusy);
-    m_elapsed->setAccessibleName(QStringLiteral("Recording time"));
+    m_elapsed->setAccessibleDescription(QStringLiteral("Recording time"));
     m_elapsed->setFont(scaledFont(font(), 1.0, true));
     busyRow->addWidget(m_elapsed);
     m_level = new QProgressBar(m_recordBusy);
@@ -242,6 +242,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     header->addWidget(save);
     header->addWidget(copy);
     header->addWidget(m_saveRecording);
+    m_resultButtons = {review, save, copy, m_saveRecording};
     resultLayout->addLayout(header);
     m_text->setReadOnly(true);
     m_text->setMaximumHeight(300);
@@ -445,10 +446,13 @@ void TranscribeView::refresh() {
     m_notice->setVisible(m_vm.noticeMessage().has_value());
     m_notice->setText(m_vm.noticeMessage().value_or(QString()));
     m_cancel->setVisible(m_vm.isTranscribing());
-    m_progress->setVisible(busy || m_vm.progress() > 0.0);
+    m_progress->setVisible(m_vm.isTranscribing() || (!recording && m_vm.progress() > 0.0));
     m_progress->setProgress(m_vm.progress(), m_vm.statusMessage(), m_vm.timeLeft());
     m_saveRecording->setVisible(m_vm.hasRecording());
-    if (recording) // refreshRecording() shows the words as they come
+    // While recording the text is the recording's, not the last result's.
+    for (QPushButton* button : m_resultButtons)
+        button->setEnabled(!recording);
+    if (recording) // showLiveText() shows the words as they come
         return;
     m_result->setVisible(!m_vm.transcribedText().isEmpty());
     if (m_text->toPlainText() != m_vm.transcribedText())

@@ -62,6 +62,7 @@ private:
     QPointer<ReviewWindow> m_review;
     QPlainTextEdit* m_text;
     QPushButton* m_saveRecording;
+    QList<QPushButton*> m_resultButtons;
     // Recording from a microphone.
     LiveTranscription* m_live;
     QWidget* m_recordIdle;
