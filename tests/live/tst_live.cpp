@@ -363,6 +363,13 @@ private Q_SLOTS:
                  qPrintable(QString::number(session.live.elapsed())));
         QVERIFY(!session.live.segments().isEmpty());
         QVERIFY(!decodeAll(session.live.recordingPath()).empty());
+
+        LiveTranscription none; // a machine without a microphone
+        QVERIFY(!none.start(QAudioDevice(), TranscriptionEngine::onDevice(),
+                            TranscriptionLanguage::english));
+        QCOMPARE(none.errorMessage(), u"No microphone was found."_qs);
+        QCOMPARE(QDir(LiveTranscription::recordingsDirectory()).entryList({u"*.part"_qs}),
+                 QStringList{});
     }
 };
 
