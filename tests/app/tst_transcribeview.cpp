@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -31,6 +32,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -390,6 +392,16 @@ private Q_SLOTS:
         QVERIFY(f.vm->jobSourcePath().endsWith(u".flac"_qs));
         QCOMPARE(text->toPlainText(), f.vm->transcribedText());
         QCOMPARE(f.dialogs.saveDialogs.size(), 1);
+
+        // Save Recording... copies it where the user says, whole.
+        f.find<QAbstractButton>(u"Save Recording..."_qs)->click();
+        QCOMPARE(f.dialogs.saveDialogs.size(), 2);
+        const auto& dialog = f.dialogs.saveDialogs.last();
+        QCOMPARE(dialog.request.proposedName, QFileInfo(f.vm->jobSourcePath()).fileName());
+        QTemporaryDir target;
+        const QString copy = target.filePath(u"lecture.flac"_qs);
+        dialog.finished(SaveDialogChoice{copy, 0, 0});
+        QCOMPARE(readFile(copy), readFile(f.vm->jobSourcePath()));
     }
 
     void reviewWindow() {
