@@ -335,7 +335,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     // A recording a crash cut short is offered once, ready to transcribe.
     if (const std::optional<QString> kept = LiveTranscription::takeInterruptedRecording()) {
         m_vm.loadFile(QUrl::fromLocalFile(*kept));
-        m_vm.setNoticeMessage(QStringLiteral("A recording that ended unexpectedly was kept: %1. "
+        m_vm.setNoticeMessage(QStringLiteral("A recording that was not stopped was kept: %1. "
                                              "Start the transcription to transcribe it.")
                                   .arg(QFileInfo(*kept).fileName()));
     }
@@ -370,6 +370,7 @@ void TranscribeView::startRecording() {
         m_vm.setErrorMessage(QStringLiteral("No microphone was found."));
     else if (!m_live->start(*device, engine, m_vm.selectedLanguage(), *key))
         m_vm.setErrorMessage(m_live->errorMessage());
+    m_vm.setRecording(m_live->isRecording());
     refresh();
 }
 

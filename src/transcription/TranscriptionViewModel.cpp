@@ -179,6 +179,8 @@ const QStringList& TranscriptionViewModel::mediaExtensions() {
 }
 
 void TranscriptionViewModel::openFilePanel() {
+    if (m_recording)
+        return setNoticeMessage(QStringLiteral("Files can be opened once the recording stops."));
     const QString patterns = QStringLiteral("*.") + mediaExtensions().join(QStringLiteral(" *."));
     const std::optional<QUrl> url = m_dialogs.chooseFileToOpen(
         QStringLiteral("Select an MP3 file to transcribe"),
@@ -189,6 +191,8 @@ void TranscriptionViewModel::openFilePanel() {
 }
 
 void TranscriptionViewModel::loadFile(const QUrl& url) {
+    if (m_recording)
+        return setNoticeMessage(QStringLiteral("Files can be opened once the recording stops."));
     m_hasRecording = false;
     setAudioFileURL(url);
     const QFileInfo info(url.toLocalFile());
@@ -199,6 +203,7 @@ void TranscriptionViewModel::loadFile(const QUrl& url) {
 void TranscriptionViewModel::finishRecording(const QString& recordingPath,
                                              const QList<TranscriptSegment>& segments,
                                              const QString& error) {
+    m_recording = false;
     loadFile(QUrl::fromLocalFile(recordingPath));
     m_hasRecording = true;
     m_jobSourcePath = recordingPath;
@@ -242,6 +247,10 @@ void TranscriptionViewModel::saveRecording() {
 bool TranscriptionViewModel::openSubtitlesForReview() {
     if (m_isTranscribing) {
         setNoticeMessage(QStringLiteral("Subtitles can be reviewed once the transcription ends."));
+        return false;
+    }
+    if (m_recording) {
+        setNoticeMessage(QStringLiteral("Files can be opened once the recording stops."));
         return false;
     }
     const std::optional<QUrl> chosen = m_dialogs.chooseFileToOpen(
@@ -305,7 +314,7 @@ void TranscriptionViewModel::resetResults() {
 }
 
 void TranscriptionViewModel::startTranscription() {
-    if (m_audioFileURL.isEmpty() || m_isTranscribing)
+    if (m_audioFileURL.isEmpty() || m_isTranscribing || m_recording)
         return;
     setIsTranscribing(true);
     resetResults();

@@ -123,6 +123,9 @@ public:
     // result, as when a job on it succeeds; error says why it ended early, if it did.
     void finishRecording(const QString& recordingPath, const QList<TranscriptSegment>& segments,
                          const QString& error);
+    // A microphone is being recorded: files wait until it stops, so none is lost to the
+    // recording's result.
+    void setRecording(bool recording) { m_recording = recording; }
     // The result came from a recording made here, which can be saved beside it.
     bool hasRecording() const { return m_hasRecording; }
     // The key to send to a provider, empty for a server on this machine that needs none;
@@ -212,6 +215,7 @@ private:
     std::shared_ptr<SaveDialog> m_activeSavePanel;
     QString m_jobSourcePath;
     bool m_hasRecording = false;
+    bool m_recording = false;
     std::shared_ptr<SaveDialog> m_recordingSavePanel;
 };
 

@@ -380,6 +380,10 @@ private Q_SLOTS:
             },
             20'000));
         QVERIFY(loudest > 30);
+        // A file dropped meanwhile would be lost to the recording's result: it waits.
+        f.vm->loadFile(f.makeFile(u"Interview.mp3"_qs));
+        QCOMPARE(f.vm->noticeMessage(), u"Files can be opened once the recording stops."_qs);
+        QVERIFY(f.vm->audioFileURL().isEmpty());
         QVERIFY(f.spoken(u"Recording time"_qs) != u"0:00"_qs);
         QVERIFY(reader.waitForFinished(20'000));
         QTest::qWait(1000);
