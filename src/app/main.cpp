@@ -1,3 +1,4 @@
+#include "app/AccessibleScrollArea.h"
 #include "app/InstanceChannel.h"
 #include "app/MainWindow.h"
 #include "app/QtFileDialogs.h"
@@ -40,6 +41,7 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
+    installAccessibleScrollAreas(); // before any widget has an interface
     nameApplication();
     QApplication::setDesktopFileName(QStringLiteral("vocalith"));
     QStringList files;

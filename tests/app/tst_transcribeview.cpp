@@ -1,3 +1,4 @@
+#include "app/AccessibleScrollArea.h"
 #include "app/Contrast.h"
 #include "app/MainWindow.h"
 #include "app/MessageBanner.h"
@@ -30,6 +31,8 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -86,6 +89,27 @@ class TestTranscribeView : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { installAccessibleScrollAreas(); } // as main() does
+
+    // A screen reader that asks for a child of a scroll area that has just gone, such as
+    // a scroll bar hidden since it counted them, is told there is none.
+    void scrollAreasForScreenReaders() {
+        Fixture f;
+        auto* area = f.tab()->findChild<QScrollArea*>();
+        QVERIFY(area);
+        f.window->resize(f.window->minimumSize());
+        QTRY_VERIFY(area->verticalScrollBar()->isVisible());
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(area);
+        QCOMPARE(iface->childCount(), 2); // the viewport and the scroll bar
+        QCOMPARE(iface->indexOfChild(iface->child(1)), 1);
+        f.window->resize(1000, 1400);
+        QTRY_VERIFY(!area->verticalScrollBar()->isVisible());
+        QCOMPARE(iface->childCount(), 1);
+        for (int gone : {1, 2, 50, -1})
+            QCOMPARE(iface->child(gone), nullptr);
+        QCOMPARE(iface->child(0)->object(), area->viewport());
+    }
+
     // Every state as a screen reader and a keyboard user meet it.
     void followsTheControllerStates() {
         Fixture f;
