@@ -21,6 +21,8 @@ packages=(
   ffmpeg pocketsphinx pocketsphinx-testdata curl
   # tests: a sound server with a null sink, its recorder
   pulseaudio pulseaudio-utils
+  # tests: the window on X with the accessibility bridge, walked as screen readers do
+  xvfb at-spi2-core python3-pyatspi
   # manual page, desktop and software-centre entries, Debian package
   help2man desktop-file-utils appstream dpkg-dev file
 )
