@@ -156,16 +156,19 @@ CommandLine::parse(const QStringList& arguments) {
         return std::nullopt;
     };
     std::optional<QString> misplaced;
-    if (name == QLatin1String("providers")) {
-        line.command = Command::providers;
+    // What transcribe and listen share.
+    const auto readTranscriptOptions = [&] {
+        line.engine = parser.isSet(engine) ? parser.value(engine) : line.engine;
+        line.language = parser.isSet(language) ? parser.value(language) : line.language;
+        line.format = parser.isSet(format) ? parser.value(format).toLower() : line.format;
+        if (!misplaced && !formats.contains(line.format))
+            misplaced = QStringLiteral("--format must be txt, srt or vtt.");
+    };
+    if (name == QLatin1String("providers") || name == QLatin1String("devices")) {
+        line.command = name == QLatin1String("devices") ? Command::devices : Command::providers;
         misplaced = onlyFor({});
         if (!misplaced && !line.files.isEmpty())
-            misplaced = QStringLiteral("providers takes no files.");
-    } else if (name == QLatin1String("devices")) {
-        line.command = Command::devices;
-        misplaced = onlyFor({});
-        if (!misplaced && !line.files.isEmpty())
-            misplaced = QStringLiteral("devices takes no files.");
+            misplaced = name + QStringLiteral(" takes no files.");
     } else if (name == QLatin1String("listen")) {
         line.command = Command::listen;
         misplaced =
@@ -173,16 +176,12 @@ CommandLine::parse(const QStringList& arguments) {
                      QStringLiteral("format"), QStringLiteral("lines"), QStringLiteral("output"),
                      QStringLiteral("keep-audio"), QStringLiteral("duration")});
         line.device = parser.value(device);
-        line.engine = parser.isSet(engine) ? parser.value(engine) : line.engine;
-        line.language = parser.isSet(language) ? parser.value(language) : line.language;
-        line.format = parser.isSet(format) ? parser.value(format).toLower() : line.format;
+        readTranscriptOptions();
         if (parser.isSet(keepAudio))
             line.keepAudio = parser.value(keepAudio);
         bool ok = true;
         if (parser.isSet(duration))
             line.duration = parser.value(duration).toDouble(&ok);
-        if (!misplaced && !formats.contains(line.format))
-            misplaced = QStringLiteral("--format must be txt, srt or vtt.");
         if (!misplaced && (!ok || line.duration.value_or(1.0) <= 0.0))
             misplaced = QStringLiteral("--duration takes a positive number of seconds.");
         if (!misplaced && !line.files.isEmpty())
@@ -192,11 +191,7 @@ CommandLine::parse(const QStringList& arguments) {
         misplaced =
             onlyFor({QStringLiteral("engine"), QStringLiteral("language"), QStringLiteral("format"),
                      QStringLiteral("lines"), QStringLiteral("output")});
-        line.engine = parser.isSet(engine) ? parser.value(engine) : line.engine;
-        line.language = parser.isSet(language) ? parser.value(language) : line.language;
-        line.format = parser.isSet(format) ? parser.value(format).toLower() : line.format;
-        if (!misplaced && !formats.contains(line.format))
-            misplaced = QStringLiteral("--format must be txt, srt or vtt.");
+        readTranscriptOptions();
     } else if (name == QLatin1String("translate")) {
         line.command = Command::translate;
         misplaced =
