@@ -264,7 +264,7 @@ private Q_SLOTS:
                 readAloud);
         reader.waitForFinished();
         QCOMPARE(timed.exitCode, 0);
-        const QRegularExpression line(u"^\\[0:00:0\\d\\] \\w+( \\w+)+$"_qs,
+        const QRegularExpression line(u"^\\[0:00:0\\d\\] \\S+( \\S+)+$"_qs,
                                       QRegularExpression::MultilineOption);
         QVERIFY2(line.match(QString::fromUtf8(timed.out)).hasMatch(), timed.out.constData());
         QVERIFY2(contents(u"live.srt"_qs).startsWith("1\n00:00:0"), contents(u"live.srt"_qs));
