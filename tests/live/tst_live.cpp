@@ -354,9 +354,11 @@ private Q_SLOTS:
                 QProcess::execute(u"pactl"_qs, {u"unload-module"_qs, u"module-remap-source"_qs});
         });
         record(session, 1e9);
-        QProcess::execute(u"pactl"_qs, {u"load-module"_qs, u"module-remap-source"_qs,
-                                        u"master=speech.monitor"_qs, u"source_name=mic"_qs,
-                                        u"source_properties=device.description=TestMic"_qs});
+        QProcess plugIn; // quietly: pactl prints the module's number
+        plugIn.start(u"pactl"_qs,
+                     {u"load-module"_qs, u"module-remap-source"_qs, u"master=speech.monitor"_qs,
+                      u"source_name=mic"_qs, u"source_properties=device.description=TestMic"_qs});
+        QVERIFY(plugIn.waitForFinished() && plugIn.exitCode() == 0);
         QVERIFY2(session.live.errorMessage().contains(u"TestMic"_qs),
                  qPrintable(session.live.errorMessage()));
         QVERIFY2(session.live.elapsed() >= 5.0 && session.live.elapsed() < 10.0,
