@@ -58,12 +58,8 @@ LiveTranscription::~LiveTranscription() {
         m_recorder->close();
 }
 
-QString LiveTranscription::recordingsDirectory() {
-    return TranscriptionService::defaultWorkDirectory() + QStringLiteral("/recordings");
-}
-
 std::optional<QString> LiveTranscription::takeInterruptedRecording() {
-    const QDir directory(recordingsDirectory());
+    const QDir directory(TranscriptionService::recordingsDirectory());
     const QStringList names =
         directory.entryList({QLatin1Char('*') + unfinished}, QDir::Files, QDir::Time);
     for (const QString& name : names) {
@@ -102,19 +98,19 @@ bool LiveTranscription::start(const QAudioDevice& device, const TranscriptionEng
         }
     }
 
-    QDir().mkpath(recordingsDirectory());
+    QDir().mkpath(TranscriptionService::recordingsDirectory());
     const QString stamp =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"));
-    QString path =
-        QDir(recordingsDirectory()).filePath(QStringLiteral("Recording %1.flac").arg(stamp));
+    QString path = QDir(TranscriptionService::recordingsDirectory())
+                       .filePath(QStringLiteral("Recording %1.flac").arg(stamp));
     for (int n = 2; QFileInfo::exists(path) || QFileInfo::exists(path + unfinished); ++n)
-        path = QDir(recordingsDirectory())
+        path = QDir(TranscriptionService::recordingsDirectory())
                    .filePath(QStringLiteral("Recording %1 (%2).flac").arg(stamp).arg(n));
     QString error;
     m_recorder = FlacRecorder::create(path + unfinished, LiveEngine::sampleRate, error);
     if (!m_recorder) {
         m_errorMessage = QStringLiteral("The recording could not be made in %1: %2")
-                             .arg(recordingsDirectory(), error);
+                             .arg(TranscriptionService::recordingsDirectory(), error);
         return false;
     }
     m_recordingPath = path;

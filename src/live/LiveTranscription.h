@@ -37,8 +37,6 @@ public:
     explicit LiveTranscription(QObject* parent = nullptr);
     ~LiveTranscription() override;
 
-    // Where recordings are made: the cache folder's "recordings".
-    static QString recordingsDirectory();
     // A recording that a crash interrupted, made complete and named as finished ones
     // are, so each is handed out once.
     static std::optional<QString> takeInterruptedRecording();

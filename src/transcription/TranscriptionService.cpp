@@ -61,6 +61,10 @@ QString TranscriptionService::defaultWorkDirectory() {
            QStringLiteral("/Vocalith");
 }
 
+QString TranscriptionService::recordingsDirectory() {
+    return defaultWorkDirectory() + QStringLiteral("/recordings");
+}
+
 void TranscriptionService::cancel() {
     const std::lock_guard lock(m_taskMutex);
     if (m_recognitionTask)

@@ -46,6 +46,8 @@ public:
 
     QString workDirectory() const { return m_workDirectory; }
     static QString defaultWorkDirectory();
+    // Where microphone recordings are made: the cache folder's "recordings".
+    static QString recordingsDirectory();
 
     // Chunk files of chunkDuration ± cutReach seconds, each ending at its quietest
     // moment (the last one shorter), or the reason why the file could not be cut.

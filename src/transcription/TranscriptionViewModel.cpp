@@ -12,12 +12,14 @@
 #include "transcription/OnDeviceEngine.h"
 #include "transcription/ProviderEngine.h"
 #include "transcription/TranscriptionError.h"
+#include "transcription/TranscriptionService.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include <array>
 #include <filesystem>
@@ -193,9 +195,10 @@ void TranscriptionViewModel::openFilePanel() {
 void TranscriptionViewModel::loadFile(const QUrl& url) {
     if (m_recording)
         return setNoticeMessage(QStringLiteral("Files can be opened once the recording stops."));
-    m_hasRecording = false;
-    setAudioFileURL(url);
     const QFileInfo info(url.toLocalFile());
+    m_hasRecording =
+        info.absolutePath() == QDir(TranscriptionService::recordingsDirectory()).absolutePath();
+    setAudioFileURL(url);
     setFileSize(info.exists() ? info.size() : 0);
     resetResults();
 }
@@ -205,7 +208,6 @@ void TranscriptionViewModel::finishRecording(const QString& recordingPath,
                                              const QString& error) {
     m_recording = false;
     loadFile(QUrl::fromLocalFile(recordingPath));
-    m_hasRecording = true;
     m_jobSourcePath = recordingPath;
     handleEvent(segments.isEmpty() ? TranscriptionEvent::failure(
                                          TranscriptionError::noSpeechDetected().toEngineError())
@@ -222,7 +224,7 @@ void TranscriptionViewModel::saveRecording() {
     m_recordingSavePanel = m_dialogs.beginSave(
         {QStringLiteral("Save the recording"),
          info.fileName(),
-         {},
+         saveDirectory(),
          {QStringLiteral("FLAC Audio (.flac)")},
          {}},
         [](int) {},
@@ -423,12 +425,21 @@ QString TranscriptionViewModel::proposedFileName(const QString& sourcePath, int 
     return baseName + QLatin1Char('.') + QLatin1String(saveFormatFor({}, formatIndex).extension);
 }
 
+QString TranscriptionViewModel::saveDirectory() const {
+    if (m_hasRecording) {
+        // Recordings are made in the cache, where nobody looks for their files.
+        const QString documents =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+    }
+    return m_jobSourcePath.isEmpty() ? QString() : QFileInfo(m_jobSourcePath).absolutePath();
+}
+
 void TranscriptionViewModel::saveTranscription() {
     if (m_transcribedText.isEmpty())
         return;
     SaveDialogRequest request;
-    request.directory =
-        m_jobSourcePath.isEmpty() ? QString() : QFileInfo(m_jobSourcePath).absolutePath();
+    request.directory = saveDirectory();
     request.message = QStringLiteral("Save transcription — choose .txt or .srt format");
     request.proposedName = proposedFileName(m_jobSourcePath, 0);
     for (const SaveFormat& format : saveFormats)

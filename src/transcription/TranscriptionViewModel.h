@@ -126,7 +126,7 @@ public:
     // A microphone is being recorded: files wait until it stops, so none is lost to the
     // recording's result.
     void setRecording(bool recording) { m_recording = recording; }
-    // The result came from a recording made here, which can be saved beside it.
+    // The file is a recording made here, which can be saved beside its transcript.
     bool hasRecording() const { return m_hasRecording; }
     // The key to send to a provider, empty for a server on this machine that needs none;
     // absent, with the error shown, when the provider has none.
@@ -178,6 +178,8 @@ private:
     };
     void handleJobEvent(const JobEvent& event);
     void handleEvent(const TranscriptionEvent& event);
+    // Where save dialogs open: beside the file, or Documents for a recording.
+    QString saveDirectory() const;
     void finishSave(const std::optional<SaveDialogChoice>& choice);
     void setIsTranscribing(bool value);
     void setProgress(double value);

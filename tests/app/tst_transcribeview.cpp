@@ -18,6 +18,7 @@
 #include "support/AudioFixtures.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetLookup.h"
+#include "transcription/TranscriptionService.h"
 #include "transcription/TranscriptionViewModel.h"
 #include "translation/TranslationViewModel.h"
 
@@ -421,15 +422,30 @@ private Q_SLOTS:
         QCOMPARE(text->toPlainText(), f.vm->transcribedText());
         QCOMPARE(f.dialogs.saveDialogs.size(), 1);
 
-        // Save Recording... copies it where the user says, whole.
+        // Save Recording... copies it where the user says, whole. Neither dialog opens
+        // in the cache, where the recording lives.
         f.find<QAbstractButton>(u"Save Recording..."_qs)->click();
         QCOMPARE(f.dialogs.saveDialogs.size(), 2);
+        for (const auto& shown : f.dialogs.saveDialogs) {
+            const QString folder = shown.request.directory;
+            QVERIFY2(QFileInfo(folder).isDir() &&
+                         !folder.startsWith(TranscriptionService::defaultWorkDirectory()),
+                     qPrintable(folder));
+        }
         const auto& dialog = f.dialogs.saveDialogs.last();
         QCOMPARE(dialog.request.proposedName, QFileInfo(f.vm->jobSourcePath()).fileName());
         QTemporaryDir target;
         const QString copy = target.filePath(u"lecture.flac"_qs);
         dialog.finished(SaveDialogChoice{copy, 0, 0});
         QCOMPARE(readFile(copy), readFile(f.vm->jobSourcePath()));
+
+        // The saved copy is an ordinary file; a recording opened again from the cache
+        // (one a crash interrupted is offered so) can still be saved.
+        const QString recording = f.vm->jobSourcePath();
+        f.vm->loadFile(QUrl::fromLocalFile(copy));
+        QVERIFY(!f.vm->hasRecording());
+        f.vm->loadFile(QUrl::fromLocalFile(recording));
+        QVERIFY(f.vm->hasRecording());
     }
 
     void reviewWindow() {

@@ -163,9 +163,9 @@ private Q_SLOTS:
             QVERIFY(recorder->write(std::span(book).subspan(at, rate / 10)));
         const QString copy = m_dir.filePath(u"crashed.flac"_qs);
         QVERIFY(QFile::copy(path, copy));
-        QVERIFY(QDir().mkpath(LiveTranscription::recordingsDirectory()));
+        QVERIFY(QDir().mkpath(TranscriptionService::recordingsDirectory()));
         const QString left =
-            LiveTranscription::recordingsDirectory() + u"/Recording 1.flac.part"_qs;
+            TranscriptionService::recordingsDirectory() + u"/Recording 1.flac.part"_qs;
         QVERIFY(QFile::copy(path, left));
         QVERIFY(FlacRecorder::seal(copy, error));
         const std::vector<short> early = decodeAll(copy);
@@ -177,8 +177,8 @@ private Q_SLOTS:
         QVERIFY(std::equal(whole.begin(), whole.end(), book.begin()));
 
         QCOMPARE(LiveTranscription::takeInterruptedRecording(),
-                 LiveTranscription::recordingsDirectory() + u"/Recording 1.flac"_qs);
-        QCOMPARE(decodeAll(LiveTranscription::recordingsDirectory() + u"/Recording 1.flac"_qs),
+                 TranscriptionService::recordingsDirectory() + u"/Recording 1.flac"_qs);
+        QCOMPARE(decodeAll(TranscriptionService::recordingsDirectory() + u"/Recording 1.flac"_qs),
                  early);
         QCOMPARE(LiveTranscription::takeInterruptedRecording(), std::nullopt);
     }
@@ -370,7 +370,7 @@ private Q_SLOTS:
         QVERIFY(!none.start(QAudioDevice(), TranscriptionEngine::onDevice(),
                             TranscriptionLanguage::english));
         QCOMPARE(none.errorMessage(), u"No microphone was found."_qs);
-        QCOMPARE(QDir(LiveTranscription::recordingsDirectory()).entryList({u"*.part"_qs}),
+        QCOMPARE(QDir(TranscriptionService::recordingsDirectory()).entryList({u"*.part"_qs}),
                  QStringList{});
     }
 };
