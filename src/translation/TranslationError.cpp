@@ -47,12 +47,10 @@ TranslationError TranslationError::cancelled() {
 }
 
 TranslationError TranslationError::batchMismatch(qsizetype batch, qsizetype batchCount,
-                                                 qsizetype returned, qsizetype sent) {
+                                                 const QString& difference) {
     return {Case::batchMismatch, 0,
             QStringLiteral("Batch ") + QString::number(batch) + QStringLiteral(" of ") +
-                QString::number(batchCount) + QStringLiteral(": the provider returned ") +
-                QString::number(returned) + QStringLiteral(" blocks instead of ") +
-                QString::number(sent) + QLatin1Char('.')};
+                QString::number(batchCount) + QStringLiteral(": ") + difference + QLatin1Char('.')};
 }
 
 QString TranslationError::errorDescription() const {

@@ -34,9 +34,10 @@ public:
     // The user stopped the job.
     static TranslationError cancelled();
     // A subtitle batch came back, also after one corrective request, with other blocks
-    // than were sent; the text carries what is shown.
-    static TranslationError batchMismatch(qsizetype batch, qsizetype batchCount, qsizetype returned,
-                                          qsizetype sent);
+    // than were sent; difference says how, e.g. "the provider returned 14 blocks instead
+    // of 15".
+    static TranslationError batchMismatch(qsizetype batch, qsizetype batchCount,
+                                          const QString& difference);
 
     Case kind() const { return m_case; }
     QString errorDescription() const;

@@ -46,6 +46,22 @@ qsizetype headLines(const QStringList& lines) {
     return lines.size() > 1 && isTimeLine(lines[1]) ? 2 : 1;
 }
 
+QString numberOf(const QString& block) {
+    return block.section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+// A JSON escape such as "\ud800" decodes to half a character, which could be neither
+// sent on in the next batch's context nor written as UTF-8.
+QString withoutLoneSurrogates(QString text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
 } // namespace
 
 TranslationService::TranslationService(std::optional<std::chrono::milliseconds> timeout,
@@ -105,22 +121,34 @@ TranslationService::InputFormat TranslationService::detectFormat(const QString& 
 }
 
 QStringList TranslationService::splitSRTBlocks(const QString& text) {
-    static const QRegularExpression blankLines(QStringLiteral("\\n{2,}"));
-    // CRLF to LF in one pass: QString::replace moves the tail once per thousand
-    // matches, which grows with the square of a long CRLF file.
-    QString normalised;
-    normalised.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (!(text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n'))
-            normalised.append(text[i]);
-    }
-
+    // One pass, without a regular expression: one would match nothing in text holding
+    // half a surrogate pair, and QString::replace of CRLF moves the tail once per
+    // thousand matches, which grows with the square of a long file.
     QStringList blocks;
-    for (const QString& piece : normalised.split(blankLines)) {
-        const QString block = trimmedWhiteSpaceAndLineBreaks(piece);
-        if (!block.isEmpty())
-            blocks.append(block);
+    QString block;
+    const auto endBlock = [&] {
+        const QString trimmed = trimmedWhiteSpaceAndLineBreaks(block);
+        if (!trimmed.isEmpty())
+            blocks.append(trimmed);
+        block.clear();
+    };
+    qsizetype breaks = 0; // line feeds in a row, CRLF counted as one
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            continue;
+        if (c == u'\n') {
+            ++breaks;
+            continue;
+        }
+        if (breaks >= 2)
+            endBlock();
+        else if (breaks == 1)
+            block.append(u'\n');
+        breaks = 0;
+        block.append(c);
     }
+    endBlock();
     return blocks;
 }
 
@@ -285,7 +313,7 @@ std::optional<QString> TranslationService::parseChatResponse(const QByteArray& b
         error = TranslationError::emptyResponse().errorDescription();
         return std::nullopt;
     }
-    return trimmedWhiteSpaceAndLineBreaks(contents.first());
+    return trimmedWhiteSpaceAndLineBreaks(withoutLoneSurrogates(contents.first()));
 }
 
 QString TranslationService::stripCodeFence(const QString& text) {
@@ -298,7 +326,7 @@ QString TranslationService::stripCodeFence(const QString& text) {
 
 std::optional<QStringList> TranslationService::matchBatchReply(const QStringList& sent,
                                                                const QString& reply,
-                                                               qsizetype& returned) {
+                                                               QString& mismatch) {
     QStringList blocks = splitSRTBlocks(stripCodeFence(reply));
     // Blocks that are not numbered are taken as they come; numbered ones are checked.
     const bool numbered = std::all_of(sent.cbegin(), sent.cend(), isNumberLine);
@@ -306,26 +334,42 @@ std::optional<QStringList> TranslationService::matchBatchReply(const QStringList
         while (!blocks.isEmpty() && !isNumberLine(blocks.first()))
             blocks.removeFirst();
     }
-    returned =
+    const qsizetype returned =
         numbered ? std::count_if(blocks.cbegin(), blocks.cend(), isNumberLine) : blocks.size();
-    // Text after the last block may be that block's own, cut off by a blank line: never
-    // dropped unseen.
-    if (blocks.size() != sent.size() || (numbered && !isNumberLine(blocks.last())))
+    if (returned != sent.size()) {
+        mismatch = QStringLiteral("the provider returned ") + QString::number(returned) +
+                   QStringLiteral(" blocks instead of ") + QString::number(sent.size());
         return std::nullopt;
+    }
     if (!numbered)
         return blocks;
     QStringList rebuilt;
-    for (qsizetype i = 0; i < sent.size(); ++i) {
+    for (qsizetype b = 0; b < blocks.size(); ++b) {
+        const qsizetype i = rebuilt.size();
+        // Text between or after the blocks may be a block's own, cut off by a blank line:
+        // never dropped unseen.
+        if (!isNumberLine(blocks[b])) {
+            mismatch = QStringLiteral("the provider's reply has text after block ") +
+                       numberOf(sent[i - 1]);
+            return std::nullopt;
+        }
         const QStringList original = sent[i].split(QLatin1Char('\n'));
-        QStringList lines = blocks[i].split(QLatin1Char('\n'));
-        if (lines.first().trimmed() != original.first().trimmed())
-            return std::nullopt; // renumbered, merged or moved
+        QStringList lines = blocks[b].split(QLatin1Char('\n'));
+        if (numberOf(blocks[b]) != numberOf(sent[i])) { // renumbered, merged or moved
+            mismatch = QStringLiteral("the provider returned block ") + numberOf(blocks[b]) +
+                       QStringLiteral(" where block ") + numberOf(sent[i]) +
+                       QStringLiteral(" was sent");
+            return std::nullopt;
+        }
         lines.remove(0, headLines(lines));
         const qsizetype head = headLines(original);
         const bool hadText =
             !trimmedWhiteSpaceAndLineBreaks(original.mid(head).join(QLatin1Char('\n'))).isEmpty();
-        if (hadText && trimmedWhiteSpaceAndLineBreaks(lines.join(QLatin1Char('\n'))).isEmpty())
+        if (hadText && trimmedWhiteSpaceAndLineBreaks(lines.join(QLatin1Char('\n'))).isEmpty()) {
+            mismatch = QStringLiteral("the provider returned block ") + numberOf(sent[i]) +
+                       QStringLiteral(" without its text");
             return std::nullopt;
+        }
         rebuilt.append((original.mid(0, head) + lines).join(QLatin1Char('\n')));
     }
     return rebuilt;
@@ -334,8 +378,7 @@ std::optional<QStringList> TranslationService::matchBatchReply(const QStringList
 QString TranslationService::correctionNote(const QStringList& sent) {
     return QStringLiteral("Your previous reply did not keep the subtitle blocks. Return exactly ") +
            QString::number(sent.size()) + QStringLiteral(" blocks, numbered ") +
-           sent.first().section(QLatin1Char('\n'), 0, 0).trimmed() + QStringLiteral(" to ") +
-           sent.last().section(QLatin1Char('\n'), 0, 0).trimmed() +
+           numberOf(sent.first()) + QStringLiteral(" to ") + numberOf(sent.last()) +
            QStringLiteral(", each with its number, its timestamp line and its translated text, "
                           "and nothing else.");
 }
@@ -392,29 +435,30 @@ void TranslationService::runBatch(const std::shared_ptr<SrtJob>& job, qsizetype 
 void TranslationService::sendBatch(const std::shared_ptr<SrtJob>& job, qsizetype index,
                                    bool corrective) {
     const QStringList& batch = job->batches[index];
-    QString message = batch.join(blockSeparator);
-    if (corrective)
-        message += blockSeparator + correctionNote(batch);
     QString systemPrompt = job->systemPrompt;
     if (index > 0) {
         const QStringList previous = splitSRTBlocks(job->translated[index - 1]);
         systemPrompt = withPreviousBlocks(systemPrompt,
                                           previous.last(std::min(contextBlocks, previous.size())));
     }
+    // The correction goes with the instructions: a model that translates all it is given
+    // would send it back, translated, after the last block.
+    if (corrective)
+        systemPrompt += blockSeparator + correctionNote(batch);
     sendChatCompletion(
-        systemPrompt, message, job->provider, job->apiKey, job->generation,
+        systemPrompt, batch.join(blockSeparator), job->provider, job->apiKey, job->generation,
         [this, job, index, corrective](const ChatResult& result) {
             if (const auto* error = std::get_if<TranslationError>(&result))
                 return failBatch(job, *error);
             const QStringList& sent = job->batches[index];
-            qsizetype returned = 0;
-            if (const auto blocks = matchBatchReply(sent, std::get<QString>(result), returned)) {
+            QString mismatch;
+            if (const auto blocks = matchBatchReply(sent, std::get<QString>(result), mismatch)) {
                 job->translated.append(blocks->join(blockSeparator));
                 return runBatch(job, index + 1);
             }
             if (corrective)
-                return failBatch(job, TranslationError::batchMismatch(
-                                          index + 1, job->batches.size(), returned, sent.size()));
+                return failBatch(
+                    job, TranslationError::batchMismatch(index + 1, job->batches.size(), mismatch));
             // One corrective request, only because this reply cannot be used.
             sendBatch(job, index, true);
         },

@@ -41,7 +41,8 @@ public:
 
     // srt for a ".srt" extension in any case, plain text for everything else.
     static InputFormat detectFormat(const QString& path);
-    // Blocks are separated by runs of empty lines; each is trimmed, empty ones dropped.
+    // Blocks are separated by runs of empty lines (LF or CRLF); each is trimmed, empty ones
+    // dropped. Text holding half a surrogate pair is split like any other.
     static QStringList splitSRTBlocks(const QString& text);
     QList<QStringList> makeBatches(const QStringList& blocks) const;
 
@@ -67,11 +68,13 @@ public:
     // The sent blocks with the reply's text in place of theirs: the numbers and time
     // lines are the originals, whatever the model did to them. Absent when the reply,
     // past any commentary before it, does not hold the same blocks in the same order,
-    // leaves a text empty that was not, or goes on after its last block (a remark, or
-    // the rest of that block after a blank line); returned is then its block count.
+    // leaves a text empty that was not, or has text between or after its blocks (a
+    // remark, or the rest of a block after a blank line); mismatch then says what
+    // differs, as in "the provider returned 14 blocks instead of 15".
     static std::optional<QStringList> matchBatchReply(const QStringList& sent, const QString& reply,
-                                                      qsizetype& returned);
-    // Added to the user message of the one corrective request for a batch.
+                                                      QString& mismatch);
+    // Added to the system message of the one corrective request for a batch, so the
+    // blocks stay the whole user message.
     static QString correctionNote(const QStringList& sent);
 
     void translateSRT(const QString& text, const QString& targetLanguage,

@@ -181,7 +181,8 @@ private Q_SLOTS:
 
     // Each batch reply is checked against the batch sent: the output keeps the original
     // numbers and times with the reply's text, or, after one corrective request, the
-    // job fails clearly.
+    // job fails saying what differs. Without a second reply, the server answers the
+    // corrective request by translating (upper-casing) all it is sent.
     void batchReplies_data() {
         QTest::addColumn<QString>("reply");
         QTest::addColumn<QString>("secondReply");
@@ -193,7 +194,7 @@ private Q_SLOTS:
         const QString time = u"00:00:01,000 --> 00:00:02,000"_qs;
         const QString good = block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, u"Zwei"_qs) +
                              u"\n\n"_qs + block(3, time, u"Drei"_qs);
-        const QString failure = u"Batch 1 of 1: the provider returned %1 blocks instead of 3."_qs;
+        const QString upper = srtOf(3).trimmed().toUpper();
         QTest::newRow("as sent") << good << QString() << good << 1;
         QTest::newRow("times rewritten or missing")
             << block(1, u"00:00:01.000 --> 00:00:02.000"_qs, u"Eins"_qs) + u"\n\n"_qs +
@@ -204,25 +205,34 @@ private Q_SLOTS:
             << u"Here is the translation:\n\n"_qs + good << QString() << good << 1;
         QTest::newRow("fenced") << u"```srt\n"_qs + good + u"\n```"_qs << QString() << good << 1;
         // Text after the last block is never dropped unseen: it may be that block's own.
-        QTest::newRow("remark after, then right")
-            << good + u"\n\nLet me know!"_qs << good << good << 2;
+        const QString remark = good + u"\n\nLet me know!"_qs;
+        QTest::newRow("remark after, then right") << remark << QString() << upper << 2;
         QTest::newRow("remark after a closing fence, then right")
-            << u"```srt\n"_qs + good + u"\n```\nHope this helps."_qs << good << good << 2;
+            << u"```srt\n"_qs + good + u"\n```\nHope this helps."_qs << QString() << upper << 2;
         QTest::newRow("blank line inside the last block, then right")
-            << good + u"\n\nnoch mehr"_qs << good << good << 2;
-        QTest::newRow("merged, then right")
-            << block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, u"Zwei Drei"_qs) << good
-            << good << 2;
-        QTest::newRow("renumbered, then right")
-            << block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, u"Zwei"_qs) + u"\n\n"_qs +
-                   block(4, time, u"Drei"_qs)
-            << good << good << 2;
-        QTest::newRow("dropped twice")
-            << block(1, time, u"Eins"_qs) << block(1, time, u"Eins"_qs) << failure.arg(1) << 2;
+            << good + u"\n\nnoch mehr"_qs << QString() << upper << 2;
+        const QString merged =
+            block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, u"Zwei Drei"_qs);
+        QTest::newRow("merged, then right") << merged << QString() << upper << 2;
+        const QString renumbered = block(1, time, u"Eins"_qs) + u"\n\n"_qs +
+                                   block(2, time, u"Zwei"_qs) + u"\n\n"_qs +
+                                   block(4, time, u"Drei"_qs);
+        QTest::newRow("renumbered, then right") << renumbered << QString() << upper << 2;
+        const QString failure = u"Batch 1 of 1: the provider"_qs;
+        QTest::newRow("merged twice")
+            << merged << merged << failure + u" returned 2 blocks instead of 3."_qs << 2;
+        QTest::newRow("renumbered twice")
+            << renumbered << renumbered << failure + u" returned block 4 where block 3 was sent."_qs
+            << 2;
+        QTest::newRow("remark after twice")
+            << remark << remark << failure + u"'s reply has text after block 3."_qs << 2;
+        const QString blank = block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, QString()) +
+                              u"\n\n"_qs + block(3, time, u"Drei"_qs);
         QTest::newRow("empty text twice")
-            << block(1, time, u"Eins"_qs) + u"\n\n"_qs + block(2, time, QString()) + u"\n\n"_qs +
-                   block(3, time, u"Drei"_qs)
-            << u"Sorry."_qs << failure.arg(0) << 2;
+            << blank << blank << failure + u" returned block 2 without its text."_qs << 2;
+        QTest::newRow("nothing usable twice")
+            << u"Sorry."_qs << u"Sorry."_qs << failure + u" returned 0 blocks instead of 3."_qs
+            << 2;
     }
     void batchReplies() {
         QFETCH(QString, reply);
@@ -231,8 +241,9 @@ private Q_SLOTS:
         QFETCH(int, requests);
         Server server;
         server.enqueue({200, chatAnswer(reply)});
-        if (requests == 2)
+        if (!secondReply.isEmpty())
             server.enqueue({200, chatAnswer(secondReply)});
+        server.setResponder(echoingChat([](const QString& s) { return s.toUpper(); }));
         TranslationService service;
         Job job;
         service.translateSRT(srtOf(3), u"German"_qs, providerAt(server.baseUrl()), u"k"_qs,
@@ -240,10 +251,13 @@ private Q_SLOTS:
         QVERIFY(waitFor(job));
         QCOMPARE(job.success() ? text(job) : job.failure(), outcome);
         QCOMPARE(server.requests().size(), requests);
-        if (requests == 2)
-            QVERIFY(chatUserMessage(server.requests().last())
+        if (requests == 2) { // the blocks alone are to be translated, the note is an instruction
+            QCOMPARE(chatUserMessage(server.requests()[1]), chatUserMessage(server.requests()[0]));
+            QVERIFY(QJsonDocument::fromJson(server.requests()[1].body)["messages"][0]["content"]
+                        .toString()
                         .endsWith(TranslationService::correctionNote(
                             TranslationService::splitSRTBlocks(srtOf(3)))));
+        }
 
         // Plain text is taken as it comes, fences and all.
         server.enqueue({200, chatAnswer(u"```\ncode\n```"_qs)});
@@ -350,6 +364,14 @@ private Q_SLOTS:
             << u"\n\n\n  a  \n\n\n"_qs << QStringList{u"a"_qs};
         QTest::newRow("dialogue only") << u"Just words"_qs << QStringList{u"Just words"_qs};
         QTest::newRow("white space only") << u" \n\n\t\r\n \u2028"_qs << QStringList{};
+        // Half a surrogate pair, as a reply's JSON escape "\ud800" decodes, splits as text.
+        const QString high(QChar(0xD800)), low(QChar(0xDC00));
+        QTest::newRow("lone surrogates inside blocks")
+            << u"1\na"_qs + high + u"b\n\n2\n"_qs + low + u"\r\n\r\n3\nc"_qs + high
+            << QStringList{u"1\na"_qs + high + u"b"_qs, u"2\n"_qs + low, u"3\nc"_qs + high};
+        QTest::newRow("lone surrogates between blocks")
+            << u"1\na\n\n"_qs + low + u"\n\n"_qs + high + u"\n\n2\nb"_qs
+            << QStringList{u"1\na"_qs, low, high, u"2\nb"_qs};
     }
     void splitBlocks() {
         QFETCH(QString, text);
