@@ -8,7 +8,7 @@ std::optional<std::chrono::milliseconds> nextWait(const HttpAnswer& answer, int 
                                                   std::chrono::milliseconds waited,
                                                   const QDateTime& now) {
     using std::chrono::milliseconds;
-    if (answer.status != tooManyRequests)
+    if (answer.status != tooManyRequests || attempt >= maxAttempts)
         return std::nullopt;
     const QByteArray retryAfter = answer.header("Retry-After").trimmed();
     std::optional<milliseconds> wait;
@@ -23,6 +23,7 @@ std::optional<std::chrono::milliseconds> nextWait(const HttpAnswer& answer, int 
     } else {
         wait = milliseconds(2000LL << std::clamp(attempt - 1, 0, 20));
     }
+    wait = std::max<milliseconds>(*wait, shortestWait);
     if (*wait > longestWait || waited + *wait > longestWait)
         return std::nullopt;
     return wait;

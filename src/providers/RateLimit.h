@@ -20,11 +20,16 @@ namespace RateLimit {
 constexpr int tooManyRequests = 429;
 // One request waits at most this long in all, and never for a longer announced wait.
 constexpr std::chrono::seconds longestWait{600};
+// Every wait lasts at least this long, and one request is sent at most maxAttempts
+// times: a server answering "Retry-After: 0" would otherwise be sent it again at once,
+// for ever.
+constexpr std::chrono::seconds shortestWait{1};
+constexpr int maxAttempts = 10;
 
 // How long to wait before the next attempt at a request refused with 429: the
-// Retry-After header's seconds or HTTP date, else 2 s doubling with each attempt (the
-// first attempt is 1). Absent when the answer is no 429 or the waits would pass
-// longestWait.
+// Retry-After header's seconds or HTTP date (at least shortestWait), else 2 s doubling
+// with each attempt (the first attempt is 1). Absent when the answer is no 429, that
+// was attempt maxAttempts, or the waits would pass longestWait.
 std::optional<std::chrono::milliseconds>
 nextWait(const HttpAnswer& answer, int attempt, std::chrono::milliseconds waited,
          const QDateTime& now = QDateTime::currentDateTimeUtc());

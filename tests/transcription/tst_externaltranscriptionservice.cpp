@@ -163,6 +163,14 @@ private Q_SLOTS:
             {refused("700"), 1, {}, std::nullopt},                  // longer than anyone waits
             {refused("5"), 4, milliseconds(598'000), std::nullopt}, // waited enough
             {refused("2", 503), 1, {}, std::nullopt},               // only 429 is sent again
+            // Never sent again at once, nor more than ten times in all.
+            {refused("0"), 1, {}, milliseconds(1000)},
+            {refused(now.addSecs(-60).toString(Qt::RFC2822Date).toLatin1()),
+             1,
+             {},
+             milliseconds(1000)},
+            {refused("0"), 9, {}, milliseconds(1000)},
+            {refused("0"), 10, {}, std::nullopt},
         };
         for (const auto& row : rows) {
             const auto wait = RateLimit::nextWait(row.answer, row.attempt, row.waited, now);
@@ -399,22 +407,31 @@ private Q_SLOTS:
     }
 
     // A 429 is waited out, counting down, and the same request sent again; a wait longer
-    // than anyone waits fails with the provider's message; a cancel ends the wait.
+    // than anyone waits, or a tenth refusal, fails with the provider's message; a cancel
+    // ends the wait.
     void rateLimitsWaitedOut_data() {
         QTest::addColumn<QByteArray>("retryAfter");
+        QTest::addColumn<int>("refusals");
         QTest::addColumn<bool>("cancel");
         QTest::addColumn<QString>("outcome"); // a failure, or empty for success
-        QTest::newRow("Retry-After: 2") << QByteArray("2") << false << QString();
-        QTest::newRow("too long") << QByteArray("700") << false
-                                  << u"API error (HTTP 429): slow down"_qs;
-        QTest::newRow("cancelled while waiting") << QByteArray("30") << true << u"*"_qs;
+        QTest::addColumn<int>("requests");
+        const QString refused = u"API error (HTTP 429): slow down"_qs;
+        QTest::newRow("Retry-After: 2") << QByteArray("2") << 1 << false << QString() << 2;
+        QTest::newRow("too long") << QByteArray("700") << 1 << false << refused << 1;
+        QTest::newRow("Retry-After: 0, again and again")
+            << QByteArray("0") << 12 << false << refused << 10;
+        QTest::newRow("cancelled while waiting") << QByteArray("30") << 1 << true << u"*"_qs << 1;
     }
     void rateLimitsWaitedOut() {
         QFETCH(QByteArray, retryAfter);
+        QFETCH(int, refusals);
         QFETCH(bool, cancel);
         QFETCH(QString, outcome);
+        QFETCH(int, requests);
         Server server;
-        server.enqueue(Server::Response(429, "slow down").withHeader("Retry-After", retryAfter));
+        for (int i = 0; i < refusals; ++i)
+            server.enqueue(
+                Server::Response(429, "slow down").withHeader("Retry-After", retryAfter));
         server.enqueue({200, R"({"text":"hello"})"});
         const QString file = writeFile(m_dir.filePath(u"limited.mp3"_qs), audioBytes);
         ExternalTranscriptionService service;
@@ -436,17 +453,16 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 5'000));
             QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
             QTest::qWait(200);
-            QCOMPARE(server.requests().size(), 1);
+            QCOMPARE(server.requests().size(), requests);
             return;
         }
-        QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 20'000));
+        QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 30'000));
+        QCOMPARE(server.requests().size(), requests);
         if (!outcome.isEmpty()) {
             QCOMPARE(job.failure(), outcome);
-            QCOMPARE(server.requests().size(), 1);
             return;
         }
         QVERIFY2(job.success(), qPrintable(job.failure()));
-        QCOMPARE(server.requests().size(), 2);
         QCOMPARE(server.requests()[1].body, server.requests()[0].body);
         QVERIFY(server.requests()[1].header("Authorization").isEmpty());
         QVERIFY(statusShown(u"Rate limited by Groq; retrying in 2 s..."_qs));
