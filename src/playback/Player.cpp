@@ -200,8 +200,11 @@ void Player::finish(bool ended) {
         return;
     const bool failed = !ended && m_sink->error() != QAudio::NoError;
     stopOutput();
-    if (ended)
+    if (ended) {
         m_origin = m_end >= 0.0 ? m_end : duration();
+        // A finished range is done with: Play goes on from here to the end.
+        m_end = -1.0;
+    }
     setPlaying(false);
     Q_EMIT positionChanged(m_origin);
     if (failed)

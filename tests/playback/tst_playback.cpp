@@ -147,6 +147,12 @@ private Q_SLOTS:
         const double took = clock.elapsed() / 1000.0;
         QVERIFY2(std::abs(took - 5.0) < 0.5, qPrintable(QString::number(took)));
         QCOMPARE(player.position(), 20.0);
+        // Play after a finished row goes on from there, and the position moves with it.
+        player.play();
+        QTRY_VERIFY_WITH_TIMEOUT(player.position() > 20.5, 5000);
+        QVERIFY(player.isPlaying());
+        player.pause();
+        QVERIFY(player.position() < 24.0);
         QTest::qWait(300);
         recorder.terminate();
         QVERIFY(recorder.waitForFinished());
