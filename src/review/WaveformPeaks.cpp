@@ -15,7 +15,7 @@ std::variant<WaveformPeaks, QString>
 WaveformPeaks::compute(const QString& path, const std::function<void(double)>& progress,
                        const std::atomic<bool>* stop) {
     WaveformPeaks result;
-    qint64 samplesPerPeak = 0;
+    qint64 sampleRate = 0;
     qint64 inPeak = 0;
     qint64 seen = 0;
     int low = 0;
@@ -23,15 +23,19 @@ WaveformPeaks::compute(const QString& path, const std::function<void(double)>& p
     double lastReported = -1.0;
     const auto take = [&](const AudioConverter::MonoStream& stream,
                           std::span<const short> samples) -> std::optional<QString> {
-        if (samplesPerPeak == 0) {
-            samplesPerPeak = std::max(1, stream.sampleRate / perSecond);
+        if (sampleRate == 0) {
+            sampleRate = std::max(1, stream.sampleRate);
             if (stream.duration > 0)
                 result.peaks.reserve(qsizetype(stream.duration * perSecond) + 1);
         }
-        for (const short sample : samples) {
-            low = std::min<int>(low, sample);
-            high = std::max<int>(high, sample);
-            if (++inPeak == samplesPerPeak) {
+        // A peak ends at the first sample past its own 20 ms, so rates that 50 does not
+        // divide (11,025 Hz) never drift from the segments drawn on them.
+        qint64 sample = seen;
+        for (const short value : samples) {
+            low = std::min<int>(low, value);
+            high = std::max<int>(high, value);
+            ++inPeak;
+            if (++sample * perSecond >= (qint64(result.peaks.size()) + 1) * sampleRate) {
                 result.peaks.append({qint8(low >> 8), qint8(high >> 8)});
                 inPeak = low = high = 0;
             }

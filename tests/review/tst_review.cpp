@@ -145,6 +145,20 @@ private Q_SLOTS:
 
         std::atomic<bool> stop{true};
         QVERIFY(std::holds_alternative<QString>(WaveformPeaks::compute(path, {}, &stop)));
+
+        // A rate 50 does not divide: a tone after ten minutes is drawn where it is heard.
+        const QString slow = dir.filePath(u"slow-rate.wav"_qs);
+        QVERIFY(test::AudioFixtures::ffmpeg(
+            {u"-f"_qs, u"lavfi"_qs, u"-i"_qs, u"anullsrc=r=11025:cl=mono:d=600"_qs, u"-f"_qs,
+             u"lavfi"_qs, u"-i"_qs, u"sine=f=440:r=11025:d=1"_qs, u"-filter_complex"_qs,
+             u"[0][1]concat=n=2:v=0:a=1"_qs, slow}));
+        auto drawn = WaveformPeaks::compute(slow);
+        QVERIFY(std::holds_alternative<WaveformPeaks>(drawn));
+        const WaveformPeaks& slowPeaks = std::get<WaveformPeaks>(drawn);
+        QVERIFY2(std::abs(slowPeaks.duration() - 601.0) < 0.03,
+                 qPrintable(QString::number(slowPeaks.duration())));
+        QVERIFY(slowPeaks.at(599.97).high - slowPeaks.at(599.97).low <= 2);
+        QVERIFY(slowPeaks.at(600.03).high - slowPeaks.at(600.03).low > 20);
     }
 
     void tableFace() {
