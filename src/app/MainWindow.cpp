@@ -90,6 +90,22 @@ MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, Fi
     review->setShortcut(Qt::CTRL | Qt::Key_R);
     review->setShortcutContext(Qt::ApplicationShortcut);
     file->addSeparator();
+    // As actions of the window rather than the tab bar's own keys, so they work from
+    // whatever control holds the focus; an open popup still keeps its keys.
+    const auto addTabAction = [this, file](const QString& text, int step,
+                                           QList<QKeySequence> keys) {
+        QAction* action = file->addAction(text, this, [this, step] {
+            m_tabs->setCurrentIndex((m_tabs->currentIndex() + step + m_tabs->count()) %
+                                    m_tabs->count());
+        });
+        action->setShortcuts(keys);
+    };
+    addTabAction(QStringLiteral("Next Tab"), 1,
+                 {QKeySequence(Qt::CTRL | Qt::Key_PageDown), QKeySequence(Qt::CTRL | Qt::Key_Tab)});
+    addTabAction(QStringLiteral("Previous Tab"), -1,
+                 {QKeySequence(Qt::CTRL | Qt::Key_PageUp),
+                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)});
+    file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("Quit"), qApp, &QApplication::quit);
     quit->setShortcut(QKeySequence::Quit);
 }

@@ -34,6 +34,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -272,6 +273,32 @@ private Q_SLOTS:
         QTest::keyClick(f.window->tabs()->currentWidget(), Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(f.dialogs.openMessages, QStringList{u"Select an MP3 file to transcribe"_qs});
         QCOMPARE(f.vm->audioFileURL().fileName(), u"From menu.mp3"_qs);
+
+        // The tab keys work whatever control of either tab holds the focus.
+        const QList<QKeyCombination> keys = {
+            Qt::CTRL | Qt::Key_Tab, Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab,
+            Qt::CTRL | Qt::Key_PageDown, Qt::CTRL | Qt::Key_PageUp};
+        for (int tab : {0, 1}) {
+            f.window->tabs()->setCurrentIndex(tab);
+            QList<QWidget*> controls = f.window->tabs()->widget(tab)->findChildren<QWidget*>();
+            controls.append(f.window->tabs()->tabBar());
+            int tried = 0;
+            for (QWidget* control : controls) {
+                if (!control->isVisible() || !control->isEnabled() ||
+                    !(control->focusPolicy() & Qt::TabFocus))
+                    continue;
+                ++tried;
+                for (const QKeyCombination key : keys) {
+                    control->setFocus();
+                    QTest::keyClick(control, key.key(), key.keyboardModifiers());
+                    QVERIFY2(f.window->tabs()->currentIndex() == 1 - tab,
+                             qPrintable(control->accessibleName() + u' ' +
+                                        QKeySequence(key).toString()));
+                    f.window->tabs()->setCurrentIndex(tab);
+                }
+            }
+            QVERIFY(tried > 5);
+        }
     }
 
     void providerManager() {
