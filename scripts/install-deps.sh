@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   cmake ninja-build g++ ccache pkg-config
-  # UI and core
-  qt6-base-dev qt6-svg-dev libgl-dev
+  # UI and core; libthai0, which Qt loads to find where Thai lines may break
+  qt6-base-dev qt6-svg-dev libgl-dev libthai0
   # keyring
   libsecret-1-dev gnome-keyring dbus dbus-bin
   # provider requests: libcurl, and the system's certificates it checks TLS against

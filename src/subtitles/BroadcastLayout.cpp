@@ -13,23 +13,35 @@ namespace vocalith::BroadcastLayout {
 
 namespace {
 
+// A word, or a piece of one written without spaces (Chinese, Japanese, Thai), that a
+// subtitle may start with.
+struct Word {
+    TranscriptSegment timed;
+    bool glued = false; // to the word before it, with no space between
+};
+
 // Each word with its own times; a segment of several words shares its time out by
 // characters, as nothing better is known.
-QList<TranscriptSegment> wordsOf(const QList<TranscriptSegment>& segments) {
-    QList<TranscriptSegment> words;
+QList<Word> wordsOf(const QList<TranscriptSegment>& segments, qsizetype maxChars) {
+    QList<Word> words;
     for (const TranscriptSegment& segment : segments) {
-        const QStringList parts =
-            segment.text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QList<std::pair<QString, bool>> parts;
+        for (const QString& word :
+             segment.text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QStringList pieces = LineBreaking::pieces(word, maxChars);
+            for (qsizetype p = 0; p < pieces.size(); ++p)
+                parts.append({pieces[p], p > 0});
+        }
         qsizetype total = 0;
-        for (const QString& part : parts)
-            total += part.size();
+        for (const auto& part : parts)
+            total += part.first.size();
         const double duration = std::max(0.0, segment.endTime - segment.startTime);
         qsizetype before = 0;
-        for (const QString& part : parts) {
+        for (const auto& [part, glued] : parts) {
             const double start = segment.startTime + duration * double(before) / double(total);
             before += part.size();
             const double end = segment.startTime + duration * double(before) / double(total);
-            words.append({part, start, end});
+            words.append({{part, start, end}, glued});
         }
     }
     return words;
@@ -44,16 +56,16 @@ bool endsSentence(const QString& word) {
 
 QList<TranscriptSegment> layout(const QList<TranscriptSegment>& segments,
                                 const QString& languageCode, const SubtitleRules& rules) {
-    const QList<TranscriptSegment> words = wordsOf(segments);
+    const QList<Word> words = wordsOf(segments, rules.maxChars);
     // Words grouped: a new subtitle after a pause, a sentence's end, or where the text or
     // the time would no longer fit.
     constexpr double pause = 0.5;
     QList<TranscriptSegment> cues;
     QString lastWord;
-    for (const TranscriptSegment& word : words) {
+    for (const auto& [word, glued] : words) {
         if (!cues.isEmpty()) {
             TranscriptSegment& cue = cues.last();
-            const QString longer = cue.text + QLatin1Char(' ') + word.text;
+            const QString longer = cue.text + (glued ? QString() : QStringLiteral(" ")) + word.text;
             const bool split =
                 word.startTime - cue.endTime >= pause ||
                 (endsSentence(lastWord) && cue.endTime - cue.startTime >= rules.minDuration) ||
@@ -86,9 +98,10 @@ QList<TranscriptSegment> layout(const QList<TranscriptSegment>& segments,
         if (end < wanted)
             end = std::max(end, std::min(wanted, limit));
         end = std::max(start, std::min(end, limit));
-        // Half a millisecond in, so the written (truncated) time is this one.
-        cue.startTime = (double(start) + 0.5) / 1000.0;
-        cue.endTime = (double(end) + 0.5) / 1000.0;
+        // A quarter of a millisecond in, so the written time is this one whether the
+        // writer truncates or rounds.
+        cue.startTime = (double(start) + 0.25) / 1000.0;
+        cue.endTime = (double(end) + 0.25) / 1000.0;
         cue.text = LineBreaking::breakLines(cue.text, rules.maxChars, languageCode)
                        .join(QLatin1Char('\n'));
     }
@@ -102,9 +115,9 @@ QString rewrapSrt(const QString& srt, const QString& languageCode, const Subtitl
          QString(srt).remove(QLatin1Char('\r')).split(blankLines, Qt::SkipEmptyParts)) {
         QStringList lines = block.split(QLatin1Char('\n'));
         const qsizetype head = lines.size() > 1 && lines[1].contains(QLatin1String("-->")) ? 2 : 1;
-        const QString text = lines.mid(head).join(QLatin1Char(' '));
+        const QString text = LineBreaking::joinLines(lines.mid(head));
         lines = lines.mid(0, head);
-        if (!text.trimmed().isEmpty())
+        if (!text.isEmpty())
             lines += LineBreaking::breakLines(text, rules.maxChars, languageCode);
         blocks.append(lines.join(QLatin1Char('\n')));
     }

@@ -1,7 +1,9 @@
+#include "core/TranscriptRendering.h"
 #include "subtitles/BroadcastLayout.h"
 #include "subtitles/LineBreaking.h"
 #include "subtitles/SubtitleChecker.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace vocalith;
@@ -34,6 +36,22 @@ private Q_SLOTS:
         QTest::newRow("no spaces")
             << QString(50, QChar(0x4E2D)) << u"zh"_qs
             << QStringList{QString(25, QChar(0x4E2D)), QString(25, QChar(0x4E2D))};
+        // Where the Unicode rules allow: after 、 and ，, between Thai words (Qt asks libthai).
+        QTest::newRow("Chinese after a comma")
+            << u"吃完饭以后大家都觉得很累，所以我们在客厅里"
+               u"休息了一会儿，然后一起看了一部很有意思的电影。"_qs
+            << u"zh"_qs
+            << QStringList{u"吃完饭以后大家都觉得很累，所以我们在客厅里休息了一会儿，"_qs,
+                           u"然后一起看了一部很有意思的电影。"_qs};
+        QTest::newRow("Japanese after a comma")
+            << u"みんなとても疲れていたので、居間で少し休んでから、"
+               u"面白い映画を家族でゆっくり見ました。"_qs
+            << u"ja"_qs
+            << QStringList{u"みんなとても疲れていたので、居間で少し休んでから、"_qs,
+                           u"面白い映画を家族でゆっくり見ました。"_qs};
+        QTest::newRow("Thai between words")
+            << u"เมื่อเช้านี้ผมไปตลาดและซื้อผลไม้กับผักสดมากมายจากนั้นเราก็กลับบ้าน"_qs << u"th"_qs
+            << QStringList{u"เมื่อเช้านี้ผมไปตลาดและซื้อผลไม้กับ"_qs, u"ผักสดมากมายจากนั้นเราก็กลับบ้าน"_qs};
         const QString accented = QString(u"e\u0301"_qs).repeated(42); // 84 code units
         QTest::newRow("combining marks") << accented << u"fr"_qs << QStringList{accented};
     }
@@ -79,6 +97,49 @@ private Q_SLOTS:
         }
     }
 
+    // A long segment written without spaces is laid out as any other: lines of at most
+    // 42 characters as the checker counts them, cues of at most 7 s, nothing lost.
+    void layoutWithoutSpaces_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("language");
+        QTest::newRow("Chinese") << u"我今天早上去了市场，买了很多新鲜的水果和蔬菜、"
+                                    u"还有一些鱼和肉。然后我们一起回家，"
+                                    u"做了一顿非常丰盛的午饭。吃完饭以后，"
+                                    u"大家都觉得很累，所以我们在客厅里休息了一会儿，"
+                                    u"看了一部很有意思的电影。"_qs
+                                 << u"zh"_qs;
+        QTest::newRow("Japanese") << u"今日は朝早く市場に行って、"
+                                     u"新鮮な果物や野菜をたくさん買いました。"
+                                     u"それから家に帰って、"
+                                     u"家族と一緒にとても豪華な昼ご飯を作りました。"
+                                     u"食べ終わった後、みんなとても疲れていたので、"
+                                     u"居間で少し休んで、面白い映画を見ました。"_qs
+                                  << u"ja"_qs;
+        QTest::newRow("Thai") << u"เมื่อเช้านี้ผมไปตลาดและซื้อผลไม้กับผักสดมากมาย "
+                                 u"จากนั้นเราก็กลับบ้านและทำอาหารกลางวันมื้อใหญ่"
+                                 u"ด้วยกันกับครอบครัว "
+                                 u"หลังจากกินข้าวเสร็จทุกคนรู้สึกเหนื่อยมาก"
+                                 u"จึงพักผ่อนในห้องนั่งเล่นและดูภาพยนตร์ที่น่าสนใจ"_qs
+                              << u"th"_qs;
+    }
+    void layoutWithoutSpaces() {
+        QFETCH(QString, text);
+        QFETCH(QString, language);
+        static const QRegularExpression space(u"\\s"_qs);
+        for (const double perSecond : {6.0, 14.0}) { // cut by time, by length
+            const QList<TranscriptSegment> cues = BroadcastLayout::layout(
+                {{text, 1.0, 1.0 + double(graphemeCount(text)) / perSecond}}, language);
+            QString error;
+            const auto parsed = SubtitleChecker::parse(srtFromCues(cues), error);
+            QVERIFY(parsed && parsed->size() > 1);
+            QCOMPARE(SubtitleChecker::problems(*parsed), QStringList());
+            QString shown;
+            for (const TranscriptSegment& cue : cues)
+                shown += cue.text;
+            QCOMPARE(shown.remove(space), QString(text).remove(space));
+        }
+    }
+
     void checker() {
         const QString file =
             u"1\n00:00:01,000 --> 00:00:01,500\nThis line is far too long to be read in a "
@@ -110,8 +171,15 @@ private Q_SLOTS:
         QVERIFY(!SubtitleChecker::parse(u"Just some notes."_qs, error));
     }
 
-    // A translated block is re-broken; its number and times stay.
+    // A translated block is re-broken; its number and times stay. Chinese lines join
+    // with nothing between them, Thai ones with the space they broke at.
     void rewrapKeepsNumbersAndTimes() {
+        QCOMPARE(BroadcastLayout::rewrapSrt(
+                     u"1\n00:00:01,000 --> 00:00:04,000\n我今天去了市场，\n买了水果。\n\n"
+                     u"2\n00:00:05,000 --> 00:00:08,000\nสวัสดีครับ\nวันนี้อากาศดีมาก"_qs,
+                     u"zh"_qs),
+                 u"1\n00:00:01,000 --> 00:00:04,000\n我今天去了市场，买了水果。\n\n"
+                 u"2\n00:00:05,000 --> 00:00:08,000\nสวัสดีครับ วันนี้อากาศดีมาก"_qs);
         QCOMPARE(BroadcastLayout::rewrapSrt(u"7\r\n00:00:01,000 --> 00:00:04,000\r\nEr nahm den "
                                             u"alten Koffer und trug ihn zum Auto\r\n\r\n"_qs,
                                             u"de"_qs),
