@@ -169,7 +169,6 @@ private Q_SLOTS:
              1,
              {},
              milliseconds(1000)},
-            {refused("0"), 9, {}, milliseconds(1000)},
             {refused("0"), 10, {}, std::nullopt},
         };
         for (const auto& row : rows) {

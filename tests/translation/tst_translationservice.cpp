@@ -219,8 +219,6 @@ private Q_SLOTS:
                                    block(4, time, u"Drei"_qs);
         QTest::newRow("renumbered, then right") << renumbered << QString() << upper << 2;
         const QString failure = u"Batch 1 of 1: the provider"_qs;
-        QTest::newRow("merged twice")
-            << merged << merged << failure + u" returned 2 blocks instead of 3."_qs << 2;
         QTest::newRow("renumbered twice")
             << renumbered << renumbered << failure + u" returned block 4 where block 3 was sent."_qs
             << 2;
