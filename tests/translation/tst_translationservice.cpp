@@ -404,6 +404,10 @@ private Q_SLOTS:
         QCOMPARE(TranslationService::parseChatResponse(
                      test::json("{'choices':[{'message':{'content':' \\n'}}]}"), error),
                  QString(u""_qs));
+        // Half a surrogate pair stands as U+FFFD, so the text can be sent on and written.
+        QCOMPARE(TranslationService::parseChatResponse(
+                     test::json("{'choices':[{'message':{'content':'a\\udc00b\\ud800'}}]}"), error),
+                 u"a\uFFFDb\uFFFD"_qs);
 
         QCOMPARE(TranslationService::parseChatResponse(test::json("{'choices':[]}"), error),
                  std::nullopt);
