@@ -133,6 +133,7 @@ QtFileDialogs::beginSave(const SaveDialogRequest& request, std::function<void(in
     dialog->setNameFilters(filters);
     if (!request.directory.isEmpty() && QFileInfo(request.directory).isDir())
         dialog->setDirectory(request.directory);
+    dialog->selectNameFilter(filters.value(request.selectedFormat));
     dialog->selectFile(request.proposedName);
 
     // The line layout sits under the format, as a second popup in the dialog's own grid;
@@ -144,7 +145,8 @@ QtFileDialogs::beginSave(const SaveDialogRequest& request, std::function<void(in
         layouts->addItems(request.layouts);
         layouts->setAccessibleName(QStringLiteral("Lines"));
         grid->addWidget(layouts, grid->rowCount(), 1);
-        layouts->setEnabled(!filters.value(0).contains(QLatin1String("*.txt")));
+        layouts->setEnabled(
+            !filters.value(request.selectedFormat).contains(QLatin1String("*.txt")));
     }
     QObject::connect(dialog, &QFileDialog::filterSelected, dialog,
                      [filters, formatChanged, layouts](const QString& filter) {

@@ -23,10 +23,12 @@ struct SaveDialogRequest {
     QString proposedName;
     // Where the dialog opens, e.g. beside the source file; empty for the dialog's choice.
     QString directory;
-    // The items of the format choice, e.g. "Plain Text (.txt)"; the first is selected.
+    // The items of the format choice, e.g. "Plain Text (.txt)".
     QStringList formats;
     // A second choice beside the format, for subtitles' line layout; none when empty.
     QStringList layouts;
+    // The format selected at first.
+    int selectedFormat = 0;
 };
 
 // The line layouts offered for subtitles, in popup order.

@@ -100,15 +100,13 @@ QString vttFromCues(const QList<TranscriptSegment>& cues) {
 
 QString srtTimestamp(double seconds) {
     // Engines never deliver such times, but a player must still accept the file:
-    // anything negative, not a number or beyond a 64-bit second count shows as zero.
-    if (!std::isfinite(seconds) || seconds < 0.0 || seconds >= 9.2e18)
+    // anything negative, not a number or beyond a 64-bit millisecond count shows as zero.
+    if (!std::isfinite(seconds) || seconds < 0.0 || seconds >= 9.2e15)
         seconds = 0.0;
-    const qint64 whole = static_cast<qint64>(seconds);
-    const qint64 hours = whole / 3600;
-    const qint64 minutes = (whole % 3600) / 60;
-    const qint64 secs = whole % 60;
-    const qint64 millis = static_cast<qint64>((seconds - std::floor(seconds)) * 1000.0);
-    return QString::asprintf("%02lld:%02lld:%02lld,%03lld", hours, minutes, secs, millis);
+    // Rounded once, then split: 2.4 s is held as 2.39999... and must still print 02,400.
+    const qint64 total = std::llround(seconds * 1000.0);
+    return QString::asprintf("%02lld:%02lld:%02lld,%03lld", total / 3'600'000, total / 60'000 % 60,
+                             total / 1000 % 60, total % 1000);
 }
 
 } // namespace vocalith

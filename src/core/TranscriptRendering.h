@@ -26,7 +26,7 @@ QString vttFromCues(const QList<TranscriptSegment>& cues);
 // User-perceived characters, so accents and emoji count once.
 qsizetype graphemeCount(const QString& text);
 
-// "HH:MM:SS,mmm" with the milliseconds truncated.
+// "HH:MM:SS,mmm", rounded to the nearest millisecond.
 QString srtTimestamp(double seconds);
 
 } // namespace vocalith

@@ -12,6 +12,9 @@ struct TranscriptSegment {
     // How sure the recogniser was, 0 to 1: a word's posterior probability, or for a
     // provider's segment 0 when its scores call it doubtful. Never saved.
     double confidence = 1.0;
+    // For subtitles opened for review: the block of the file this row was read from, so
+    // saving writes the untouched ones back as they were; -1 for anything else.
+    int subtitleBlock = -1;
 
     static constexpr double doubtfulBelow = 0.5;
     bool isDoubtful() const { return confidence < doubtfulBelow; }

@@ -1,6 +1,7 @@
 #include "SubtitleChecker.h"
 
 #include "core/TranscriptRendering.h"
+#include "subtitles/SubtitleDocument.h"
 
 #include <QRegularExpression>
 
@@ -10,15 +11,20 @@ namespace vocalith::SubtitleChecker {
 
 namespace {
 
-// "00:01:02,345" or "01:02.345" (WebVTT may leave out the hours).
-std::optional<double> parseTime(const QString& text) {
-    static const QRegularExpression time(
-        QStringLiteral("^(?:(\\d+):)?(\\d{1,2}):(\\d{2})[,.](\\d{3})$"));
-    const QRegularExpressionMatch match = time.match(text.trimmed());
-    if (!match.hasMatch())
-        return std::nullopt;
-    return match.captured(1).toDouble() * 3600 + match.captured(2).toDouble() * 60 +
-           match.captured(3).toDouble() + match.captured(4).toDouble() / 1000;
+// Tags and override codes style the text; a viewer does not read them.
+QString withoutMarkup(QString line, bool webVtt) {
+    static const QRegularExpression overrides(QStringLiteral("\\{\\\\[^}]*\\}"));
+    static const QRegularExpression srtTags(QStringLiteral("</?(?:[bisu]|font)(?:\\s[^>]*)?>"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression vttTags(QStringLiteral("<[^>]*>"));
+    line.remove(overrides);
+    if (!webVtt)
+        return line.remove(srtTags);
+    return line.remove(vttTags)
+        .replace(QLatin1String("&lt;"), QLatin1String("<"))
+        .replace(QLatin1String("&gt;"), QLatin1String(">"))
+        .replace(QLatin1String("&nbsp;"), QString(QChar(0xA0)))
+        .replace(QLatin1String("&amp;"), QLatin1String("&"));
 }
 
 qsizetype characters(const Cue& cue) {
@@ -29,17 +35,12 @@ qsizetype characters(const Cue& cue) {
 }
 
 double charactersPerSecond(const Cue& cue) {
-    const double duration = cue.end - cue.start;
+    const double duration = double(cue.end - cue.start) / 1000.0;
     return duration > 0 ? double(characters(cue)) / duration : 0.0;
 }
 
-QString seconds(double value) {
-    return QString::number(value, 'f', 3);
-}
-
-// Times as the file wrote them: parsed milliseconds would otherwise print one lower.
-QString timestamp(double seconds) {
-    return srtTimestamp(seconds + 0.0004);
+QString seconds(qint64 milliseconds) {
+    return QString::number(double(milliseconds) / 1000.0, 'f', 3);
 }
 
 QString number(double value) {
@@ -49,44 +50,31 @@ QString number(double value) {
 } // namespace
 
 std::optional<QList<Cue>> parse(const QString& text, QString& error) {
-    static const QRegularExpression blankLines(QStringLiteral("\\n\\s*\\n"));
-    static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
-    QString normalised = text;
-    normalised.remove(QLatin1Char('\r'));
-    if (normalised.startsWith(QChar(0xFEFF)))
-        normalised.remove(0, 1);
-    const bool vtt = normalised.startsWith(QLatin1String("WEBVTT"));
+    const SubtitleDocument document = SubtitleDocument::read(text);
     QList<Cue> cues;
-    const QStringList blocks = normalised.split(blankLines, Qt::SkipEmptyParts);
-    for (qsizetype b = vtt ? 1 : 0; b < blocks.size(); ++b) {
-        QStringList lines = blocks[b].trimmed().split(QLatin1Char('\n'));
-        const qsizetype timeLine =
-            std::find_if(lines.cbegin(), lines.cend(),
-                         [](const QString& line) { return line.contains(QLatin1String("-->")); }) -
-            lines.cbegin();
-        if (timeLine >= lines.size() || timeLine > 1)
-            continue; // a WebVTT note or style block, or stray text
-        const QString times = lines[timeLine];
-        const std::optional<double> start = parseTime(times.section(QLatin1String("-->"), 0, 0));
-        const std::optional<double> end = parseTime(
-            times.section(QLatin1String("-->"), 1).trimmed().section(QLatin1Char(' '), 0, 0));
-        if (!start || !end)
+    bool readable = false;
+    for (const SubtitleDocument::Block& block : document.blocks()) {
+        if (block.kind == SubtitleDocument::Kind::Kept)
             continue;
+        // An unreadable block keeps its place, so the numbers after it are checked as written.
         Cue cue;
-        cue.number = vtt || timeLine == 0 ? int(cues.size() + 1) : lines[0].trimmed().toInt();
-        cue.start = *start;
-        cue.end = *end;
-        for (QString line : lines.mid(timeLine + 1)) {
-            if (vtt)
-                line = line.remove(tags)
-                           .replace(QLatin1String("&lt;"), QLatin1String("<"))
-                           .replace(QLatin1String("&gt;"), QLatin1String(">"))
-                           .replace(QLatin1String("&amp;"), QLatin1String("&"));
-            cue.lines.append(line);
+        cue.number = int(cues.size() + 1);
+        cue.line = block.line;
+        if (block.kind == SubtitleDocument::Kind::Unreadable) {
+            cue.unreadable = block.raw;
+            cues.append(cue);
+            continue;
         }
+        if (!document.isWebVtt() && !block.identifier.isEmpty())
+            cue.number = block.identifier.trimmed().toInt();
+        cue.start = block.start;
+        cue.end = block.end;
+        for (const QString& line : block.lines)
+            cue.lines.append(withoutMarkup(line, document.isWebVtt()));
         cues.append(cue);
+        readable = true;
     }
-    if (cues.isEmpty()) {
+    if (!readable) {
         error = QStringLiteral("No subtitles found: not an SRT or WebVTT file.");
         return std::nullopt;
     }
@@ -95,23 +83,34 @@ std::optional<QList<Cue>> parse(const QString& text, QString& error) {
 
 QStringList problems(const QList<Cue>& cues, const SubtitleRules& rules) {
     QStringList found;
+    const Cue* previous = nullptr;
     for (qsizetype i = 0; i < cues.size(); ++i) {
         const Cue& cue = cues[i];
-        const QString where =
-            QString::number(cue.number) + QLatin1Char(' ') + timestamp(cue.start) + ": ";
+        if (!cue.unreadable.isEmpty()) {
+            QString content = cue.unreadable.split(QLatin1Char('\n')).join(QLatin1String(" | "));
+            content.remove(QLatin1Char('\r'));
+            if (content.size() > 80)
+                content = content.left(77) + QStringLiteral("...");
+            found.append(QStringLiteral("%1 (line %2): cannot be read: %3")
+                             .arg(QString::number(i + 1), QString::number(cue.line), content));
+            continue;
+        }
+        const QString where = QString::number(cue.number) + QLatin1Char(' ') +
+                              srtTimestamp(double(cue.start) / 1000.0) + ": ";
         const auto report = [&](const QString& problem) { found.append(where + problem); };
         if (cue.number != i + 1)
             report(QStringLiteral("numbered %1 (expected %2)").arg(cue.number).arg(i + 1));
         if (cue.end < cue.start)
             report(QStringLiteral("ends before it starts"));
-        if (i > 0 && cue.start < cues[i - 1].start)
+        if (previous && cue.start < previous->start)
             report(QStringLiteral("starts before the subtitle before it"));
-        else if (i > 0 && cue.start < cues[i - 1].end)
+        else if (previous && cue.start < previous->end)
             report(QStringLiteral("overlaps the subtitle before it by %1 s")
-                       .arg(seconds(cues[i - 1].end - cue.start)));
-        else if (i > 0 && cue.start - cues[i - 1].end < rules.minGap - 1e-9)
+                       .arg(seconds(previous->end - cue.start)));
+        else if (previous && (cue.start - previous->end) / 1000.0 < rules.minGap - 1e-9)
             report(QStringLiteral("follows the subtitle before it after %1 s (at least %2)")
-                       .arg(seconds(cue.start - cues[i - 1].end), number(rules.minGap)));
+                       .arg(seconds(cue.start - previous->end), number(rules.minGap)));
+        previous = &cue;
         const bool empty =
             std::all_of(cue.lines.cbegin(), cue.lines.cend(),
                         [](const QString& line) { return line.trimmed().isEmpty(); });
@@ -131,13 +130,13 @@ QStringList problems(const QList<Cue>& cues, const SubtitleRules& rules) {
                            .arg(length)
                            .arg(rules.maxChars));
         }
-        const double duration = cue.end - cue.start;
+        const double duration = double(cue.end - cue.start) / 1000.0;
         if (duration >= 0 && duration < rules.minDuration - 1e-9)
             report(QStringLiteral("shows for %1 s (at least %2)")
-                       .arg(seconds(duration), number(rules.minDuration)));
+                       .arg(seconds(cue.end - cue.start), number(rules.minDuration)));
         if (duration > rules.maxDuration + 1e-9)
             report(QStringLiteral("shows for %1 s (at most %2)")
-                       .arg(seconds(duration), number(rules.maxDuration)));
+                       .arg(seconds(cue.end - cue.start), number(rules.maxDuration)));
         if (charactersPerSecond(cue) > rules.maxCharsPerSecond + 1e-9)
             report(QStringLiteral("reads at %1 characters a second (at most %2)")
                        // Rounded up, so a speed over the limit never reads as the limit.

@@ -15,16 +15,21 @@ namespace vocalith {
 namespace SubtitleChecker {
 
 struct Cue {
-    int number = 0; // as written in an SRT file; the position in a WebVTT file
-    double start = 0.0;
-    double end = 0.0;
-    QStringList lines;
+    int number = 0;   // as written in an SRT file; the position in a WebVTT file
+    qint64 start = 0; // milliseconds
+    qint64 end = 0;
+    QStringList lines; // without markup: what a viewer reads
+    int line = 0;      // where the block starts in the file, from 1
+    // A block that holds no subtitle a player could show, as it is written; empty for a cue.
+    QString unreadable;
 };
 
-// The cues of an SRT or WebVTT text; absent, with the reason, when it holds none.
+// The cues of an SRT or WebVTT text, in file order with the blocks that cannot be read;
+// absent, with the reason, when it holds no cue.
 std::optional<QList<Cue>> parse(const QString& text, QString& error);
 
-// "12 00:01:02,345: line 1 has 51 characters (at most 42)", in file order.
+// "12 00:01:02,345: line 1 has 51 characters (at most 42)", in file order; a block that
+// cannot be read is named by its position and line, with what it holds.
 QStringList problems(const QList<Cue>& cues, const SubtitleRules& rules = {});
 
 // Subtitles read faster than the rules allow.

@@ -9,6 +9,7 @@
 #include "providers/ProviderStore.h"
 #include "subtitles/BroadcastLayout.h"
 #include "subtitles/SubtitleChecker.h"
+#include "subtitles/SubtitleDocument.h"
 #include "transcription/OnDeviceEngine.h"
 #include "transcription/ProviderEngine.h"
 #include "transcription/TranscriptionError.h"
@@ -20,6 +21,7 @@
 #include <QPointer>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringDecoder>
 
 #include <array>
 #include <filesystem>
@@ -262,12 +264,18 @@ bool TranscriptionViewModel::openSubtitlesForReview() {
     const QString subtitlePath = chosen->toLocalFile();
     QFile file(subtitlePath);
     QString error;
-    std::optional<QList<SubtitleChecker::Cue>> cues;
-    if (!file.open(QIODevice::ReadOnly))
+    QString text;
+    if (!file.open(QIODevice::ReadOnly)) {
         error = file.errorString();
-    else
-        cues = SubtitleChecker::parse(QString::fromUtf8(file.readAll()), error);
-    if (!cues) {
+    } else {
+        // Saving writes back what was read, byte order mark included, so a file that is
+        // not UTF-8 is left alone.
+        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+        text = decoder(file.readAll());
+        if (decoder.hasError())
+            error = QStringLiteral("Not a UTF-8 text file.");
+    }
+    if (!error.isEmpty() || !SubtitleChecker::parse(text, error)) {
         setErrorMessage(
             QStringLiteral("Cannot review %1: %2").arg(QFileInfo(subtitlePath).fileName(), error));
         return false;
@@ -296,15 +304,15 @@ bool TranscriptionViewModel::openSubtitlesForReview() {
 
     loadFile(QUrl::fromLocalFile(recording));
     m_jobSourcePath = recording;
-    QList<TranscriptSegment> segments;
-    for (const SubtitleChecker::Cue& cue : *cues)
-        segments.append({cue.lines.join(QLatin1Char(' ')), cue.start, cue.end});
-    setEditedSegments(segments);
+    m_subtitles = std::make_unique<SubtitleDocument>(SubtitleDocument::read(text));
+    m_subtitlePath = subtitlePath;
+    setEditedSegments(m_subtitles->rows());
     return true;
 }
 
 void TranscriptionViewModel::resetResults() {
     discardKeptJob();
+    m_subtitles.reset();
     setTranscribedText({});
     m_segments.clear();
     setProgress(0.0);
@@ -425,7 +433,13 @@ QString TranscriptionViewModel::proposedFileName(const QString& sourcePath, int 
     return baseName + QLatin1Char('.') + QLatin1String(saveFormatFor({}, formatIndex).extension);
 }
 
+QString TranscriptionViewModel::savedName() const {
+    return m_subtitles ? m_subtitlePath : m_jobSourcePath;
+}
+
 QString TranscriptionViewModel::saveDirectory() const {
+    if (m_subtitles)
+        return QFileInfo(m_subtitlePath).absolutePath();
     if (m_hasRecording) {
         // Recordings are made in the cache, where nobody looks for their files.
         const QString documents =
@@ -441,7 +455,9 @@ void TranscriptionViewModel::saveTranscription() {
     SaveDialogRequest request;
     request.directory = saveDirectory();
     request.message = QStringLiteral("Save transcription — choose .txt or .srt format");
-    request.proposedName = proposedFileName(m_jobSourcePath, 0);
+    // Reviewed subtitles are offered back under their own name and format.
+    request.selectedFormat = m_subtitles ? (m_subtitles->isWebVtt() ? 2 : 1) : 0;
+    request.proposedName = proposedFileName(savedName(), request.selectedFormat);
     for (const SaveFormat& format : saveFormats)
         request.formats.append(QString::fromLatin1(format.title));
     request.layouts = subtitleLayouts();
@@ -462,7 +478,7 @@ void TranscriptionViewModel::saveTranscription() {
 void TranscriptionViewModel::formatChanged(int formatIndex) {
     if (!m_activeSavePanel)
         return;
-    m_activeSavePanel->setProposedName(proposedFileName(m_jobSourcePath, formatIndex));
+    m_activeSavePanel->setProposedName(proposedFileName(savedName(), formatIndex));
 }
 
 void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& choice) {
@@ -472,11 +488,16 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
 
     const SaveFormat& format = saveFormatFor(choice->path, choice->formatIndex);
     const bool broadcast = choice->layoutIndex == 1 && &format != &saveFormats[0];
+    const bool asOpened =
+        m_subtitles && !broadcast && &format == &saveFormats[m_subtitles->isWebVtt() ? 2 : 1];
+    // Subtitles under review stay cue for cue; in another format, one cue a row.
     const QString content =
-        broadcast
+        asOpened ? m_subtitles->write(m_segments)
+        : broadcast
             ? format.renderCues(BroadcastLayout::layout(
                   m_segments, languageCode(m_selectedLanguage).value_or(QStringLiteral("en"))))
-            : format.render(m_segments);
+        : m_subtitles ? format.renderCues(m_segments)
+                      : format.render(m_segments);
     const QString target = pathWithExtension(choice->path, QLatin1String(format.extension));
 
     // The dialog asked about the name the user typed, not about the repaired one.

@@ -20,6 +20,7 @@ class KeyStore;
 class OnDeviceEngine;
 class ProviderEngine;
 class ProviderStore;
+class SubtitleDocument;
 
 // The state of the Transcribe tab: chosen file, choices, progress and result. It
 // starts jobs on one of the two engines and applies their events on the main thread.
@@ -180,6 +181,8 @@ private:
     void handleEvent(const TranscriptionEvent& event);
     // Where save dialogs open: beside the file, or Documents for a recording.
     QString saveDirectory() const;
+    // The file whose name the saved transcript takes: the subtitles under review, or the job's.
+    QString savedName() const;
     void finishSave(const std::optional<SaveDialogChoice>& choice);
     void setIsTranscribing(bool value);
     void setProgress(double value);
@@ -214,6 +217,9 @@ private:
     bool m_showProviderManager = false;
     bool m_canRetry = false;
     QList<TranscriptSegment> m_segments;
+    // Subtitles opened for review, kept as read so saving them changes only what was edited.
+    std::unique_ptr<SubtitleDocument> m_subtitles;
+    QString m_subtitlePath;
     std::shared_ptr<SaveDialog> m_activeSavePanel;
     QString m_jobSourcePath;
     bool m_hasRecording = false;

@@ -585,9 +585,19 @@ private Q_SLOTS:
         auto* window = f.window->findChild<ReviewWindow*>();
         QVERIFY(window && window->isVisible());
         QCOMPARE(window->windowTitle(), u"Review — talk.mp3"_qs);
-        QCOMPARE(f.vm->segments(), (QList<TranscriptSegment>{{u"Hello there"_qs, 1.0, 2.5},
-                                                             {u"again"_qs, 3.0, 4.0}}));
+        QList<TranscriptSegment> rows{{u"Hello there"_qs, 1.0, 2.5}, {u"again"_qs, 3.0, 4.0}};
+        rows[0].subtitleBlock = 0;
+        rows[1].subtitleBlock = 1;
+        QCOMPARE(f.vm->segments(), rows);
         QCOMPARE(f.vm->transcribedText(), u"Hello there again"_qs);
+        // Saved from the window under its own name, the file is what it was.
+        for (QPushButton* button : window->findChildren<QPushButton*>())
+            if (button->text() == u"Save..."_qs)
+                button->click();
+        QCOMPARE(f.dialogs.saveDialogs.last().request.proposedName, u"talk.en.srt"_qs);
+        f.dialogs.saveDialogs.last().finished(SaveDialogChoice{srt, 1});
+        QCOMPARE(readFile(srt), QByteArray("1\n00:00:01,000 --> 00:00:02,500\nHello\nthere\n\n"
+                                           "2\n00:00:03,000 --> 00:00:04,000\nagain\n"));
         QCOMPARE(f.dialogs.openMessages.size(), 1);
         window->close();
         QTRY_VERIFY(!f.window->findChild<ReviewWindow*>());

@@ -110,8 +110,12 @@ private Q_SLOTS:
         QTest::addColumn<double>("seconds");
         QTest::addColumn<QString>("text");
         QTest::newRow("2.345") << 2.345 << u"00:00:02,345"_qs;
-        QTest::newRow("2.4 truncates") << 2.4 << u"00:00:02,399"_qs;
-        QTest::newRow("before the hour") << 3599.9995 << u"00:59:59,999"_qs;
+        // Held just below the millisecond they mean, and printed as that millisecond.
+        QTest::newRow("2.4") << 2.4 << u"00:00:02,400"_qs;
+        QTest::newRow("3.9") << 3.9 << u"00:00:03,900"_qs;
+        QTest::newRow("7.002 as parsed") << 7 + 2 / 1000.0 << u"00:00:07,002"_qs;
+        QTest::newRow("before the hour") << 3599.999 << u"00:59:59,999"_qs;
+        QTest::newRow("rounds into the hour") << 3599.9996 << u"01:00:00,000"_qs;
         QTest::newRow("hour") << 3600.0 << u"01:00:00,000"_qs;
         QTest::newRow("100 hours") << 360000.0 << u"100:00:00,000"_qs;
         // Times no engine delivers still give a line a subtitle player accepts.

@@ -1,9 +1,12 @@
 #include "core/TranscriptRendering.h"
+#include "core/TranscriptRendering.h"
 #include "subtitles/BroadcastLayout.h"
 #include "subtitles/LineBreaking.h"
 #include "subtitles/SubtitleChecker.h"
+#include "subtitles/SubtitleDocument.h"
 
 #include <QRegularExpression>
+#include <QRandomGenerator>
 #include <QTest>
 
 using namespace vocalith;
@@ -152,6 +155,68 @@ private Q_SLOTS:
             u"WEBVTT\n\n00:01.000 --> 00:03.000\nFine &amp; <i>short</i>\n"_qs, error);
         QVERIFY(clean && SubtitleChecker::problems(*clean).isEmpty());
         QVERIFY(!SubtitleChecker::parse(u"Just some notes."_qs, error));
+    }
+
+    // What a viewer reads is counted, not the markup around it; a block that cannot be
+    // read is reported where it is, and the numbers after it are checked as written.
+    void checkerReadsWhatViewersRead() {
+        QString error;
+        const auto cues = SubtitleChecker::parse(
+            u"1\r\n00:00:01,000 --> 00:00:04,000\r\n{\\an8}<font color=\"#ffff00\"><i>Forty-two "
+            u"characters that a viewer reads.</i></font>\r\n\r\n"
+            u"2\r\n00:00:04,100 --> 00:00:0x,000\r\n<b>Broken</b>\r\n\r\n"
+            u"3\r\n00:00:06,000 --> 00:00:08,000\r\nok\r\n"_qs,
+            error);
+        QVERIFY(cues);
+        QCOMPARE(
+            SubtitleChecker::problems(*cues),
+            QStringList{
+                u"2 (line 5): cannot be read: 2 | 00:00:04,100 --> 00:00:0x,000 | <b>Broken</b>"_qs});
+    }
+
+    // Read and written back without an edit, any file comes back as it was.
+    void documentWritesBackAsRead_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("cues");
+        QTest::newRow("BOM, CRLF, no line break at the end")
+            << u"\uFEFF1\r\n00:00:01,000 --> 00:00:02,000\r\nA\r\nB"_qs << 1;
+        QTest::newRow("blank lines with spaces, mixed line breaks")
+            << u"\n\n7\n00:00:01,000 --> 00:00:02,000\r\nA\n \t\n\n\n8\r\n00:00:03,000 --> "
+               u"00:00:04,000\nB\n\n\n"_qs
+            << 2;
+        QTest::newRow("VTT blocks, settings, stray text and a lone number")
+            << u"WEBVTT\nKind: captions\n\nREGION\nid:r1\n\nNOTE\ntwo lines\n\n1:02:03.004 --> "
+               u"1:02:05.000 region:r1 line:0\nA &lt; B\n\nstray\n\n42\n"_qs
+            << 1;
+    }
+    void documentWritesBackAsRead() {
+        QFETCH(QString, text);
+        QFETCH(int, cues);
+        const SubtitleDocument document = SubtitleDocument::read(text);
+        QCOMPARE(document.rows().size(), cues);
+        QCOMPARE(document.write(document.rows()), text);
+    }
+
+    // Times read from a file are written back to the millisecond, wherever they fall.
+    void timesRoundTrip() {
+        QRandomGenerator random(27);
+        QList<qint64> times;
+        QString srt;
+        for (int i = 0; i < 10'000; ++i) {
+            const qint64 ms = random.bounded(Q_INT64_C(360'000'000));
+            times.append(ms);
+            const QString stamp = QString::asprintf("%02lld:%02lld:%02lld,%03lld", ms / 3'600'000,
+                                                    ms / 60'000 % 60, ms / 1000 % 60, ms % 1000);
+            QCOMPARE(srtTimestamp(ms / 1000.0), stamp);
+            srt += i % 2 == 0 ? QString::number(i / 2 + 1) + u"\n"_qs + stamp + u" --> "_qs
+                              : QString(stamp + u"\nx\n\n"_qs);
+        }
+        QString error;
+        const auto cues = SubtitleChecker::parse(srt, error);
+        QVERIFY(cues && cues->size() == 5'000);
+        for (qsizetype i = 0; i < cues->size(); ++i)
+            QVERIFY(cues->at(i).start == times[2 * i] && cues->at(i).end == times[2 * i + 1]);
+        QCOMPARE(srtFromCues(SubtitleDocument::read(srt).rows()), srt);
     }
 
     // A translated block is re-broken; its number and times stay. Chinese lines join

@@ -223,9 +223,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("content");
         const QByteArray text = "Grüße aus Köln";
         const QByteArray srt = "1\n00:00:00,000 --> 00:00:01,000\nGrüße aus\n\n"
-                               "2\n00:00:02,000 --> 00:00:02,399\nKöln\n\n";
+                               "2\n00:00:02,000 --> 00:00:02,400\nKöln\n\n";
         const QByteArray vtt = "WEBVTT\n\n00:00:00.000 --> 00:00:01.000\nGrüße aus\n\n"
-                               "00:00:02.000 --> 00:00:02.399\nKöln\n\n";
+                               "00:00:02.000 --> 00:00:02.400\nKöln\n\n";
         QTest::newRow("typed srt wins over text choice") << u"x.srt"_qs << 0 << u"x.srt"_qs << srt;
         QTest::newRow("txt typed, srt chosen") << u"x.txt"_qs << 1 << u"x.srt"_qs << srt;
         QTest::newRow("no extension, text") << u"x"_qs << 0 << u"x.txt"_qs << text;
@@ -269,6 +269,83 @@ private Q_SLOTS:
         const QString error = f.vm->errorMessage().value_or(QString());
         QVERIFY2(error.startsWith(u"Failed to save: "_qs) && error.size() > 16, qPrintable(error));
         QCOMPARE(f.vm->transcribedText(), u"Grüße aus Köln"_qs);
+    }
+
+    // Subtitles opened for review are saved as they came; an edit changes its cue alone,
+    // and numbers that ran on still run on after a delete or split.
+    void reviewedSubtitlesSaveAsRead_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("text"); // empty: the row is deleted; "|" splits it there
+        QTest::addColumn<double>("start");
+        QTest::addColumn<QByteArray>("edited");
+        const QByteArray srt = "\xEF\xBB\xBF"
+                               "41\r\n00:00:01,000 --> 00:00:03,900\r\n<i>Hello</i>\r\n"
+                               "there\r\n\r\n42\r\n00:00:04,000 --> 00:00:04,2\r\nbroken\r\n\r\n"
+                               "43\r\n00:00:04,300 --> 00:00:07,002\r\n{\\an8}Close by\r\n";
+        QTest::newRow("SRT: CRLF, BOM, markup, unreadable block, from 41")
+            << u"talk.srt"_qs << srt << 0 << u"<i>Hallo</i> there"_qs << 1.0
+            << QByteArray(srt).replace("<i>Hello</i>", "<i>Hallo</i>");
+        const QByteArray vtt =
+            "WEBVTT - Talk\n\nSTYLE\n::cue { color: yellow }\n\nNOTE by hand\n\n"
+            "intro\n00:01.000 --> 00:03.500 align:start position:10%\n<v Anna>Hello "
+            "&amp; welcome\nto the talk\n\n00:04.000 --> 00:05.250\n<i>Thanks</i>\n\n";
+        QTest::newRow("VTT: header, blocks, identifier, settings, markup")
+            << u"talk.en.vtt"_qs << vtt << 0 << QString() << 1.2
+            << QByteArray(vtt).replace("00:01.000 -->", "00:01.200 -->");
+        const QByteArray numbered = "1\n00:00:01,000 --> 00:00:02,000\nOne\n\n"
+                                    "2\n00:00:03,000 --> 00:00:04,000\nTwo words\n\n"
+                                    "3\n00:00:05,000 --> 00:00:06,000\nThree\n";
+        QTest::newRow("a delete numbers on")
+            << u"film.srt"_qs << numbered << 1 << QString() << -1.0
+            << QByteArray("1\n00:00:01,000 --> 00:00:02,000\nOne\n\n"
+                          "2\n00:00:05,000 --> 00:00:06,000\nThree\n");
+        QTest::newRow("a split numbers on")
+            << u"film.srt"_qs << numbered << 1 << u"Two|words"_qs << 3.5
+            << QByteArray("1\n00:00:01,000 --> 00:00:02,000\nOne\n\n"
+                          "2\n00:00:03,000 --> 00:00:03,500\nTwo\n\n"
+                          "3\n00:00:03,500 --> 00:00:04,000\nwords\n\n"
+                          "4\n00:00:05,000 --> 00:00:06,000\nThree\n");
+    }
+    void reviewedSubtitlesSaveAsRead() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, file);
+        QFETCH(int, row);
+        QFETCH(QString, text);
+        QFETCH(double, start);
+        QFETCH(QByteArray, edited);
+        Fixture f;
+        f.makeFile(u"talk.mp3"_qs);
+        f.makeFile(u"film.mp3"_qs);
+        f.dialogs.openAnswers = {f.makeFile(name, file)};
+        QVERIFY(f.vm->openSubtitlesForReview());
+        const int format = name.endsWith(u".vtt"_qs) ? 2 : 1;
+        const auto save = [&](const QString& as) {
+            f.vm->saveTranscription();
+            auto& dialog = f.dialogs.saveDialogs.last();
+            QCOMPARE(dialog.request.proposedName, name);
+            QCOMPARE(dialog.request.selectedFormat, format);
+            dialog.finished(SaveDialogChoice{f.dir.filePath(as), format});
+        };
+        save(name);
+        QCOMPARE(readFile(f.dir.filePath(name)), file);
+
+        QList<TranscriptSegment> rows = f.vm->segments();
+        if (text.isEmpty() && start < 0) {
+            rows.removeAt(row);
+        } else if (text.contains(u'|')) {
+            rows.insert(row + 1, rows[row]);
+            rows[row].text = text.section(u'|', 0, 0);
+            rows[row].endTime = rows[row + 1].startTime = start;
+            rows[row + 1].text = text.section(u'|', 1);
+        } else {
+            rows[row].text = text.isEmpty() ? rows[row].text : text;
+            rows[row].startTime = start;
+        }
+        f.vm->setEditedSegments(rows);
+        save(name);
+        QCOMPARE(readFile(f.dir.filePath(name)), edited);
     }
 
     void closingAfterControllerIsGone() {
