@@ -1,5 +1,6 @@
 #include "ReviewWindow.h"
 
+#include "app/ReviewTextDelegate.h"
 #include "app/WaveformView.h"
 #include "playback/Player.h"
 #include "review/ReviewModel.h"
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QTableView>
@@ -45,6 +47,7 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     , m_model(new ReviewModel(viewModel.segments(), this))
     , m_player(new Player(this))
     , m_table(new QTableView(this))
+    , m_textDelegate(new ReviewTextDelegate(*m_model, m_table))
     , m_play(new QPushButton(QStringLiteral("Play"), this))
     , m_position(new QSlider(Qt::Horizontal, this))
     , m_time(new QLabel(this))
@@ -60,6 +63,7 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     resize(820, 560);
 
     m_table->setModel(m_model);
+    m_table->setItemDelegateForColumn(ReviewModel::TextColumn, m_textDelegate);
     m_table->setAccessibleName(QStringLiteral("Segments"));
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -70,6 +74,7 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     m_table->resizeColumnToContents(ReviewModel::StartColumn);
     m_table->resizeColumnToContents(ReviewModel::EndColumn);
     m_table->installEventFilter(this);
+    m_table->viewport()->installEventFilter(this);
     if (m_model->rowCount() > 0)
         m_table->selectRow(0);
 
@@ -151,10 +156,7 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     connect(m_play, &QPushButton::clicked, this, &ReviewWindow::togglePlay);
     connect(rowButton, &QPushButton::clicked, this, &ReviewWindow::playRow);
     connect(save, &QPushButton::clicked, this, [this] { m_vm.saveTranscription(); });
-    connect(m_table, &QTableView::clicked, this, [this](const QModelIndex& index) {
-        if (m_player->isLoaded())
-            m_player->playFrom(m_model->segments().at(index.row()).startTime);
-    });
+    connect(m_table, &QTableView::clicked, this, &ReviewWindow::playClicked);
     connect(m_position, &QSlider::sliderMoved, this,
             [this](int milliseconds) { m_player->seek(milliseconds / 1000.0); });
     connect(m_speed, &QComboBox::activated, this,
@@ -182,8 +184,10 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
         m_message->show();
     });
     // The tab's text and its Save follow every edit.
-    connect(m_model, &ReviewModel::segmentsChanged, this,
-            [this] { m_vm.setEditedSegments(m_model->segments()); });
+    connect(m_model, &ReviewModel::segmentsChanged, this, [this] {
+        m_clickedCharacter = {-1, -1};
+        m_vm.setEditedSegments(m_model->segments());
+    });
     connect(&m_vm, &TranscriptionViewModel::transcriptSaved, undo, &QUndoStack::setClean);
     // A new job replaces the transcript on the tab; this one no longer belongs there.
     connect(&m_vm, &TranscriptionViewModel::transcribedTextChanged, this, [this] {
@@ -252,6 +256,20 @@ void ReviewWindow::playRow() {
     m_player->playRange(segment.startTime, segment.endTime);
 }
 
+void ReviewWindow::playClicked(const QModelIndex& index) {
+    // A click on a word plays from that word, elsewhere in the row from its start.
+    const TranscriptSegment& segment = m_model->segments().at(index.row());
+    double from = segment.startTime;
+    if (index.column() == ReviewModel::TextColumn) {
+        const int character = m_textDelegate->characterAt(*m_table, index, m_pressedAt);
+        m_clickedCharacter = {index.row(), character};
+        if (const int word = m_model->wordAt(index.row(), character); word >= 0)
+            from = segment.words.at(word).startTime;
+    }
+    if (m_player->isLoaded())
+        m_player->playFrom(from);
+}
+
 void ReviewWindow::nudge(bool end, double seconds) {
     m_model->nudge(currentRow(), end ? ReviewModel::End : ReviewModel::Start, seconds);
 }
@@ -260,16 +278,22 @@ void ReviewWindow::splitRow() {
     const int row = currentRow();
     if (row < 0)
         return;
-    // At the cursor while the text is being edited, otherwise at the space nearest the
-    // middle.
+    // At the editor's cursor while the text is being edited, at the character clicked
+    // last, otherwise at the space nearest the middle; a row with words is cut before
+    // the word there.
     const QString text = m_model->segments().at(row).text;
     int position = int(text.size() / 2);
     if (auto* editor = qobject_cast<QLineEdit*>(focusWidget()); editor && isEditing()) {
-        position = editor->cursorPosition();
+        // The row keeps its text with runs of spaces made one: so does the cursor.
+        const QString before = editor->text().left(editor->cursorPosition());
+        const QString kept = before.simplified();
+        position = int(kept.size()) + (!kept.isEmpty() && before.back().isSpace() ? 1 : 0);
         const QString edited = editor->text();
         m_table->closePersistentEditor(m_table->currentIndex());
         m_table->setFocus();
         m_model->setText(row, edited);
+    } else if (m_clickedCharacter.first == row && m_clickedCharacter.second >= 0) {
+        position = m_clickedCharacter.second;
     } else {
         const qsizetype before = text.lastIndexOf(QLatin1Char(' '), position);
         const qsizetype after = text.indexOf(QLatin1Char(' '), position);
@@ -332,6 +356,8 @@ void ReviewWindow::follow(double seconds) {
 }
 
 bool ReviewWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_table->viewport() && event->type() == QEvent::MouseButtonPress)
+        m_pressedAt = static_cast<QMouseEvent*>(event)->position().toPoint();
     if (watched == m_table && event->type() == QEvent::KeyPress && !isEditing()) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier) {

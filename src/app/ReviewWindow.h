@@ -16,6 +16,7 @@ namespace vocalith {
 
 class Player;
 class ReviewModel;
+class ReviewTextDelegate;
 class TranscriptionViewModel;
 class WaveformView;
 
@@ -38,6 +39,7 @@ protected:
 private:
     void togglePlay();
     void playRow();
+    void playClicked(const QModelIndex& index);
     void nudge(bool end, double seconds);
     void splitRow();
     void goToDoubtful(bool backwards);
@@ -52,6 +54,11 @@ private:
     ReviewModel* m_model;
     Player* m_player;
     QTableView* m_table;
+    ReviewTextDelegate* m_textDelegate;
+    // Where the table was last pressed, and the character of a row's text clicked last:
+    // Split cuts there when no editor is open.
+    QPoint m_pressedAt;
+    std::pair<int, int> m_clickedCharacter{-1, -1};
     QPushButton* m_play;
     QSlider* m_position;
     QLabel* m_time;

@@ -20,7 +20,16 @@ WaveformView::WaveformView(ReviewModel& model, QWidget* parent)
     setAccessibleDescription(
         QStringLiteral("The recording's envelope with the segments; drag an edge to move it"));
     setMouseTracking(true);
-    connect(&m_model, &ReviewModel::segmentsChanged, this, qOverload<>(&QWidget::update));
+    connect(&m_model, &ReviewModel::segmentsChanged, this, [this] {
+        dropStaleDrag();
+        update();
+    });
+}
+
+void WaveformView::dropStaleDrag() {
+    if (m_dragRow >= 0 &&
+        (m_dragRow >= m_model.segments().size() || m_model.segments().at(m_dragRow) != m_dragged))
+        m_dragRow = -1;
 }
 
 void WaveformView::setPeaks(WaveformPeaks peaks) {
@@ -124,6 +133,7 @@ void WaveformView::mousePressEvent(QMouseEvent* event) {
             if (std::abs(xAt(edge) - x) < nearest) {
                 nearest = std::abs(xAt(edge) - x);
                 m_dragRow = int(row);
+                m_dragged = segments[row];
                 m_dragEnd = end;
                 m_dragTime = edge;
             }
@@ -144,6 +154,7 @@ void WaveformView::mouseMoveEvent(QMouseEvent* event) {
         setCursor(onEdge ? Qt::SizeHorCursor : Qt::ArrowCursor);
         return;
     }
+    // Shown where the model's own checked move would put it.
     const auto [lowest, highest] =
         m_model.edgeLimits(m_dragRow, m_dragEnd ? ReviewModel::End : ReviewModel::Start);
     m_dragTime = std::clamp(timeAt(event->position().x()), lowest, highest);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/TranscriptSegment.h"
 #include "review/WaveformPeaks.h"
 
 #include <QWidget>
@@ -43,6 +44,8 @@ private:
     double timeAt(double x) const;
     double xAt(double seconds) const;
     void reveal(double seconds);
+    // The dragged row changed under the drag (deleted, undone): the drag is over.
+    void dropStaleDrag();
 
     ReviewModel& m_model;
     WaveformPeaks m_peaks;
@@ -51,8 +54,9 @@ private:
     double m_start = 0.0;
     double m_position = 0.0;
     int m_currentRow = -1;
-    // The edge being dragged: its row, which edge, and where it is now.
+    // The edge being dragged: its row as it was taken, which edge, and where it is now.
     int m_dragRow = -1;
+    TranscriptSegment m_dragged;
     bool m_dragEnd = false;
     double m_dragTime = 0.0;
 };

@@ -13,16 +13,21 @@ constexpr double maxPause = 0.4;
 constexpr qsizetype maxCueCharacters = 80;
 constexpr double maxCueDuration = 6.0;
 
+} // namespace
+
 QList<TranscriptSegment> groupIntoCues(const QList<TranscriptSegment>& segments) {
     QList<TranscriptSegment> cues;
     if (segments.isEmpty())
         return cues;
 
     QStringList pending;
-    double pendingStart = segments.first().startTime;
+    TranscriptSegment cue;
     double previousEnd = segments.first().startTime;
     const auto closePending = [&] {
-        cues.append({pending.join(QLatin1Char(' ')), pendingStart, previousEnd});
+        cue.text = pending.join(QLatin1Char(' '));
+        cue.endTime = previousEnd;
+        cues.append(std::move(cue));
+        cue = {};
         pending.clear();
     };
 
@@ -33,20 +38,22 @@ QList<TranscriptSegment> groupIntoCues(const QList<TranscriptSegment>& segments)
                 !pause && graphemeCount(pending.join(QLatin1Char(' ')) + QLatin1Char(' ') +
                                         segment.text) > maxCueCharacters;
             const bool tooSlow =
-                !pause && !tooLong && segment.endTime - pendingStart > maxCueDuration;
+                !pause && !tooLong && segment.endTime - cue.startTime > maxCueDuration;
             if (pause || tooLong || tooSlow)
                 closePending();
         }
-        if (pending.isEmpty())
-            pendingStart = segment.startTime;
+        if (pending.isEmpty()) {
+            cue.startTime = segment.startTime;
+            cue.confidence = segment.confidence;
+        }
         pending.append(segment.text);
+        cue.confidence = std::min(cue.confidence, segment.confidence);
+        cue.words.append(segment.words);
         previousEnd = segment.endTime;
     }
     closePending();
     return cues;
 }
-
-} // namespace
 
 qsizetype graphemeCount(const QString& text) {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);

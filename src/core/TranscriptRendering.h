@@ -10,6 +10,11 @@ namespace vocalith {
 // The segment texts joined by one space, untrimmed.
 QString plainTextRendering(const QList<TranscriptSegment>& segments);
 
+// Consecutive segments regrouped into cues: a new one after a pause over 0.4 s, where
+// the text would pass 80 characters or the span 6 s. A cue keeps the segments' words
+// and the lowest confidence among them.
+QList<TranscriptSegment> groupIntoCues(const QList<TranscriptSegment>& segments);
+
 // Subtitles: consecutive segments regrouped into cues (split at a pause over
 // 0.4 s, a text over 80 characters or a span over 6 s), numbered from 1.
 QString srtRendering(const QList<TranscriptSegment>& segments);

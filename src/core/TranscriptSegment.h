@@ -1,6 +1,11 @@
 #pragma once
 
+#include "core/TranscriptWord.h"
+
+#include <QList>
 #include <QString>
+
+#include <algorithm>
 
 namespace vocalith {
 
@@ -15,9 +20,18 @@ struct TranscriptSegment {
     // For subtitles opened for review: the block of the file this row was read from, so
     // saving writes the untouched ones back as they were; -1 for anything else.
     int subtitleBlock = -1;
+    // The recogniser's words of the segment, its text being their texts joined by one
+    // space; empty where the engine gives no words (providers, subtitles).
+    QList<TranscriptWord> words = {};
 
-    static constexpr double doubtfulBelow = 0.5;
-    bool isDoubtful() const { return confidence < doubtfulBelow; }
+    static constexpr double doubtfulBelow = TranscriptWord::doubtfulBelow;
+    // Where the segment has words, any of them in doubt.
+    bool isDoubtful() const {
+        if (words.isEmpty())
+            return confidence < doubtfulBelow;
+        return std::any_of(words.begin(), words.end(),
+                           [](const TranscriptWord& word) { return word.isDoubtful(); });
+    }
 
     bool operator==(const TranscriptSegment&) const = default;
 };

@@ -161,9 +161,15 @@ void LiveRecognizer::endUtterance() {
     QList<TranscriptSegment> segments;
     for (const RecognizedWord& word : words) {
         const QString text = trimmedWhiteSpace(word.text);
-        if (!text.isEmpty())
-            segments.append(
-                {text, word.timestamp, word.timestamp + word.duration, word.confidence});
+        if (!text.isEmpty()) {
+            // One segment a word; the word inside tells review it may group it.
+            const double end = word.timestamp + word.duration;
+            segments.append({.text = text,
+                             .startTime = word.timestamp,
+                             .endTime = end,
+                             .confidence = word.confidence,
+                             .words = {{text, word.timestamp, end, word.confidence}}});
+        }
     }
     if (!segments.isEmpty())
         Q_EMIT utteranceRecognized(segments);

@@ -21,6 +21,82 @@ QString oneLine(const QString& text) {
     return text.simplified();
 }
 
+double lowestConfidence(const QList<TranscriptWord>& words) {
+    double lowest = 1.0;
+    for (const TranscriptWord& word : words)
+        lowest = std::min(lowest, word.confidence);
+    return lowest;
+}
+
+// As the on-device engine gives words: one segment each.
+bool isLoneWord(const TranscriptSegment& segment) {
+    return segment.words.size() == 1 && segment.words.first().text == segment.text;
+}
+
+QList<TranscriptSegment> rowsOf(QList<TranscriptSegment> segments) {
+    // A row a word is unreadable; the phrases are those of the subtitles, so the rows
+    // saved again give the same cues.
+    if (!segments.isEmpty() && std::all_of(segments.begin(), segments.end(), isLoneWord))
+        segments = groupIntoCues(segments);
+    for (TranscriptSegment& segment : segments)
+        segment.text = oneLine(segment.text);
+    return segments;
+}
+
+QList<std::pair<qsizetype, qsizetype>> wordSpans(const TranscriptSegment& segment) {
+    QList<std::pair<qsizetype, qsizetype>> spans;
+    qsizetype from = 0;
+    for (const TranscriptWord& word : segment.words) {
+        const qsizetype at = segment.text.indexOf(word.text, from);
+        if (at < 0)
+            break;
+        spans.append({at, word.text.size()});
+        from = at + word.text.size();
+    }
+    return spans;
+}
+
+// A segment with new text. Words that still line up keep their times; otherwise the
+// segment's time is shared by characters, nothing better being known. A word the
+// reviewer wrote, or every word of a row they typed, is in no doubt.
+void retext(TranscriptSegment& segment, const QString& text, bool wholeRowTyped) {
+    if (!segment.words.isEmpty()) {
+        const QStringList texts = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QList<TranscriptWord> words;
+        if (texts.size() == segment.words.size()) {
+            for (qsizetype i = 0; i < texts.size(); ++i) {
+                TranscriptWord word = segment.words[i];
+                if (wholeRowTyped || word.text != texts[i])
+                    word = {texts[i], word.startTime, word.endTime, 1.0};
+                words.append(word);
+            }
+        } else {
+            qsizetype total = 0;
+            for (const QString& part : texts)
+                total += graphemeCount(part);
+            const double share = std::max(0.0, segment.endTime - segment.startTime) / double(total);
+            qsizetype before = 0;
+            for (const QString& part : texts) {
+                const double start = segment.startTime + share * double(before);
+                before += graphemeCount(part);
+                words.append({part, start, segment.startTime + share * double(before), 1.0});
+            }
+        }
+        segment.words = words;
+    }
+    segment.text = text;
+    segment.confidence = lowestConfidence(segment.words);
+}
+
+void setWords(TranscriptSegment& segment, QList<TranscriptWord> words) {
+    QStringList texts;
+    for (const TranscriptWord& word : words)
+        texts.append(word.text);
+    segment.text = texts.join(QLatin1Char(' '));
+    segment.confidence = lowestConfidence(words);
+    segment.words = std::move(words);
+}
+
 } // namespace
 
 // Every edit is "these rows became those rows", which undoes by swapping them back.
@@ -46,9 +122,7 @@ private:
 
 ReviewModel::ReviewModel(QList<TranscriptSegment> segments, QObject* parent)
     : QAbstractTableModel(parent)
-    , m_segments(std::move(segments)) {
-    for (TranscriptSegment& segment : m_segments)
-        segment.text = oneLine(segment.text);
+    , m_segments(rowsOf(std::move(segments))) {
 }
 
 int ReviewModel::rowCount(const QModelIndex& parent) const {
@@ -80,7 +154,8 @@ QVariant ReviewModel::data(const QModelIndex& index, int role) const {
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return {};
     case Qt::FontRole:
-        if (index.column() == TextColumn && segment.isDoubtful()) {
+        // A row with words has only those underlined, by the view.
+        if (index.column() == TextColumn && segment.words.isEmpty() && segment.isDoubtful()) {
             QFont font;
             font.setUnderline(true);
             return font;
@@ -129,10 +204,10 @@ bool ReviewModel::setText(int row, const QString& text) {
     if (row < 0 || row >= m_segments.size())
         return false;
     TranscriptSegment changed = m_segments[row];
-    changed.text = oneLine(text);
-    if (changed.text.isEmpty() || changed.text == m_segments[row].text)
+    const QString typed = oneLine(text);
+    if (typed.isEmpty() || typed == changed.text)
         return false;
-    changed.confidence = 1.0; // the reviewer's word
+    retext(changed, typed, true);
     push(row, {m_segments[row]}, {changed}, QStringLiteral("Edit Text"));
     return true;
 }
@@ -142,13 +217,13 @@ std::pair<double, double> ReviewModel::edgeLimits(int row, Edge edge) const {
     // Segments that already overlap are left so; an edge is never pushed, only held.
     if (edge == Start) {
         const double lowest =
-            row > 0 ? std::min(m_segments[row - 1].endTime, segment.startTime) : 0.0;
-        return {lowest, segment.endTime - minimumLength};
+            std::min(row > 0 ? m_segments[row - 1].endTime : 0.0, segment.startTime);
+        return {lowest, std::max(segment.endTime - minimumLength, segment.startTime)};
     }
     const double highest = row + 1 < m_segments.size()
                                ? std::max(m_segments[row + 1].startTime, segment.endTime)
                                : std::numeric_limits<double>::max();
-    return {segment.startTime + minimumLength, highest};
+    return {std::min(segment.startTime + minimumLength, segment.endTime), highest};
 }
 
 bool ReviewModel::nudge(int row, Edge edge, double seconds) {
@@ -162,8 +237,6 @@ bool ReviewModel::moveEdge(int row, Edge edge, double seconds) {
     if (row < 0 || row >= m_segments.size())
         return false;
     const auto [lowest, highest] = edgeLimits(row, edge);
-    if (lowest > highest)
-        return false;
     TranscriptSegment changed = m_segments[row];
     double& time = edge == Start ? changed.startTime : changed.endTime;
     time = std::clamp(toMilliseconds(seconds), lowest, highest);
@@ -178,17 +251,32 @@ bool ReviewModel::split(int row, int position) {
     if (row < 0 || row >= m_segments.size())
         return false;
     const TranscriptSegment& segment = m_segments[row];
+    if (segment.endTime - segment.startTime < 2 * minimumLength)
+        return false;
     TranscriptSegment first = segment;
     TranscriptSegment second = segment;
-    first.text = segment.text.left(position).trimmed();
-    second.text = segment.text.mid(position).trimmed();
-    if (first.text.isEmpty() || second.text.isEmpty())
-        return false;
-    const double firstShare = double(graphemeCount(first.text)) /
-                              double(graphemeCount(first.text) + graphemeCount(second.text));
-    first.endTime =
-        toMilliseconds(segment.startTime + (segment.endTime - segment.startTime) * firstShare);
-    second.startTime = first.endTime;
+    double cut = 0.0;
+    if (!segment.words.isEmpty()) {
+        const int word = wordAt(row, position);
+        if (word <= 0)
+            return false;
+        setWords(first, segment.words.mid(0, word));
+        setWords(second, segment.words.mid(word));
+        cut = segment.words[word].startTime;
+    } else {
+        first.text = segment.text.left(position).trimmed();
+        second.text = segment.text.mid(position).trimmed();
+        if (first.text.isEmpty() || second.text.isEmpty())
+            return false;
+        const double firstShare = double(graphemeCount(first.text)) /
+                                  double(graphemeCount(first.text) + graphemeCount(second.text));
+        cut =
+            toMilliseconds(segment.startTime + (segment.endTime - segment.startTime) * firstShare);
+    }
+    // Neither half shorter than a row may be.
+    cut = std::clamp(cut, segment.startTime + minimumLength, segment.endTime - minimumLength);
+    first.endTime = cut;
+    second.startTime = cut;
     push(row, {segment}, {first, second}, QStringLiteral("Split Row"));
     return true;
 }
@@ -202,6 +290,9 @@ bool ReviewModel::mergeWithNext(int row) {
     merged.text = oneLine(first.text + QLatin1Char(' ') + second.text);
     merged.endTime = std::max(first.endTime, second.endTime);
     merged.confidence = std::min(first.confidence, second.confidence);
+    // The words stay only where both rows have them, so they always spell the text.
+    merged.words = first.words.isEmpty() || second.words.isEmpty() ? QList<TranscriptWord>()
+                                                                   : first.words + second.words;
     push(row, {first, second}, {merged}, QStringLiteral("Merge Rows"));
     return true;
 }
@@ -220,13 +311,20 @@ int ReviewModel::replaceAll(const QString& find, const QString& replacement,
     int count = 0;
     QList<TranscriptSegment> after = m_segments;
     for (TranscriptSegment& segment : after) {
-        const qsizetype found = segment.text.count(find, sensitivity);
+        // Counted as QString::replace replaces: each match after the one before it.
+        int found = 0;
+        for (qsizetype at = segment.text.indexOf(find, 0, sensitivity); at >= 0;
+             at = segment.text.indexOf(find, at + find.size(), sensitivity))
+            ++found;
         if (found == 0)
             continue;
-        count += int(found);
-        segment.text = oneLine(segment.text.replace(find, replacement, sensitivity));
+        const QString text = oneLine(QString(segment.text).replace(find, replacement, sensitivity));
+        if (text.isEmpty() || text == segment.text)
+            continue;
+        retext(segment, text, false);
+        count += found;
     }
-    if (count > 0 && after != m_segments)
+    if (count > 0)
         push(0, m_segments, after, QStringLiteral("Replace All"));
     return count;
 }
@@ -252,6 +350,29 @@ int ReviewModel::nextDoubtful(int from, bool backwards) const {
             return row;
     }
     return -1;
+}
+
+int ReviewModel::wordAt(int row, qsizetype position) const {
+    if (row < 0 || row >= m_segments.size())
+        return -1;
+    const QList<std::pair<qsizetype, qsizetype>> spans = wordSpans(m_segments[row]);
+    for (qsizetype word = 0; word < spans.size(); ++word) {
+        if (position < spans[word].first + spans[word].second)
+            return int(word);
+    }
+    return -1;
+}
+
+QList<std::pair<qsizetype, qsizetype>> ReviewModel::doubtfulSpans(int row) const {
+    QList<std::pair<qsizetype, qsizetype>> doubtful;
+    if (row < 0 || row >= m_segments.size())
+        return doubtful;
+    const QList<std::pair<qsizetype, qsizetype>> spans = wordSpans(m_segments[row]);
+    for (qsizetype word = 0; word < spans.size(); ++word) {
+        if (m_segments[row].words[word].isDoubtful())
+            doubtful.append(spans[word]);
+    }
+    return doubtful;
 }
 
 QString ReviewModel::timeText(double seconds) {

@@ -205,8 +205,14 @@ void TranscriptionService::recognizeChunks(SpeechRecognizer& recognizer, const Q
             const QString text = trimmedWhiteSpace(word.text);
             if (text.isEmpty())
                 continue;
-            segments.append({text, offset + word.timestamp,
-                             (offset + word.timestamp) + word.duration, word.confidence});
+            // One segment a word, as always; the word inside tells review it may group it.
+            const double start = offset + word.timestamp;
+            const double end = start + word.duration;
+            segments.append({.text = text,
+                             .startTime = start,
+                             .endTime = end,
+                             .confidence = word.confidence,
+                             .words = {{text, start, end, word.confidence}}});
         }
     }
     if (segments.isEmpty())

@@ -6,16 +6,19 @@
 #include "app/ProviderEditorDialog.h"
 #include "app/ProviderManagerDialog.h"
 #include "app/QtFileDialogs.h"
+#include "app/ReviewTextDelegate.h"
 #include "app/ReviewWindow.h"
 #include "app/TranscribeView.h"
 #include "app/TranslationView.h"
 #include "app/WaveformView.h"
 #include "core/TimeLeft.h"
+#include "core/TranscriptRendering.h"
 #include "playback/Player.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "review/ReviewModel.h"
 #include "support/AudioFixtures.h"
+#include "support/EventLog.h"
 #include "support/TestDoubles.h"
 #include "support/WidgetLookup.h"
 #include "transcription/TranscriptionService.h"
@@ -615,6 +618,143 @@ private Q_SLOTS:
         review->trigger();
         QVERIFY(
             f.vm->errorMessage().value_or(QString()).startsWith(u"Cannot review broken.srt: "_qs));
+    }
+
+    // An on-device transcript is reviewed in phrases, the stretches its subtitles show,
+    // each holding its words; provider segments stay a row each. Saved after review, with
+    // no edit left, every format is what it was before.
+    void reviewPhrases() {
+        Fixture f;
+        const QString reading = f.dir.filePath(u"reading.wav"_qs);
+        QStringList arguments;
+        for (const QString& id : AudioFixtures::librivoxIds())
+            arguments << u"-i"_qs << AudioFixtures::librivoxDirectory() + u'/' + id + u".wav"_qs;
+        QVERIFY(AudioFixtures::ffmpeg(arguments << u"-filter_complex"_qs << u"concat=n=5:v=0:a=1"_qs
+                                                << reading));
+        TranscriptionService engine(nullptr, nullptr, f.dir.filePath(u"work"_qs));
+        EventLog<TranscriptionEvent> job;
+        engine.transcribe(reading, TranscriptionLanguage::english, job.queuedHandler());
+        QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 300'000));
+        QVERIFY(job.success());
+        // Ten minutes: the 25 s reading's words again and again, 25 s apart.
+        QList<TranscriptSegment> words;
+        for (int round = 0; round < 24; ++round) {
+            for (TranscriptSegment word : job.success()->segments) {
+                word.words.first().startTime = word.startTime += 25.0 * round;
+                word.words.first().endTime = word.endTime += 25.0 * round;
+                words.append(word);
+            }
+        }
+        const auto saveAll = [&](const QString& name) {
+            QList<QByteArray> files;
+            for (int format = 0; format < 3; ++format) {
+                const QString path = f.dir.filePath(name + QString::number(format));
+                f.vm->saveTranscription();
+                f.dialogs.saveDialogs.last().finished(SaveDialogChoice{path, format});
+                files.append(readFile(path));
+            }
+            return files;
+        };
+        const auto review = [&](const QList<TranscriptSegment>& segments) {
+            f.vm->loadFile(QUrl::fromLocalFile(reading));
+            f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
+            f.finishWith({TranscriptionEvent::success(segments)});
+            f.dialogs.saveDialogs.last().finished(std::nullopt);
+            const QList<QByteArray> before = saveAll(u"before"_qs);
+            f.find<QAbstractButton>(u"Review..."_qs)->click();
+            auto* window = f.window->findChild<ReviewWindow*>();
+            // An edit taken back leaves the rows as the tab's transcript.
+            window->model().setText(0, u"changed"_qs);
+            window->model().undoStack()->undo();
+            if (saveAll(u"after"_qs) != before)
+                QTest::qFail("saved differently after review", __FILE__, __LINE__);
+            return window;
+        };
+        ReviewWindow* window = review(words);
+        const QList<TranscriptSegment>& rows = window->model().segments();
+        qsizetype inRows = 0;
+        for (const TranscriptSegment& row : rows) {
+            QStringList texts;
+            for (const TranscriptWord& word : row.words)
+                texts.append(word.text);
+            QCOMPARE(texts.join(u' '), row.text);
+            inRows += row.words.size();
+        }
+        qInfo("%lld words in %lld rows", qlonglong(words.size()), qlonglong(rows.size()));
+        QCOMPARE(inRows, words.size());
+        QCOMPARE(rows.size(), srtRendering(words).count(u" --> "_qs));
+        QVERIFY(rows.size() * 4 < words.size());
+
+        // A click on a word plays from it, and Split cuts there.
+        auto* table = byName<QTableView>(window, u"Segments"_qs);
+        QApplication::setActiveWindow(window);
+        auto* cells = qobject_cast<ReviewTextDelegate*>(
+            table->itemDelegateForColumn(ReviewModel::TextColumn));
+        const QModelIndex first = table->model()->index(0, ReviewModel::TextColumn);
+        const QRect cell = table->visualRect(first);
+        QPoint onThird;
+        for (int x = cell.left(); x < cell.right() && onThird.isNull(); ++x) {
+            if (window->model().wordAt(
+                    0, cells->characterAt(*table, first, {x, cell.center().y()})) == 2)
+                onThird = {x, cell.center().y()};
+        }
+        QVERIFY(!onThird.isNull());
+        const TranscriptWord third = rows.first().words.at(2);
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, onThird);
+        QVERIFY(std::abs(window->player().position() - third.startTime) < 0.25);
+        QTest::keyClick(table, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(window->model().segments().at(1).words.first(), third);
+        QCOMPARE(window->model().segments().at(1).startTime, third.startTime);
+        window->model().undoStack()->undo();
+        window->close();
+        QTRY_VERIFY(!f.window->findChild<ReviewWindow*>());
+
+        window =
+            review({{u"along the road"_qs, 0, 2}, {u"to"_qs, 2, 2.04}, {u"london"_qs, 2.04, 4}});
+        QCOMPARE(window->model().rowCount(), 3);
+    }
+
+    // A row shorter than the minimum beside a touching one, dragged on the waveform, and a
+    // drag whose row goes while the button is held: the rows stay as they may be.
+    void reviewShortRows() {
+        Fixture f;
+        f.vm->loadFile(QUrl::fromLocalFile(writeFile(f.dir.filePath(u"talk.wav"_qs), "RIFF")));
+        f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
+        f.finishWith({TranscriptionEvent::success(
+            {{u"along the road"_qs, 0, 2}, {u"to"_qs, 2, 2.04}, {u"hello world"_qs, 2.04, 4}})});
+        f.dialogs.saveDialogs.last().finished(std::nullopt);
+        f.find<QAbstractButton>(u"Review..."_qs)->click();
+        auto* review = f.window->findChild<ReviewWindow*>();
+        const QList<TranscriptSegment> before = review->model().segments();
+        auto* waveform = byName<WaveformView>(review, u"Waveform"_qs);
+        const auto xAt = [&](double seconds) {
+            return QPoint(int(seconds / WaveformView::visibleSeconds * waveform->width()),
+                          waveform->height() / 2);
+        };
+        QTest::mousePress(waveform, Qt::LeftButton, {}, xAt(2.05)); // nearest: the short row's end
+        QTest::mouseMove(waveform, xAt(3.0));
+        QTest::mouseRelease(waveform, Qt::LeftButton, {}, xAt(3.0));
+        QCOMPARE(review->model().segments(), before);
+        QTest::mousePress(waveform, Qt::LeftButton, {}, xAt(4.0));
+        review->model().remove(2);
+        QTest::mouseMove(waveform, xAt(5.0));
+        QTest::mouseRelease(waveform, Qt::LeftButton, {}, xAt(5.0));
+        QCOMPARE(review->model().undoStack()->count(), 1);
+        review->model().undoStack()->undo();
+
+        // Split while editing cuts where the cursor is in the text as typed.
+        auto* table = byName<QTableView>(review, u"Segments"_qs);
+        QApplication::setActiveWindow(review);
+        table->setFocus();
+        table->setCurrentIndex(table->model()->index(2, ReviewModel::TextColumn));
+        QTest::keyClick(table, Qt::Key_Return);
+        auto* editor = table->findChild<QLineEdit*>();
+        QVERIFY(editor);
+        editor->setText(u"hello  world"_qs);
+        editor->setCursorPosition(7);
+        QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(review->model().segments().at(2).text, u"hello"_qs);
+        QCOMPARE(review->model().segments().at(3).text, u"world"_qs);
     }
 
     void textHelpers() {

@@ -112,7 +112,82 @@ private Q_SLOTS:
         QVERIFY(!model.split(0, 19));
         QVERIFY(!model.mergeWithNext(2));
         QCOMPARE(model.replaceAll(u"cat"_qs, u"dog"_qs), 0);
+        QCOMPARE(model.replaceAll(u"JUMPS OVER"_qs, u" "_qs), 0); // would empty the row
         QCOMPARE(model.undoStack()->count(), 0);
+    }
+
+    // No row is ever made shorter than the minimum, and an edge's limits never cross,
+    // even for a row that came shorter, so a drag can always be held within them.
+    void shortRows() {
+        ReviewModel model({{u"a b"_qs, 1.0, 1.08}, {u"c"_qs, 1.08, 1.1}, {u"d e"_qs, 1.1, 1.1003}});
+        QVERIFY(!model.split(0, 2)); // 80 ms cannot hold two rows of 50
+        QVERIFY(!model.split(2, 2)); // nor can 0.3 ms, which millisecond rounding made nought
+        for (int row = 0; row < 3; ++row) {
+            for (const auto edge : {ReviewModel::Start, ReviewModel::End}) {
+                const auto [lowest, highest] = model.edgeLimits(row, edge);
+                QVERIFY2(lowest <= highest, qPrintable(u"row %1"_qs.arg(row)));
+            }
+        }
+        QVERIFY(!model.nudge(1, ReviewModel::End, -0.01)); // inwards: held where it is
+        QVERIFY(model.nudge(2, ReviewModel::End, 0.1));    // outwards it may go
+        QCOMPARE(model.segments().at(2).endTime, 1.2);
+        ReviewModel longer({{u"a bcdefgh"_qs, 0.0, 0.12}}); // by characters: 15 ms
+        QVERIFY(longer.split(0, 2));
+        QCOMPARE(longer.segments().at(0).endTime - longer.segments().at(0).startTime,
+                 ReviewModel::minimumLength);
+        QVERIFY(longer.segments().at(1).endTime - longer.segments().at(1).startTime >=
+                ReviewModel::minimumLength - 1e-9);
+    }
+
+    // Words as the on-device engine gives them, a segment each, are read as the phrases of
+    // their subtitles; each row keeps its words, which mark doubt, place a split and follow
+    // an edit.
+    void wordRows() {
+        const auto word = [](const char* text, double start, double end, double confidence) {
+            const QString t = QString::fromLatin1(text);
+            return TranscriptSegment{.text = t,
+                                     .startTime = start,
+                                     .endTime = end,
+                                     .confidence = confidence,
+                                     .words = {{t, start, end, confidence}}};
+        };
+        ReviewModel model({word("mr", 0, 0.2, 0.9), word("john", 0.2, 0.5, 0.3),
+                           word("dashwood", 0.5, 1.1, 0.8), word("was", 1.8, 2, 0.9),
+                           word("dead", 2, 2.4, 0.9)});
+        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(model.segments().at(0).text, u"mr john dashwood"_qs);
+        QCOMPARE(model.segments().at(0).words.size(), 3);
+        QCOMPARE(model.segments().at(1).startTime, 1.8);
+        QCOMPARE(model.doubtfulSpans(0), (QList<std::pair<qsizetype, qsizetype>>{{3, 4}}));
+        QCOMPARE(model.index(0, 2).data(Qt::AccessibleDescriptionRole), u"uncertain"_qs);
+        QVERIFY(!model.index(0, 2).data(Qt::FontRole).isValid()); // the word is, not the row
+        QCOMPARE(model.wordAt(0, 2), 1);                          // between words: the next one
+        QCOMPARE(model.wordAt(0, 16), -1);
+
+        QVERIFY(model.split(0, 10)); // inside "dashwood": cut before it, at its time
+        QCOMPARE(model.segments().at(0).text, u"mr john"_qs);
+        QCOMPARE(model.segments().at(0).endTime, 0.5);
+        QCOMPARE(model.segments().at(1).words.size(), 1);
+        model.undoStack()->undo();
+        QVERIFY(model.setText(0, u"Mr John Dashwood"_qs)); // words in line keep their times
+        QCOMPARE(model.segments().at(0).words.at(2).startTime, 0.5);
+        QVERIFY(!model.segments().at(0).isDoubtful());
+        QVERIFY(model.setText(1, u"was quite dead"_qs)); // otherwise spread by characters
+        QCOMPARE(model.segments().at(1).words.at(1).startTime, 1.8 + 0.6 * 3 / 12);
+        QVERIFY(model.mergeWithNext(0));
+        QCOMPARE(model.segments().at(0).words.size(), 6);
+    }
+
+    // Replace All replaces and counts as QString::replace does, never empties a row, and
+    // the words it wrote are no longer in doubt.
+    void replaceAll() {
+        ReviewModel model({{u"aaaa"_qs, 0, 1, 0.2}, {u"aa"_qs, 1, 2}});
+        QCOMPARE(model.replaceAll(u"aa"_qs, u"b"_qs), 3);
+        QCOMPARE(model.segments().at(0).text, u"bb"_qs);
+        QCOMPARE(model.segments().at(1).text, u"b"_qs);
+        QVERIFY(!model.segments().at(0).isDoubtful());
+        QCOMPARE(model.replaceAll(u"b"_qs, QString()), 0); // every row would be emptied
+        QCOMPARE(model.undoStack()->count(), 1);
     }
 
     // The envelope: 50 peaks a second, silence flat and speech tall, progress that

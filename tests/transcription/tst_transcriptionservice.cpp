@@ -106,10 +106,15 @@ private Q_SLOTS:
             words({{u"world\t"_qs, 2.5, 0.4}}),
         };
         const Job job = s.run(m_hundredSeconds);
+        // A segment a word, holding that word.
+        const auto word = [](const QString& text, double start, double end) {
+            return TranscriptSegment{
+                .text = text, .startTime = start, .endTime = end, .words = {{text, start, end}}};
+        };
         QCOMPARE(segmentsOf(job),
-                 (QList<TranscriptSegment>{{u"Hello"_qs, 1.0, 1.5},
-                                           {u"mid"_qs, 44.1 + 2.5, 44.1 + 2.5 + 0.4},
-                                           {u"world"_qs, 90.6 + 2.5, 90.6 + 2.5 + 0.4}}));
+                 (QList<TranscriptSegment>{word(u"Hello"_qs, 1.0, 1.5),
+                                           word(u"mid"_qs, 44.1 + 2.5, 44.1 + 2.5 + 0.4),
+                                           word(u"world"_qs, 90.6 + 2.5, 90.6 + 2.5 + 0.4)}));
         QCOMPARE(s.recognizer().calls.load(), 3);
         QCOMPARE(s.leftovers(), QStringList{});
 
