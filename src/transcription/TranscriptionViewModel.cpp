@@ -307,6 +307,19 @@ bool TranscriptionViewModel::openSubtitlesForReview() {
     m_subtitles = std::make_unique<SubtitleDocument>(SubtitleDocument::read(text));
     m_subtitlePath = subtitlePath;
     setEditedSegments(m_subtitles->rows());
+    // Nothing is dropped, but the user hears of what is not shown.
+    const auto& blocks = m_subtitles->blocks();
+    const auto unreadable = std::count_if(blocks.cbegin(), blocks.cend(), [](const auto& block) {
+        return block.kind == SubtitleDocument::Kind::Unreadable;
+    });
+    if (unreadable == 1)
+        setNoticeMessage(
+            QStringLiteral("1 block of %1 could not be read; saving keeps it as it is.")
+                .arg(info.fileName()));
+    else if (unreadable > 1)
+        setNoticeMessage(
+            QStringLiteral("%1 blocks of %2 could not be read; saving keeps them as they are.")
+                .arg(QString::number(unreadable), info.fileName()));
     return true;
 }
 

@@ -320,6 +320,11 @@ private Q_SLOTS:
         f.makeFile(u"film.mp3"_qs);
         f.dialogs.openAnswers = {f.makeFile(name, file)};
         QVERIFY(f.vm->openSubtitlesForReview());
+        QCOMPARE(f.vm->noticeMessage(),
+                 file.contains("04,2\r")
+                     ? std::optional(
+                           u"1 block of talk.srt could not be read; saving keeps it as it is."_qs)
+                     : std::nullopt);
         const int format = name.endsWith(u".vtt"_qs) ? 2 : 1;
         const auto save = [&](const QString& as) {
             f.vm->saveTranscription();
