@@ -647,10 +647,11 @@ private Q_SLOTS:
         }
         const auto saveAll = [&](const QString& name) {
             QList<QByteArray> files;
-            for (int format = 0; format < 3; ++format) {
+            for (int format = 0; format < 5; ++format) { // the subtitles as broadcast too
                 const QString path = f.dir.filePath(name + QString::number(format));
                 f.vm->saveTranscription();
-                f.dialogs.saveDialogs.last().finished(SaveDialogChoice{path, format});
+                f.dialogs.saveDialogs.last().finished(
+                    SaveDialogChoice{path, format < 3 ? format : format - 2, format < 3 ? 0 : 1});
                 files.append(readFile(path));
             }
             return files;
