@@ -39,7 +39,7 @@ QString CommandLine::helpText() {
         "  or:  vocalith providers\n"
         "  or:  vocalith listen [--device NAME] [--engine ENGINE] [--language CODE] "
         "[--format FORMAT] "
-        "[--output PATH] [--keep-audio FILE.flac] [--duration SECONDS]\n"
+        "[--output PATH] [--keep-audio PATH] [--duration SECONDS]\n"
         "  or:  vocalith devices\n"
         "Transcribe speech in audio and video files, and translate text and subtitles.\n"
         "\n"
@@ -55,9 +55,11 @@ QString CommandLine::helpText() {
         "  providers      list the providers: name, base URL and model (never keys)\n"
         "  listen         transcribe a microphone as it is spoken, on the device or by\n"
         "                 --engine's provider in parts cut at pauses: each finished\n"
-        "                 utterance on standard output as \"[0:01:02] text\"; on Ctrl+C\n"
-        "                 or after --duration the transcript is written in --format to\n"
-        "                 --output, or to the current folder; a second Ctrl+C ends at once\n"
+        "                 utterance on standard output as \"[0:01:02] text\" (on standard\n"
+        "                 error with --output -); Ctrl+C or --duration ends the recording,\n"
+        "                 and what it holds is transcribed, however long that takes, and\n"
+        "                 written in --format to --output, or to the current folder;\n"
+        "                 a further Ctrl+C ends at once\n"
         "  devices        list the microphones: name and id, the default first\n"
         "\n"
         "Options:\n"
@@ -65,7 +67,8 @@ QString CommandLine::helpText() {
         "  --language CODE      recognition language, such as en-US, or auto (default)\n"
         "  --format FORMAT      transcript format: txt (default), srt or vtt\n"
         "  --lines LAYOUT       subtitle lines: as-recognised (default), or broadcast: at most\n"
-        "                       2 lines of 42 characters, 0.833 to 7 s, 17 characters a second\n"
+        "                       2 lines of 42 characters, 0.833 to 7 s, 17 characters a second;\n"
+        "                       a translated .srt keeps its cues, each broken into such lines\n"
         "  --provider NAME      the provider that translates\n"
         "  --to LANGUAGE        target language, such as French or \"Chinese (Simplified)\"\n"
         "  --context TEXT       instructions for the translation: names, terms, tone\n"
@@ -73,7 +76,8 @@ QString CommandLine::helpText() {
         "  --max-cps N          check: most characters a second (default 17)\n"
         "  --max-chars N        check: most characters a line (default 42)\n"
         "  --device NAME        listen: the microphone, by name or id (default: the system's)\n"
-        "  --keep-audio FILE    listen: also save the recording, as FLAC\n"
+        "  --keep-audio PATH    listen: also keep the recording, as FLAC: a file, or a\n"
+        "                       directory to keep it in under its own name\n"
         "  --duration SECONDS   listen: stop after this long\n"
         "  -o, --output PATH    the file to write, a directory for every output, or - for\n"
         "                       standard output (one input only)\n"
@@ -194,9 +198,9 @@ CommandLine::parse(const QStringList& arguments) {
         readTranscriptOptions();
     } else if (name == QLatin1String("translate")) {
         line.command = Command::translate;
-        misplaced =
-            onlyFor({QStringLiteral("provider"), QStringLiteral("to"), QStringLiteral("output"),
-                     QStringLiteral("context"), QStringLiteral("context-file")});
+        misplaced = onlyFor({QStringLiteral("provider"), QStringLiteral("to"),
+                             QStringLiteral("output"), QStringLiteral("context"),
+                             QStringLiteral("context-file"), QStringLiteral("lines")});
         line.provider = parser.value(provider);
         line.targetLanguage = parser.value(to);
         line.context = parser.value(context);

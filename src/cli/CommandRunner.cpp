@@ -18,13 +18,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <filesystem>
 
 #include <unistd.h>
 
@@ -69,15 +70,40 @@ QString utteranceTime(double seconds) {
         .arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
+bool namesFolder(const QString& path) {
+    return path.endsWith(QLatin1Char('/')) || QFileInfo(path).isDir();
+}
+
 // Why a file cannot be written at path (a folder when it ends in "/" or is one).
 std::optional<QString> unwritable(const QString& path) {
     const QFileInfo info(path);
-    const QString folder =
-        path.endsWith(QLatin1Char('/')) || info.isDir() ? path : info.absolutePath();
+    const QString folder = namesFolder(path) ? path : info.absolutePath();
     if (!QFileInfo(folder).isDir())
         return QStringLiteral("No such folder: ") + folder;
     if (!QFileInfo(folder).isWritable())
         return QStringLiteral("Cannot write in ") + folder;
+    if (info.exists() && !info.isDir() && !info.isWritable())
+        return QStringLiteral("Cannot write ") + path;
+    return std::nullopt;
+}
+
+// Copies the recording beside target, then renames it into place: a file already
+// there is replaced whole or not at all.
+std::optional<QString> keepRecording(const QString& recording, const QString& target) {
+    QFile source(recording);
+    QSaveFile kept(target);
+    if (!source.open(QIODevice::ReadOnly))
+        return source.errorString();
+    if (!kept.open(QIODevice::WriteOnly))
+        return kept.errorString();
+    for (QByteArray block; !(block = source.read(1 << 20)).isEmpty();)
+        kept.write(block);
+    if (source.error() != QFileDevice::NoError) {
+        kept.cancelWriting();
+        return source.errorString();
+    }
+    if (!kept.commit())
+        return kept.errorString();
     return std::nullopt;
 }
 
@@ -444,7 +470,7 @@ int CommandRunner::listen(const CommandLine& line) {
         return line.device.isEmpty() ? failed : usage;
     }
 
-    // Ctrl+C ends the recording; the words still queued for the decoder are recognised.
+    // Ctrl+C ends the recording, which takes a moment; what it holds is finished after.
     m_interrupts.setGracePeriod(15'000);
     LiveTranscription live;
     const bool showPartial = !m_quiet && isatty(fileno(stderr));
@@ -452,15 +478,20 @@ int CommandRunner::listen(const CommandLine& line) {
         if (showPartial)
             std::fputs("\r\033[K", stderr);
     };
+    // With the transcript on standard output, the running lines go with the progress.
+    const bool transcriptToStandardOutput = line.output == QLatin1String("-");
+    std::FILE* const lines = transcriptToStandardOutput ? stderr : stdout;
     connect(&live, &LiveTranscription::utteranceRecognized, this,
             [&](const QList<TranscriptSegment>& words) {
+                if (transcriptToStandardOutput && m_quiet)
+                    return;
                 QStringList texts;
                 for (const TranscriptSegment& word : words)
                     texts.append(word.text);
                 clearPartial();
-                std::printf("%s %s\n", qPrintable(utteranceTime(words.first().startTime)),
-                            qPrintable(printableText(texts.join(QLatin1Char(' ')))));
-                std::fflush(stdout);
+                std::fprintf(lines, "%s %s\n", qPrintable(utteranceTime(words.first().startTime)),
+                             qPrintable(printableText(texts.join(QLatin1Char(' ')))));
+                std::fflush(lines);
             });
     connect(&live, &LiveTranscription::partialTextChanged, this, [&] {
         clearPartial();
@@ -478,13 +509,28 @@ int CommandRunner::listen(const CommandLine& line) {
         [&] { return !live.isRecording() || (line.duration && live.elapsed() >= *line.duration); },
         [&] { live.stop(); });
     live.stop();
-    // Ctrl+C ends a recording as planned: what was heard is still recognised and written.
-    // A second one still ends the program at once.
+    // Ctrl+C ends a recording as planned: what was recorded is still transcribed, written
+    // and kept, however long that takes. Only a second one ends the program at once.
+    m_interrupts.liftDeadline();
+    disconnect(&m_interrupts, &InterruptWatcher::interrupted, this, nullptr);
     m_interrupted = false;
+    const bool stoppedByUser = m_interrupts.exitStatus() != 0;
+    if (!stoppedByUser) // the duration ended it: the first Ctrl+C is the one that ends all
+        connect(&m_interrupts, &InterruptWatcher::interrupted, this,
+                [this] { exitNow(m_interrupts.exitStatus()); });
     QEventLoop loop;
     connect(&live, &LiveTranscription::finished, &loop, &QEventLoop::quit);
-    if (live.isFinishing())
+    if (live.isFinishing()) {
+        if (!m_quiet) {
+            const int behind = int(std::ceil(live.secondsBehind()));
+            clearPartial();
+            std::fprintf(stderr, "Finishing: transcribing %s; Ctrl+C %sends at once.\n",
+                         qPrintable(behind > 0 ? QStringLiteral("the last %1 s heard").arg(behind)
+                                               : QStringLiteral("the last words heard")),
+                         stoppedByUser ? "again " : "");
+        }
         loop.exec();
+    }
     clearPartial();
 
     int status = succeeded;
@@ -504,13 +550,14 @@ int CommandRunner::listen(const CommandLine& line) {
         status = failed;
     }
     if (line.keepAudio) {
-        std::error_code error;
-        std::filesystem::copy_file(QFile::encodeName(live.recordingPath()).toStdString(),
-                                   QFile::encodeName(*line.keepAudio).toStdString(),
-                                   std::filesystem::copy_options::overwrite_existing, error);
-        if (error) {
-            printError(QStringLiteral("The recording could not be kept as ") + *line.keepAudio +
-                       QStringLiteral(": ") + QString::fromStdString(error.message()));
+        // A folder keeps it under its own name, as --output does the transcript.
+        const QString kept =
+            namesFolder(*line.keepAudio)
+                ? QDir(*line.keepAudio).filePath(QFileInfo(live.recordingPath()).fileName())
+                : *line.keepAudio;
+        if (const std::optional<QString> error = keepRecording(live.recordingPath(), kept)) {
+            printError(QStringLiteral("The recording could not be kept as ") + kept +
+                       QStringLiteral(": ") + *error);
             status = failed;
         }
     }

@@ -15,6 +15,7 @@ namespace {
 int pipeEnds[2] = {-1, -1};
 std::atomic<int> signalsSeen{0}; // lock-free, so safe in a signal handler
 constexpr char stopListening = 0;
+constexpr char deadlineChanged = 1; // no signal has this number
 
 // Only what is safe in a signal handler. Should the listener be gone, a third signal
 // still ends the process.
@@ -56,15 +57,24 @@ InterruptWatcher::~InterruptWatcher() {
     }
 }
 
+void InterruptWatcher::liftDeadline() {
+    m_graceMs = noDeadline;
+    if (m_listener.joinable()) { // the listener may be waiting for the old deadline
+        [[maybe_unused]] const ssize_t written = ::write(pipeEnds[0], &deadlineChanged, 1);
+    }
+}
+
 void InterruptWatcher::listen() {
     using Clock = std::chrono::steady_clock;
-    Clock::time_point deadline;
+    Clock::time_point firstSignal;
     for (;;) {
         pollfd readable{pipeEnds[1], POLLIN, 0};
+        const int graceMs = m_graceMs.load();
         int timeout = -1;
-        if (m_status != 0)
+        if (m_status != 0 && graceMs != noDeadline)
             timeout = int(std::max<qint64>(
-                0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                       firstSignal + std::chrono::milliseconds(graceMs) - Clock::now())
                        .count()));
         const int ready = ::poll(&readable, 1, timeout);
         if (ready < 0 && errno == EINTR)
@@ -75,9 +85,11 @@ void InterruptWatcher::listen() {
             char byte = stopListening;
             if (::read(pipeEnds[1], &byte, 1) != 1 || byte == stopListening)
                 return;
+            if (byte == deadlineChanged)
+                continue;
             if (m_status == 0) {
                 m_status = 128 + byte;
-                deadline = Clock::now() + std::chrono::milliseconds(m_graceMs.load());
+                firstSignal = Clock::now();
                 QMetaObject::invokeMethod(
                     this, [this] { Q_EMIT interrupted(); }, Qt::QueuedConnection);
                 continue;

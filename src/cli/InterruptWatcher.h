@@ -18,6 +18,7 @@ class InterruptWatcher final : public QObject {
 
 public:
     static constexpr int gracePeriodMs = 3000;
+    static constexpr int noDeadline = -1;
 
     // forceExit receives the exit status and must not return.
     explicit InterruptWatcher(std::function<void(int status)> forceExit, QObject* parent = nullptr);
@@ -25,6 +26,9 @@ public:
 
     // A command whose first interrupt means "finish up" rather than "stop" takes longer.
     void setGracePeriod(int ms) { m_graceMs = ms; }
+    // What is left is work the user already waited for (a recording that has ended): no
+    // deadline for it, whether or not the first signal came; a second one still ends at once.
+    void liftDeadline();
 
     // The shell's status for the first signal: 130 for SIGINT, 143 for SIGTERM; 0 before.
     int exitStatus() const { return m_status.load(); }

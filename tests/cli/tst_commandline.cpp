@@ -29,6 +29,7 @@ class TestCommandLine : public QObject {
     QTemporaryDir m_dir;
     LoopbackHttpServer m_server;
     QString m_clip;
+    QString m_reading; // a minute and a half of one reader, read again and again
 
     struct Run {
         int exitCode = -1;
@@ -42,12 +43,31 @@ class TestCommandLine : public QObject {
         if (meanwhile)
             meanwhile(process);
         // The loopback provider answers from this thread's event loop.
-        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 120'000))
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 300'000))
             qWarning("vocalith did not end");
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 process.readAllStandardOutput(), process.readAllStandardError()};
     }
     QString path(const QString& name) const { return m_dir.filePath(name); }
+    // A reader who reads on into the microphone until stopped; ready once the speech
+    // sink's monitor hears the voice, as a sink that was idle renders its first sound late.
+    void startReading(QProcess& reader) {
+        QProcess monitor;
+        monitor.start(u"parec"_qs, {u"-d"_qs, u"speech.monitor"_qs, u"--raw"_qs,
+                                    u"--format=s16le"_qs, u"--channels=1"_qs});
+        reader.start(u"paplay"_qs, {u"-d"_qs, u"speech"_qs, m_reading});
+        QVERIFY(monitor.waitForStarted() && reader.waitForStarted());
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QByteArray heard = monitor.readAllStandardOutput();
+                const auto* samples = reinterpret_cast<const qint16*>(heard.constData());
+                return std::any_of(samples, samples + heard.size() / 2,
+                                   [](qint16 sample) { return std::abs(sample) > 300; });
+            },
+            120'000));
+        monitor.kill();
+        monitor.waitForFinished();
+    }
     QByteArray contents(const QString& name) const { return readFile(path(name)); }
 
 private Q_SLOTS:
@@ -65,6 +85,11 @@ private Q_SLOTS:
         QVERIFY(fixtures::encodeMp3(fixtures::librivoxDirectory() +
                                         u"/sense_and_sensibility_01_austen_64kb-0880.wav"_qs,
                                     m_clip));
+        m_reading = path(u"reading.wav"_qs);
+        QVERIFY(fixtures::ffmpeg(
+            {u"-stream_loop"_qs, u"12"_qs, u"-i"_qs,
+             fixtures::librivoxDirectory() + u"/sense_and_sensibility_01_austen_64kb-0870.wav"_qs,
+             u"-c"_qs, u"copy"_qs, m_reading}));
         QCoreApplication::setOrganizationName(u"Vocalith"_qs);
         QCoreApplication::setApplicationName(u"Vocalith"_qs);
         ProviderStore(KeychainHelper::shared())
@@ -171,6 +196,19 @@ private Q_SLOTS:
                  QByteArray("Bearer sk-secret"));
         QVERIFY(m_server.requests().last().body.contains("French"));
         QVERIFY(m_server.requests().last().body.contains("tone:\\nSay \xc2\xabmonde\xc2\xbb."));
+
+        // Subtitles laid out anew in the translation's own lines, as the window saves them.
+        const QByteArray times = "1\n00:00:01,000 --> 00:00:06,000\n";
+        const QString srt = writeFile(path(u"talk.srt"_qs), times + "Hello everyone\n");
+        m_server.enqueue({200, chatAnswer(QString::fromUtf8(
+                                   times + "Bonjour \xc3\xa0 tous et bienvenue dans cette "
+                                           "conf\xc3\xa9rence sur les sous-titres"))});
+        const Run laidOut = run({u"translate"_qs, srt, u"--provider"_qs, u"Loop"_qs, u"--to"_qs,
+                                 u"French"_qs, u"--lines"_qs, u"broadcast"_qs});
+        QVERIFY2(laidOut.exitCode == 0 && laidOut.err.contains("Saved; "), laidOut.err);
+        QCOMPARE(contents(u"talk_translated.srt"_qs),
+                 times + "Bonjour \xc3\xa0 tous et bienvenue\ndans cette conf\xc3\xa9rence sur "
+                         "les sous-titres");
     }
 
     // What a server says reaches the terminal without its control characters; a job
@@ -205,7 +243,7 @@ private Q_SLOTS:
                  u"German"_qs},
                 [&](QProcess& process) {
                     QVERIFY(QTest::qWaitFor([&] { return m_server.requests().size() > before; },
-                                            20'000));
+                                            300'000));
                     ::kill(pid_t(process.processId()), SIGINT);
                 });
         QCOMPARE(result.exitCode, 130);
@@ -236,7 +274,7 @@ private Q_SLOTS:
                     progress += process.readAllStandardError();
                     return progress.contains("Transcribing chunk");
                 },
-                60'000));
+                300'000));
             for (const int number : sent)
                 ::kill(pid_t(process.processId()), number);
         });
@@ -245,42 +283,116 @@ private Q_SLOTS:
         QCOMPARE(QDir(path(u"XDG_CACHE_HOME/Vocalith"_qs)).entryList(QDir::Files), QStringList{});
     }
 
-    // A reader into the microphone: each utterance is printed as it ends; the transcript
-    // is written after the duration, or on Ctrl+C, and the recording kept on request.
+    // Each utterance is printed as it ends, on standard error when the transcript goes to
+    // standard output; the transcript is written after the duration, or on Ctrl+C, and
+    // the recording kept beside its target and renamed into place.
+    void listen_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("interrupt");     // Ctrl+C after the first line, else the duration
+        QTest::addColumn<QString>("transcript"); // a file, or "-"
+        QTest::addColumn<QString>("kept");       // the recording, if kept
+        const QStringList toStandardOutput{u"--duration"_qs, u"6"_qs,  u"--format"_qs,
+                                           u"srt"_qs,        u"-o"_qs, u"-"_qs};
+        QTest::newRow("SRT on standard output, kept in a folder")
+            << toStandardOutput + QStringList{u"--keep-audio"_qs, path(u"recs/"_qs)} << false
+            << u"-"_qs << path(u"recs"_qs);
+        QTest::newRow("quiet") << toStandardOutput + QStringList{u"-q"_qs} << false << u"-"_qs
+                               << QString();
+        QTest::newRow("Ctrl+C, kept over a file")
+            << QStringList{u"-o"_qs, path(u"live.txt"_qs), u"--keep-audio"_qs,
+                           path(u"live.flac"_qs)}
+            << true << path(u"live.txt"_qs) << path(u"live.flac"_qs);
+    }
     void listen() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, interrupt);
+        QFETCH(QString, transcript);
+        QFETCH(QString, kept);
+        const bool quiet = arguments.contains(u"-q"_qs);
+        QVERIFY(QDir().mkpath(path(u"recs"_qs)));
+        // A file there is replaced, not written over: a link to it keeps the old bytes.
+        QFile::remove(path(u"live.flac"_qs));
+        writeFile(path(u"link.flac"_qs), "an older recording");
+        QCOMPARE(::link(qPrintable(path(u"link.flac"_qs)), qPrintable(path(u"live.flac"_qs))), 0);
         QProcess reader;
-        const auto readAloud = [&](QProcess& listener) {
-            QByteArray said;
-            QVERIFY(QTest::qWaitFor(
-                [&] { return (said += listener.readAllStandardError()).contains("Listening to"); },
-                20'000));
-            reader.start(u"paplay"_qs, {u"-d"_qs, u"speech"_qs,
-                                        fixtures::librivoxDirectory() +
-                                            u"/sense_and_sensibility_01_austen_64kb-0870.wav"_qs});
-        };
-        const Run timed =
-            run({u"listen"_qs, u"--duration"_qs, u"9"_qs, u"--format"_qs, u"srt"_qs, u"-o"_qs,
-                 path(u"live.srt"_qs), u"--keep-audio"_qs, path(u"live.flac"_qs)},
-                readAloud);
-        reader.waitForFinished();
-        QCOMPARE(timed.exitCode, 0);
-        const QRegularExpression line(u"^\\[0:00:0\\d\\] \\S+( \\S+)+$"_qs,
-                                      QRegularExpression::MultilineOption);
-        QVERIFY2(line.match(QString::fromUtf8(timed.out)).hasMatch(), timed.out.constData());
-        QVERIFY2(contents(u"live.srt"_qs).startsWith("1\n00:00:0"), contents(u"live.srt"_qs));
-        QVERIFY(QFileInfo(path(u"live.flac"_qs)).size() > 50'000);
-
-        QByteArray printed;
-        const Run stopped = run({u"listen"_qs, u"-o"_qs, path(u"live.txt"_qs)}, [&](QProcess& p) {
-            readAloud(p);
-            QVERIFY(QTest::qWaitFor(
-                [&] { return (printed += p.readAllStandardOutput()).contains('\n'); }, 20'000));
-            ::kill(pid_t(p.processId()), SIGINT);
+        startReading(reader);
+        QByteArray lines;
+        const Run result = run(QStringList{u"listen"_qs} + arguments, [&](QProcess& listener) {
+            if (interrupt) {
+                QVERIFY(QTest::qWaitFor(
+                    [&] { return (lines += listener.readAllStandardOutput()).contains('\n'); },
+                    300'000));
+                ::kill(pid_t(listener.processId()), SIGINT);
+            }
         });
+        reader.kill();
         reader.waitForFinished();
-        QVERIFY2(stopped.exitCode == 0, stopped.err.constData());
-        const QByteArray firstWords = printed.split('\n').first().mid(10);
-        QVERIFY2(contents(u"live.txt"_qs).startsWith(firstWords), printed.constData());
+        QVERIFY2(result.exitCode == 0, result.err.constData());
+        const bool toStandardOutput = transcript == u"-"_qs;
+        lines += toStandardOutput ? result.err : result.out;
+        const QRegularExpression line(u"^\\[0:00:0\\d\\] \\S+( \\S+)*$"_qs,
+                                      QRegularExpression::MultilineOption);
+        QCOMPARE(line.match(QString::fromUtf8(lines)).hasMatch(), !quiet);
+        QCOMPARE(result.err.contains("Finishing: transcribing the last"), !quiet);
+        const QByteArray written = toStandardOutput ? result.out : readFile(transcript);
+        if (interrupt)
+            QVERIFY2(written.startsWith(lines.split('\n').first().mid(10)), lines.constData());
+        else
+            QVERIFY2(written.startsWith("1\n00:00:0") && !written.contains("[0:"), written);
+        if (!kept.isEmpty()) {
+            const QFileInfo file(QFileInfo(kept).isDir()
+                                     ? QDir(kept).entryInfoList(QDir::Files).value(0)
+                                     : QFileInfo(kept));
+            QVERIFY2(file.size() > 50'000 && readFile(file.filePath()).startsWith("fLaC"),
+                     qPrintable(file.filePath()));
+        }
+        QCOMPARE(contents(u"link.flac"_qs), QByteArray("an older recording"));
+    }
+
+    // Ctrl+C ends the recording; its last part is transcribed however long the provider
+    // takes, and a second Ctrl+C still ends at once.
+    void listenFinishesWhatWasRecorded_data() {
+        QTest::addColumn<int>("interrupts");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("Ctrl+C") << 1 << 0;
+        QTest::newRow("Ctrl+C twice") << 2 << 130;
+    }
+    void listenFinishesWhatWasRecorded() {
+        QFETCH(int, interrupts);
+        QFETCH(int, exitCode);
+        LoopbackHttpServer::Response slow(
+            200, R"({"text":"heard late","segments":[{"start":0,"end":1,"text":"heard late"}]})");
+        slow.delayMs = 20'000;
+        m_server.enqueue(slow);
+        const qsizetype before = m_server.requests().size();
+        const QString transcript = path(u"late.txt"_qs);
+        const QDir recordings(path(u"XDG_CACHE_HOME/Vocalith/recordings"_qs));
+        const QStringList earlier = recordings.entryList(QDir::Files);
+        QProcess reader;
+        startReading(reader);
+        const Run result =
+            run({u"listen"_qs, u"--engine"_qs, u"Loop"_qs, u"-o"_qs, transcript}, [&](QProcess& p) {
+                // A second or two of the reader in this recording, then Ctrl+C.
+                QVERIFY(QTest::qWaitFor(
+                    [&] {
+                        const QFileInfoList files = recordings.entryInfoList(QDir::Files);
+                        return std::any_of(files.cbegin(), files.cend(), [&](const QFileInfo& f) {
+                            return f.size() > 30'000 && !earlier.contains(f.fileName());
+                        });
+                    },
+                    300'000));
+                ::kill(pid_t(p.processId()), SIGINT);
+                QVERIFY(
+                    QTest::qWaitFor([&] { return m_server.requests().size() > before; }, 300'000));
+                if (interrupts > 1)
+                    ::kill(pid_t(p.processId()), SIGINT);
+            });
+        reader.kill();
+        reader.waitForFinished();
+        QVERIFY2(result.exitCode == exitCode && result.err.contains("Finishing: transcribing"),
+                 result.err.constData());
+        QCOMPARE(readFile(transcript), exitCode == 0 ? QByteArray("heard late") : "<missing>");
+        QFile::remove(transcript);
     }
 
     // A second start hands its file to the open window, which loads it on the right tab.

@@ -138,7 +138,14 @@ void LoopbackHttpServer::respond(QTcpSocket* socket, const Request& request) {
         QMetaObject::invokeMethod(socket, &QTcpSocket::disconnectFromHost, Qt::QueuedConnection);
         return;
     }
+    if (response.delayMs > 0)
+        QTimer::singleShot(response.delayMs, socket,
+                           [this, socket, response] { answer(socket, response); });
+    else
+        answer(socket, response);
+}
 
+void LoopbackHttpServer::answer(QTcpSocket* socket, const Response& response) {
     // Clients read the number; the reason phrase is free text.
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n";
     head += "Content-Type: " + response.contentType + "\r\n";

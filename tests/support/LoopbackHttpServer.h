@@ -54,6 +54,7 @@ public:
         QByteArray contentType = "application/json";
         Delivery delivery = Delivery::whole;
         QList<std::pair<QByteArray, QByteArray>> extraHeaders;
+        int delayMs = 0; // a slow server: the answer starts this long after the request
     };
     using Responder = std::function<Response(const Request&)>;
 
@@ -89,6 +90,7 @@ private:
     void onReadyRead(QTcpSocket* socket);
     bool parseHeaders(Connection& connection);
     void respond(QTcpSocket* socket, const Request& request);
+    void answer(QTcpSocket* socket, const Response& response);
 
     QTcpServer m_server;
     QHash<QTcpSocket*, Connection> m_connections;
