@@ -300,7 +300,8 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     connect(m_live, &LiveTranscription::partialTextChanged, this, &TranscribeView::showLiveText);
     connect(m_live, &LiveTranscription::utteranceRecognized, this, &TranscribeView::showLiveText);
     connect(m_live, &LiveTranscription::finished, this, [this] {
-        m_vm.finishRecording(m_live->recordingPath(), m_live->segments(), m_live->errorMessage());
+        m_vm.finishRecording(m_live->recordingPath(), m_live->segments(), m_live->errorMessage(),
+                             m_live->takeFailedParts());
         buildMicrophones();
     });
 

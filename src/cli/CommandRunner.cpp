@@ -561,6 +561,12 @@ int CommandRunner::listen(const CommandLine& line) {
             status = failed;
         }
     }
+    // What failed may be mended from the recording: it stays in the cache, and says where.
+    if (status != succeeded && QFileInfo::exists(live.recordingPath())) {
+        vm.keepRecording();
+        printError(QStringLiteral("The recording is kept as ") + live.recordingPath() +
+                   QLatin1Char('.'));
+    }
     return status;
 }
 

@@ -2,28 +2,55 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace vocalith {
 
 std::unique_ptr<FlacRecorder> FlacRecorder::create(const QString& path, int sampleRate,
                                                    QString& error) {
+    // Made and locked under a name no recovery looks for, then given its own.
+    const QByteArray making = QFile::encodeName(path + QStringLiteral(".new"));
+    const int descriptor = ::open(making.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (descriptor < 0 || ::flock(descriptor, LOCK_EX | LOCK_NB) != 0 ||
+        ::rename(making.constData(), QFile::encodeName(path).constData()) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        if (descriptor >= 0) {
+            ::unlink(making.constData());
+            ::close(descriptor);
+        }
+        return nullptr;
+    }
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = 1;
     info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    SoundFile file(sf_open(path.toUtf8().constData(), SFM_WRITE, &info));
+    SoundFile file(sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE));
     if (!file) {
         error = QString::fromUtf8(sf_strerror(nullptr));
+        ::unlink(QFile::encodeName(path).constData());
+        ::close(descriptor);
         return nullptr;
     }
-    return std::unique_ptr<FlacRecorder>(new FlacRecorder(std::move(file), path, sampleRate));
+    return std::unique_ptr<FlacRecorder>(
+        new FlacRecorder(std::move(file), descriptor, path, sampleRate));
 }
 
-FlacRecorder::FlacRecorder(SoundFile file, const QString& path, int sampleRate)
+FlacRecorder::FlacRecorder(SoundFile file, int descriptor, const QString& path, int sampleRate)
     : m_file(std::move(file))
+    , m_descriptor(descriptor)
     , m_path(path)
     , m_sampleRate(sampleRate) {
+}
+
+FlacRecorder::~FlacRecorder() {
+    close();
+    ::close(m_descriptor);
 }
 
 bool FlacRecorder::write(std::span<const short> samples) {

@@ -11,9 +11,15 @@ namespace vocalith {
 
 // A mono FLAC file written as the audio comes. Each block the encoder finishes goes
 // straight to the file, so after a crash it holds everything but the last quarter
-// second; only its header's length is missing until it is closed or sealed.
+// second; only its header's length is missing until it is closed or sealed. The file is
+// locked (flock) from before it bears its name until the recorder goes, so no other
+// process takes it for one a crash left behind.
 class FlacRecorder {
 public:
+    ~FlacRecorder();
+    FlacRecorder(const FlacRecorder&) = delete;
+    FlacRecorder& operator=(const FlacRecorder&) = delete;
+
     // nullptr, with the reason in error, when the file cannot be made.
     static std::unique_ptr<FlacRecorder> create(const QString& path, int sampleRate,
                                                 QString& error);
@@ -25,14 +31,16 @@ public:
     // reason in error.
     static bool seal(const QString& path, QString& error);
     // Completes the header with the length; false when the file could not be finished.
+    // The lock stays until the recorder goes, so the file can be renamed under it.
     bool close();
     QString errorString() const { return m_error; }
     double seconds() const { return double(m_frames) / m_sampleRate; }
 
 private:
-    FlacRecorder(SoundFile file, const QString& path, int sampleRate);
+    FlacRecorder(SoundFile file, int descriptor, const QString& path, int sampleRate);
 
     SoundFile m_file;
+    int m_descriptor; // the file's, holding the lock
     QString m_path;
     int m_sampleRate;
     qint64 m_frames = 0;

@@ -9,6 +9,7 @@
 #include "transcription/SpeechSpans.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace vocalith {
 
@@ -20,6 +21,23 @@ constexpr double shortestLastPart = 0.3;
 
 std::size_t samplesFor(double seconds) {
     return std::size_t(seconds * LiveEngine::sampleRate);
+}
+
+bool writeWave(const QString& path, std::span<const short> samples) {
+    QDir().mkpath(QFileInfo(path).path());
+    WorkFiles::track(path);
+    SF_INFO info{};
+    info.samplerate = LiveEngine::sampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SoundFile file(sf_open(path.toUtf8().constData(), SFM_WRITE, &info));
+    if (file &&
+        sf_write_short(file.get(), samples.data(), sf_count_t(samples.size())) ==
+            sf_count_t(samples.size()) &&
+        sf_close(file.release()) == 0)
+        return true;
+    WorkFiles::remove(path);
+    return false;
 }
 
 } // namespace
@@ -42,6 +60,8 @@ LiveProviderParts::~LiveProviderParts() {
         WorkFiles::remove(part.path);
     if (m_sending)
         WorkFiles::remove(m_sending->path);
+    for (const Part& part : std::as_const(m_failedParts))
+        WorkFiles::remove(part.path);
 }
 
 void LiveProviderParts::feed(std::span<const short> samples) {
@@ -67,28 +87,20 @@ void LiveProviderParts::feed(std::span<const short> samples) {
 
 void LiveProviderParts::cut(std::size_t length) {
     length = std::min(length, m_current.size());
-    const double seconds = double(length) / sampleRate;
-    if (length > 0 && !m_failed) {
-        QDir().mkpath(m_workDirectory);
-        const QString path = QDir(m_workDirectory).filePath(uuidText() + QStringLiteral(".wav"));
-        WorkFiles::track(path);
-        SF_INFO info{};
-        info.samplerate = sampleRate;
-        info.channels = 1;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        SoundFile file(sf_open(path.toUtf8().constData(), SFM_WRITE, &info));
-        if (!file || sf_write_short(file.get(), m_current.data(), sf_count_t(length)) !=
-                         sf_count_t(length)) {
-            WorkFiles::remove(path);
-            m_failed = true;
-            Q_EMIT failed(QStringLiteral("A part of the recording could not be written to ") +
-                          m_workDirectory);
-        } else {
-            m_waiting.enqueue({path, m_currentStart, seconds});
-        }
-    }
+    const Part part{QDir(m_workDirectory).filePath(uuidText() + QStringLiteral(".wav")),
+                    m_currentStart, double(length) / sampleRate};
+    const bool wanted = length > 0 && !m_cannotWrite;
+    const bool written = wanted && writeWave(part.path, std::span(m_current).first(length));
+    // Done with the samples before anyone hears of a failure.
     m_current.erase(m_current.begin(), m_current.begin() + std::ptrdiff_t(length));
-    m_currentStart += seconds;
+    m_currentStart += part.seconds;
+    if (written) {
+        m_waiting.enqueue(part);
+    } else if (wanted) {
+        m_cannotWrite = true;
+        Q_EMIT failed(QStringLiteral("A part of the recording could not be written to ") +
+                      m_workDirectory);
+    }
     sendNext();
 }
 
@@ -110,11 +122,18 @@ double LiveProviderParts::secondsBehind() const {
     return behind + (m_sending ? m_sending->seconds : 0.0);
 }
 
+QList<UploadPreparation::Part> LiveProviderParts::takeFailedParts() {
+    QList<UploadPreparation::Part> parts;
+    for (const Part& part : std::exchange(m_failedParts, {}))
+        parts.append({part.path, part.start, UploadPreparation::contentTypeFor(part.path), true});
+    return parts;
+}
+
 void LiveProviderParts::sendNext() {
     if (m_sending)
         return;
-    if (m_waiting.isEmpty() || m_failed) {
-        if (m_finishing)
+    if (m_waiting.isEmpty()) {
+        if (m_finishing && !std::exchange(m_finished, true))
             Q_EMIT finished();
         return;
     }
@@ -127,6 +146,17 @@ void LiveProviderParts::handleEvent(const TranscriptionEvent& event) {
     if (!event.isFinal() || !m_sending)
         return;
     const Part part = *std::exchange(m_sending, std::nullopt);
+    const auto* failure = std::get_if<TranscriptionEvent::Failure>(&event.value);
+    // A part with nothing said in it is no failure; any other keeps the part.
+    if (failure && failure->error != ExternalError::noSegments().toEngineError()) {
+        m_failedParts.append(part);
+        Q_EMIT partFailed(
+            QStringLiteral("The recording from %1 s to %2 s could not be transcribed: %3")
+                .arg(qRound(part.start))
+                .arg(qRound(part.start + part.seconds))
+                .arg(failure->error.description));
+        return sendNext();
+    }
     WorkFiles::remove(part.path);
     if (const auto* success = std::get_if<TranscriptionEvent::Success>(&event.value)) {
         QList<TranscriptSegment> segments = success->segments;
@@ -136,12 +166,6 @@ void LiveProviderParts::handleEvent(const TranscriptionEvent& event) {
             m_text += (m_text.isEmpty() ? QString() : QStringLiteral(" ")) + segment.text;
         }
         Q_EMIT utteranceRecognized(segments);
-    } else if (const auto* failure = std::get_if<TranscriptionEvent::Failure>(&event.value)) {
-        // A part with nothing said in it is no failure; any other ends the sending.
-        if (failure->error != ExternalError::noSegments().toEngineError()) {
-            m_failed = true;
-            Q_EMIT failed(failure->error.description);
-        }
     }
     sendNext();
 }

@@ -5,6 +5,7 @@
 #include "live/LiveEngine.h"
 #include "providers/CustomProvider.h"
 #include "transcription/PauseDetector.h"
+#include "transcription/UploadPreparation.h"
 
 #include <QQueue>
 
@@ -17,7 +18,8 @@ class ExternalTranscriptionService;
 
 // Transcribes a live stream through a provider: the audio is cut at pauses into parts
 // of 20 to 30 s, and each part is sent once complete and the one before it answered,
-// with the text so far as its prompt. Lives on the main thread.
+// with the text so far as its prompt. A part the provider fails on is kept to be sent
+// again later, and the rest goes on. Lives on the main thread.
 class LiveProviderParts final : public LiveEngine {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LiveProviderParts)
@@ -34,6 +36,12 @@ public:
     void feed(std::span<const short> samples) override;
     void finish() override;
     double secondsBehind() const override;
+    // The parts the provider failed on, to be sent again; their files are the caller's.
+    QList<UploadPreparation::Part> takeFailedParts();
+
+Q_SIGNALS:
+    // A part could not be transcribed; it is kept and the recording goes on.
+    void partFailed(const QString& message);
 
 private:
     struct Part {
@@ -56,9 +64,11 @@ private:
     double m_currentStart = 0.0;
     QQueue<Part> m_waiting;
     std::optional<Part> m_sending;
+    QList<Part> m_failedParts;
     QString m_text; // everything transcribed so far
     bool m_finishing = false;
-    bool m_failed = false;
+    bool m_finished = false;
+    bool m_cannotWrite = false; // no part file could be written: nothing more is cut
 };
 
 } // namespace vocalith

@@ -14,6 +14,10 @@
 
 #include <cmath>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace vocalith {
 
 namespace {
@@ -64,12 +68,24 @@ std::optional<QString> LiveTranscription::takeInterruptedRecording() {
         directory.entryList({QLatin1Char('*') + unfinished}, QDir::Files, QDir::Time);
     for (const QString& name : names) {
         const QString path = directory.filePath(name);
-        const QString kept = path.chopped(unfinished.size());
-        QString error;
-        // Offered once: what could not be read is of no use either.
-        if (FlacRecorder::seal(path, error) && QFile::rename(path, kept))
+        // One being recorded, here or by another process, is locked by its recorder; the
+        // lock taken here keeps another window from taking the same one meanwhile.
+        const int lock = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (lock < 0)
+            continue;
+        std::optional<QString> kept;
+        if (::flock(lock, LOCK_EX | LOCK_NB) == 0) {
+            QString error;
+            // Offered once: what could not be read is of no use either.
+            if (FlacRecorder::seal(path, error) &&
+                QFile::rename(path, path.chopped(unfinished.size())))
+                kept = path.chopped(unfinished.size());
+            else
+                QFile::remove(path);
+        }
+        ::close(lock);
+        if (kept)
             return kept;
-        QFile::remove(path);
     }
     return std::nullopt;
 }
@@ -81,6 +97,7 @@ bool LiveTranscription::start(const QAudioDevice& device, const TranscriptionEng
     m_errorMessage.clear();
     m_segments.clear();
     m_samples = 0;
+    m_writeFailed = false;
     m_engine.reset();
 
     std::optional<PocketSphinxDecoder::Model> model;
@@ -123,12 +140,24 @@ bool LiveTranscription::start(const QAudioDevice& device, const TranscriptionEng
     connect(m_engine.get(), &LiveEngine::partialText, this, &LiveTranscription::setPartialText);
     connect(m_engine.get(), &LiveEngine::utteranceRecognized, this,
             &LiveTranscription::applyUtterance);
-    connect(m_engine.get(), &LiveEngine::failed, this, &LiveTranscription::fail);
-    connect(m_engine.get(), &LiveEngine::finished, this, [this] {
-        m_isFinishing = false;
-        Q_EMIT isFinishingChanged();
-        Q_EMIT finished();
-    });
+    // Failures come from inside feed(), which runs inside the capture: they end the
+    // recording from the event loop, and the end follows them there, in order.
+    connect(
+        m_engine.get(), &LiveEngine::failed, this,
+        [this](const QString& message) { endRecording(message); }, Qt::QueuedConnection);
+    connect(
+        m_engine.get(), &LiveEngine::finished, this,
+        [this] {
+            m_isFinishing = false;
+            Q_EMIT isFinishingChanged();
+            Q_EMIT finished();
+        },
+        Qt::QueuedConnection);
+    if (auto* parts = qobject_cast<LiveProviderParts*>(m_engine.get()))
+        connect(parts, &LiveProviderParts::partFailed, this, [this](const QString& message) {
+            if (m_errorMessage.isEmpty())
+                m_errorMessage = message;
+        });
 
     m_capture = std::make_unique<MicrophoneCapture>();
     connect(m_capture.get(), &MicrophoneCapture::failed, this,
@@ -158,10 +187,12 @@ void LiveTranscription::hear(std::span<const short> samples) {
         m_level = level;
         Q_EMIT levelChanged();
     }
-    if (!m_recorder->write(samples))
-        endRecording(QStringLiteral("The recording could not be written (%1); what was "
-                                    "heard until then is kept.")
-                         .arg(m_recorder->errorString()));
+    if (!m_writeFailed && !m_recorder->write(samples)) {
+        m_writeFailed = true;
+        fail(QStringLiteral("The recording could not be written (%1); what was heard until "
+                            "then is kept.")
+                 .arg(m_recorder->errorString()));
+    }
 }
 
 void LiveTranscription::stop() {
@@ -182,8 +213,8 @@ void LiveTranscription::endRecording(const QString& error) {
     if (!m_recorder->close() && m_errorMessage.isEmpty())
         m_errorMessage =
             QStringLiteral("The recording could not be finished: ") + m_recorder->errorString();
-    m_recorder.reset();
     QFile::rename(m_recordingPath + unfinished, m_recordingPath);
+    m_recorder.reset(); // named as finished before its lock goes
     m_statusTimer.stop();
     m_elapsed = double(m_samples) / LiveEngine::sampleRate;
     m_level = 0.0;
@@ -209,7 +240,14 @@ void LiveTranscription::setPartialText(const QString& text) {
 
 void LiveTranscription::fail(const QString& message) {
     // The recording so far is kept; what the engine made of it comes with finished().
-    endRecording(message);
+    // Never inside hear(): the capture, the recorder and the engine are still in use.
+    QMetaObject::invokeMethod(
+        this, [this, message] { endRecording(message); }, Qt::QueuedConnection);
+}
+
+QList<UploadPreparation::Part> LiveTranscription::takeFailedParts() {
+    auto* parts = qobject_cast<LiveProviderParts*>(m_engine.get());
+    return parts ? parts->takeFailedParts() : QList<UploadPreparation::Part>{};
 }
 
 } // namespace vocalith

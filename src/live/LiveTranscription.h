@@ -3,6 +3,7 @@
 #include "core/TranscriptSegment.h"
 #include "core/TranscriptionLanguage.h"
 #include "providers/TranscriptionEngine.h"
+#include "transcription/UploadPreparation.h"
 
 #include <QAudioDevice>
 #include <QElapsedTimer>
@@ -63,6 +64,8 @@ public:
     // Why the recording could not start, why it ended early, or why part of it could
     // not be transcribed.
     QString errorMessage() const { return m_errorMessage; }
+    // The parts a provider failed on, to be sent again; their files are the caller's.
+    QList<UploadPreparation::Part> takeFailedParts();
 
 Q_SIGNALS:
     void isRecordingChanged();
@@ -80,6 +83,7 @@ private:
     void endRecording(const QString& error);
     void applyUtterance(const QList<TranscriptSegment>& words);
     void setPartialText(const QString& text);
+    // Ends the recording with the error, from the event loop.
     void fail(const QString& message);
 
     std::unique_ptr<MicrophoneCapture> m_capture;
@@ -89,6 +93,7 @@ private:
     bool m_isRecording = false;
     bool m_isFinishing = false;
     bool m_isEnding = false; // the capture hands over its last samples
+    bool m_writeFailed = false;
     qint64 m_samples = 0;
     double m_elapsed = 0.0;
     double m_level = 0.0;

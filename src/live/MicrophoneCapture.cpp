@@ -62,10 +62,13 @@ bool MicrophoneCapture::start(const QAudioDevice& device, Consumer consumer) {
         m_error = QStringLiteral("No microphone was found.");
         return false;
     }
-    QAudioFormat format = wantedFormat();
+    // The device's own rate and format, resampled here as files are: asked for 16 kHz,
+    // the sound server resamples with its fast resampler, which costs words.
+    QAudioFormat format = device.preferredFormat();
+    if (!format.isValid())
+        format = wantedFormat();
     m_resampler.reset();
-    if (!device.isFormatSupported(format)) {
-        format = device.preferredFormat();
+    if (format != wantedFormat()) {
         m_resampler = SampleResampler::create(format);
         if (!m_resampler) {
             m_error = QStringLiteral("The microphone \"%1\" gives audio in a form that cannot "

@@ -16,8 +16,8 @@ namespace vocalith {
 
 class SampleResampler;
 
-// Audio from a microphone as 16 kHz mono samples, resampled when the device will not
-// give that itself.
+// Audio from a microphone as 16 kHz mono samples, heard at the device's own rate and
+// format and resampled with libswresample, as files are.
 class MicrophoneCapture final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MicrophoneCapture)
@@ -46,7 +46,7 @@ private:
     void readAvailable();
     void lose();
 
-    std::unique_ptr<SampleResampler> m_resampler; // only when the device's format is not ours
+    std::unique_ptr<SampleResampler> m_resampler; // unless the device gives 16 kHz mono
     QAudioSource* m_source = nullptr;
     QIODevice* m_io = nullptr;
     Consumer m_consumer;

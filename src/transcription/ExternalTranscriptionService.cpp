@@ -65,6 +65,7 @@ struct ExternalTranscriptionService::Job {
     qint64 doneBytes = 0;
     int percent = 20;
     QList<TranscriptSegment> segments;
+    bool fillsGaps = false; // the parts' words go between those kept, by time
     QString text;
     // Set by cancel(): preparation stops at its next packet.
     std::atomic<bool> stop{false};
@@ -189,6 +190,33 @@ bool ExternalTranscriptionService::resume(TranscriptionEventHandler onEvent) {
 
 void ExternalTranscriptionService::discardKeptJob() {
     m_kept.discard(); // its files go when the last owner lets go
+}
+
+void ExternalTranscriptionService::keepParts(const QList<UploadPreparation::Part>& parts,
+                                             const QList<TranscriptSegment>& segments,
+                                             const CustomProvider& provider, const QString& apiKey,
+                                             TranscriptionLanguage language) {
+    auto job = std::make_shared<Job>();
+    job->parts = parts; // removed with the job, however it ends
+    const std::optional<QUrl> url =
+        ProviderHttp::endpoint(provider.baseURL, QStringLiteral("/audio/transcriptions"));
+    if (parts.isEmpty() || !url)
+        return;
+    job->url = *url;
+    job->provider = provider;
+    job->apiKey = apiKey;
+    job->language = languageCode(language);
+    job->timeout = m_timeout.value_or(ProviderHttp::timeoutSetting(defaultTimeout));
+    job->halves = QList<bool>(parts.size(), false);
+    job->segments = segments;
+    job->fillsGaps = true;
+    for (const TranscriptSegment& segment : segments) {
+        if (segment.startTime < parts.first().start)
+            job->text += (job->text.isEmpty() ? QString() : QStringLiteral(" ")) + segment.text;
+    }
+    for (const UploadPreparation::Part& part : parts)
+        job->totalBytes += QFileInfo(part.path).size();
+    m_kept.keep(job);
 }
 
 void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
@@ -332,10 +360,15 @@ void ExternalTranscriptionService::handleAnswer(const std::shared_ptr<Job>& job,
     if (!response)
         return failKept(ExternalError::parseError(decodeError));
     // A part with nothing said in it is skipped, as silent chunks are on the device.
+    auto at = job->segments.end();
+    if (job->fillsGaps)
+        at = std::find_if(
+            job->segments.begin(), job->segments.end(),
+            [&](const TranscriptSegment& kept) { return kept.startTime >= part.start; });
     for (TranscriptSegment segment : response->transcriptSegments()) {
         segment.startTime += part.start;
         segment.endTime += part.start;
-        job->segments.append(segment);
+        at = job->segments.insert(at, segment) + 1;
         job->text += (job->text.isEmpty() ? QString() : QStringLiteral(" ")) + segment.text;
     }
     job->doneBytes += QFileInfo(part.path).size();

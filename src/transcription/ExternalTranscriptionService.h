@@ -51,6 +51,9 @@ public:
     bool hasKeptJob() const override;
     bool resume(TranscriptionEventHandler onEvent) override;
     void discardKeptJob() override;
+    void keepParts(const QList<UploadPreparation::Part>& parts,
+                   const QList<TranscriptSegment>& segments, const CustomProvider& provider,
+                   const QString& apiKey, TranscriptionLanguage language) override;
 
     // The multipart body is head, the file's bytes, tail.
     static QByteArray multipartHead(const QByteArray& boundary, const QString& model,

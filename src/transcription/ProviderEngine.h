@@ -3,6 +3,7 @@
 #include "core/TranscriptionEvent.h"
 #include "core/TranscriptionLanguage.h"
 #include "providers/CustomProvider.h"
+#include "transcription/UploadPreparation.h"
 
 #include <QString>
 
@@ -28,6 +29,12 @@ public:
     virtual bool resume(TranscriptionEventHandler) { return false; }
     // Forgets the kept job and removes its files.
     virtual void discardKeptJob() {}
+    // Keeps parts of a recording that failed elsewhere (a live one), with the words of the
+    // rest, as a failed job: resume() sends the parts and puts their words in place. The
+    // parts' files are the engine's from now on.
+    virtual void keepParts(const QList<UploadPreparation::Part>& parts,
+                           const QList<TranscriptSegment>& segments, const CustomProvider& provider,
+                           const QString& apiKey, TranscriptionLanguage language) = 0;
 };
 
 } // namespace vocalith

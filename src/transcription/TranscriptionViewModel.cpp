@@ -81,7 +81,10 @@ TranscriptionViewModel::TranscriptionViewModel(Services services, QObject* paren
     });
 }
 
-TranscriptionViewModel::~TranscriptionViewModel() = default;
+TranscriptionViewModel::~TranscriptionViewModel() {
+    if (!m_ownRecording.isEmpty())
+        QFile::remove(m_ownRecording);
+}
 
 template <typename T>
 void TranscriptionViewModel::assign(T& field, const T& value,
@@ -93,6 +96,9 @@ void TranscriptionViewModel::assign(T& field, const T& value,
 }
 
 void TranscriptionViewModel::setAudioFileURL(const QUrl& url) {
+    // Someone's voice, about 2 MB a minute, in the cache: what nobody kept goes.
+    if (!m_ownRecording.isEmpty() && url.toLocalFile() != m_ownRecording)
+        QFile::remove(std::exchange(m_ownRecording, {}));
     assign(m_audioFileURL, url, &TranscriptionViewModel::audioFileURLChanged);
 }
 
@@ -207,15 +213,26 @@ void TranscriptionViewModel::loadFile(const QUrl& url) {
 
 void TranscriptionViewModel::finishRecording(const QString& recordingPath,
                                              const QList<TranscriptSegment>& segments,
-                                             const QString& error) {
+                                             const QString& error,
+                                             const QList<UploadPreparation::Part>& failedParts) {
     m_recording = false;
     loadFile(QUrl::fromLocalFile(recordingPath));
     m_jobSourcePath = recordingPath;
+    if (m_audioFileURL == QUrl::fromLocalFile(recordingPath))
+        m_ownRecording = recordingPath;
+    if (!failedParts.isEmpty()) {
+        const CustomProvider provider = m_selectedEngine.provider().value_or(CustomProvider());
+        m_externalService->keepParts(failedParts, segments, provider,
+                                     m_keyStore.loadKey(provider.idText()).value_or(QString()),
+                                     m_selectedLanguage);
+    }
+    m_jobOnDevice = !m_externalService->hasKeptJob();
     handleEvent(segments.isEmpty() ? TranscriptionEvent::failure(
                                          TranscriptionError::noSpeechDetected().toEngineError())
                                    : TranscriptionEvent::success(segments));
     if (!error.isEmpty())
         setErrorMessage(error);
+    setCanRetry(!m_jobOnDevice);
 }
 
 void TranscriptionViewModel::saveRecording() {

@@ -4,6 +4,7 @@
 #include "core/TranscriptionEvent.h"
 #include "core/TranscriptionLanguage.h"
 #include "providers/TranscriptionEngine.h"
+#include "transcription/UploadPreparation.h"
 
 #include <QObject>
 #include <QUrl>
@@ -122,13 +123,18 @@ public:
     void resetResults();
     // A live recording ended: the recording becomes the tab's file and its words the
     // result, as when a job on it succeeds; error says why it ended early, if it did.
+    // Parts the provider failed on are kept for Retry, as a file job's are.
     void finishRecording(const QString& recordingPath, const QList<TranscriptSegment>& segments,
-                         const QString& error);
+                         const QString& error,
+                         const QList<UploadPreparation::Part>& failedParts = {});
     // A microphone is being recorded: files wait until it stops, so none is lost to the
     // recording's result.
     void setRecording(bool recording) { m_recording = recording; }
     // The file is a recording made here, which can be saved beside its transcript.
     bool hasRecording() const { return m_hasRecording; }
+    // A recording finished here goes with its transcript (another file, Remove, quit)
+    // unless this is called: someone needs it beyond.
+    void keepRecording() { m_ownRecording.clear(); }
     // The key to send to a provider, empty for a server on this machine that needs none;
     // absent, with the error shown, when the provider has none.
     std::optional<QString> providerKey(const CustomProvider& provider);
@@ -223,6 +229,7 @@ private:
     std::shared_ptr<SaveDialog> m_activeSavePanel;
     QString m_jobSourcePath;
     bool m_hasRecording = false;
+    QString m_ownRecording; // finished here, removed once its transcript is discarded
     bool m_recording = false;
     std::shared_ptr<SaveDialog> m_recordingSavePanel;
 };

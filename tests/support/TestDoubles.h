@@ -75,6 +75,8 @@ public:
                     const QString& apiKey, TranscriptionLanguage language,
                     TranscriptionEventHandler onEvent) override;
     void cancel() override { ++cancels; }
+    void keepParts(const QList<UploadPreparation::Part>&, const QList<TranscriptSegment>&,
+                   const CustomProvider&, const QString&, TranscriptionLanguage) override {}
     QList<RecordedJob> jobs;
     int cancels = 0;
 };

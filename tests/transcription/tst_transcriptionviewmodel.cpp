@@ -2,8 +2,10 @@
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "support/TestDoubles.h"
+#include "transcription/TranscriptionService.h"
 #include "transcription/TranscriptionViewModel.h"
 
+#include <QDir>
 #include <QTest>
 
 using namespace vocalith;
@@ -365,6 +367,37 @@ private Q_SLOTS:
         empty.vm->resetResults();
         empty.vm->saveTranscription(); // nothing to save
         QVERIFY(empty.dialogs.saveDialogs.isEmpty());
+    }
+
+    // A recording made here stays while its transcript is shown, saved or not, and goes
+    // with it: another file, another recording, Remove, quit; unless someone keeps it.
+    void recordingGoesWithItsTranscript_data() {
+        QTest::addColumn<QString>("then");
+        for (const char* then : {"another file", "another recording", "Remove", "quit", "kept"})
+            QTest::newRow(then) << QString::fromLatin1(then);
+    }
+    void recordingGoesWithItsTranscript() {
+        QFETCH(QString, then);
+        Fixture f;
+        QVERIFY(QDir().mkpath(TranscriptionService::recordingsDirectory()));
+        const QString recording =
+            writeFile(TranscriptionService::recordingsDirectory() + u"/Recording 1.flac"_qs);
+        f.vm->finishRecording(recording, twoWords, {});
+        f.vm->saveTranscription();
+        f.dialogs.saveDialogs.last().finished(SaveDialogChoice{f.dir.filePath(u"a.txt"_qs), 0});
+        QVERIFY(QFile::exists(recording) && f.vm->hasRecording());
+        if (then == u"another file")
+            f.vm->loadFile(f.makeFile(u"Interview.mp3"_qs));
+        else if (then == u"another recording")
+            f.vm->finishRecording(writeFile(recording + u"2"_qs), twoWords, {});
+        else if (then == u"Remove") // what the file card's button does
+            f.vm->setAudioFileURL({});
+        if (then == u"kept")
+            f.vm->keepRecording();
+        if (then == u"quit" || then == u"kept")
+            f.vm.reset();
+        QCOMPARE(QFile::exists(recording), then == u"kept");
+        QFile::remove(recording);
     }
 };
 
