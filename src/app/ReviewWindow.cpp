@@ -381,6 +381,15 @@ bool ReviewWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ReviewWindow::closeEvent(QCloseEvent* event) {
+    // What is typed in an open cell is an edit like any other: it counts before asking.
+    if (isEditing()) {
+        const QModelIndex index = m_table->currentIndex();
+        if (QWidget* editor = m_table->indexWidget(index)) {
+            QAbstractItemDelegate* delegate = m_table->itemDelegateForIndex(index);
+            Q_EMIT delegate->commitData(editor);
+            Q_EMIT delegate->closeEditor(editor);
+        }
+    }
     QUndoStack* undo = m_model->undoStack();
     if (undo->isClean()) {
         m_player->pause();

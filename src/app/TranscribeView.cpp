@@ -261,11 +261,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     });
     connect(manage, &QPushButton::clicked, this, [this] { m_vm.setShowProviderManager(true); });
     connect(m_select, &QPushButton::clicked, this, [this] { m_vm.openFilePanel(); });
-    connect(m_clearFile, &QPushButton::clicked, this, [this] {
-        m_vm.setAudioFileURL({});
-        m_vm.setFileSize(0);
-        m_vm.resetResults();
-    });
+    connect(m_clearFile, &QPushButton::clicked, this, [this] { m_vm.removeFile(); });
     connect(m_start, &QPushButton::clicked, this, [this] { m_vm.startTranscription(); });
     connect(m_cancel, &QPushButton::clicked, this, [this] { m_vm.cancelTranscription(); });
     connect(m_notice, &MessageBanner::closeRequested, this,
@@ -329,6 +325,8 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
                                 copy,      m_saveRecording, m_text};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
+    // The review belongs to one transcript: whatever replaces it closes the review first.
+    m_vm.setReplaceGuard([view = QPointer(this)] { return !view || view->closeReview(); });
     buildEngines();
     buildMicrophones();
     refreshRecording();

@@ -203,11 +203,21 @@ void TranscriptionViewModel::openFilePanel() {
 void TranscriptionViewModel::loadFile(const QUrl& url) {
     if (m_recording)
         return setNoticeMessage(QStringLiteral("Files can be opened once the recording stops."));
+    if (m_replaceGuard && !m_replaceGuard())
+        return;
     const QFileInfo info(url.toLocalFile());
     m_hasRecording =
         info.absolutePath() == QDir(TranscriptionService::recordingsDirectory()).absolutePath();
     setAudioFileURL(url);
     setFileSize(info.exists() ? info.size() : 0);
+    resetResults();
+}
+
+void TranscriptionViewModel::removeFile() {
+    if (m_replaceGuard && !m_replaceGuard())
+        return;
+    setAudioFileURL({});
+    setFileSize(0);
     resetResults();
 }
 
@@ -343,8 +353,9 @@ bool TranscriptionViewModel::openSubtitlesForReview() {
 void TranscriptionViewModel::resetResults() {
     discardKeptJob();
     m_subtitles.reset();
-    setTranscribedText({});
+    // Cleared before the text is announced, so whoever follows it reads no old segments.
     m_segments.clear();
+    setTranscribedText({});
     setProgress(0.0);
     setStatusMessage({});
     setTimeLeft({});
@@ -355,6 +366,8 @@ void TranscriptionViewModel::resetResults() {
 
 void TranscriptionViewModel::startTranscription() {
     if (m_audioFileURL.isEmpty() || m_isTranscribing || m_recording)
+        return;
+    if (m_replaceGuard && !m_replaceGuard())
         return;
     setIsTranscribing(true);
     resetResults();

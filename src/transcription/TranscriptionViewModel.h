@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -114,8 +115,14 @@ public:
     // Deletes the provider and its key; an engine that used it falls back to on-device.
     void deleteProvider(const CustomProvider& provider);
 
+    // Asked before anything replaces the transcript (another file, a new job, Remove
+    // file); false keeps it. The window closes its review there, asking about edits.
+    void setReplaceGuard(std::function<bool()> guard) { m_replaceGuard = std::move(guard); }
+
     void openFilePanel();
     void loadFile(const QUrl& url);
+    // The file card's clear button: no file, no result.
+    void removeFile();
     // Asks for an .srt or .vtt file, finds its recording beside it by name or asks for
     // it, and makes the subtitles the tab's transcript, ready for review. False when the
     // user gave up or the file could not be read (the error says why).
@@ -226,6 +233,7 @@ private:
     // Subtitles opened for review, kept as read so saving them changes only what was edited.
     std::unique_ptr<SubtitleDocument> m_subtitles;
     QString m_subtitlePath;
+    std::function<bool()> m_replaceGuard;
     std::shared_ptr<SaveDialog> m_activeSavePanel;
     QString m_jobSourcePath;
     bool m_hasRecording = false;

@@ -570,6 +570,69 @@ private Q_SLOTS:
         QTest::qWait(100);
     }
 
+    // Whatever replaces the transcript asks about unsaved review edits first and takes
+    // the review with it; text typed in an open cell counts as an edit.
+    void reviewBelongsToOneTranscript() {
+        Fixture f;
+        const auto answerNext = [](QMessageBox::StandardButton button) {
+            QTimer::singleShot(0, [button] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                QVERIFY(box);
+                box->button(button)->click();
+            });
+        };
+        const auto transcribe = [&](const QString& name) {
+            f.vm->loadFile(f.makeFile(name));
+            f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
+            f.finishWith({TranscriptionEvent::success({{u"first words"_qs, 0, 2}})});
+            f.dialogs.saveDialogs.last().finished(std::nullopt);
+            f.find<QAbstractButton>(u"Review..."_qs)->click();
+            return f.window->findChild<ReviewWindow*>();
+        };
+        QPointer<ReviewWindow> review = transcribe(u"one.mp3"_qs);
+        QVERIFY(review);
+        review->model().setText(0, u"edited words"_qs);
+
+        // Cancel keeps the file, the edits and the review; Discard lets the new file in.
+        answerNext(QMessageBox::Cancel);
+        f.vm->loadFile(f.makeFile(u"two.mp3"_qs));
+        QCOMPARE(f.vm->audioFileURL().fileName(), u"one.mp3"_qs);
+        QVERIFY(review && review->isVisible());
+        QCOMPARE(f.vm->transcribedText(), u"edited words"_qs);
+        answerNext(QMessageBox::Discard);
+        f.vm->loadFile(f.makeFile(u"two.mp3"_qs));
+        QCOMPARE(f.vm->audioFileURL().fileName(), u"two.mp3"_qs);
+        QTRY_VERIFY(!review);
+        QCOMPARE(f.vm->transcribedText(), QString());
+
+        // A new job on the same file, and Remove file with nothing unsaved, close it too.
+        review = transcribe(u"three.mp3"_qs);
+        review->model().setText(0, u"more edits"_qs);
+        answerNext(QMessageBox::Discard);
+        f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
+        QTRY_VERIFY(!review);
+        f.finishWith({TranscriptionEvent::failure({u"Vocalith"_qs, -1, u"It broke."_qs})});
+        QVERIFY(f.vm->segments().isEmpty());
+        review = transcribe(u"four.mp3"_qs);
+        f.find<QAbstractButton>(u"Remove file"_qs)->click();
+        QTRY_VERIFY(!review);
+        QVERIFY(f.vm->audioFileURL().isEmpty());
+
+        // Closing with a cell still being edited asks, and the typed text is kept.
+        review = transcribe(u"five.mp3"_qs);
+        auto* table = byName<QTableView>(review, u"Segments"_qs);
+        QApplication::setActiveWindow(review);
+        table->setFocus();
+        table->setCurrentIndex(table->model()->index(0, ReviewModel::TextColumn));
+        QTest::keyClick(table, Qt::Key_Return);
+        auto* editor = table->findChild<QLineEdit*>();
+        QVERIFY(editor);
+        editor->setText(u"typed but not entered"_qs);
+        answerNext(QMessageBox::Cancel);
+        QVERIFY(!review->close());
+        QCOMPARE(f.vm->transcribedText(), u"typed but not entered"_qs);
+    }
+
     // File → Review Subtitles: the recording found beside the subtitles by name, or asked
     // for; subtitles that cannot be read say why.
     void reviewSubtitles() {

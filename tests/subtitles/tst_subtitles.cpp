@@ -1,12 +1,11 @@
 #include "core/TranscriptRendering.h"
-#include "core/TranscriptRendering.h"
 #include "subtitles/BroadcastLayout.h"
 #include "subtitles/LineBreaking.h"
 #include "subtitles/SubtitleChecker.h"
 #include "subtitles/SubtitleDocument.h"
 
-#include <QRegularExpression>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace vocalith;
