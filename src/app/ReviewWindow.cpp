@@ -178,7 +178,11 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
             m_player->playFrom(seconds);
     });
     connect(m_table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { m_waveform->setCurrentRow(current.row()); });
+            [this](const QModelIndex& current) {
+                // A click's place belongs to its row's visit; coming back is a new one.
+                m_clickedCharacter = {-1, -1};
+                m_waveform->setCurrentRow(current.row());
+            });
     connect(m_player, &Player::errorOccurred, this, [this](const QString& message) {
         m_message->setText(message);
         m_message->show();
@@ -279,7 +283,7 @@ void ReviewWindow::splitRow() {
     if (row < 0)
         return;
     // At the editor's cursor while the text is being edited, at the character clicked
-    // last, otherwise at the space nearest the middle; a row with words is cut before
+    // last in this row, otherwise at the space nearest the middle; the model cuts before
     // the word there.
     const QString text = m_model->segments().at(row).text;
     int position = int(text.size() / 2);

@@ -3,6 +3,7 @@
 #include "core/TranscriptRendering.h"
 
 #include <QFont>
+#include <QTextBoundaryFinder>
 #include <QUndoCommand>
 
 #include <cmath>
@@ -264,8 +265,18 @@ bool ReviewModel::split(int row, int position) {
         setWords(second, segment.words.mid(word));
         cut = segment.words[word].startTime;
     } else {
-        first.text = segment.text.left(position).trimmed();
-        second.text = segment.text.mid(position).trimmed();
+        // Never inside a word: back to where a line may break, the start of the word under
+        // the position.
+        const QString& text = segment.text;
+        qsizetype at = std::clamp<qsizetype>(position, 0, text.size());
+        while (at < text.size() && text[at].isSpace())
+            ++at;
+        QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
+        breaks.setPosition(at);
+        if (!breaks.isAtBoundary())
+            at = breaks.toPreviousBoundary();
+        first.text = text.left(at).trimmed();
+        second.text = text.mid(at).trimmed();
         if (first.text.isEmpty() || second.text.isEmpty())
             return false;
         const double firstShare = double(graphemeCount(first.text)) /

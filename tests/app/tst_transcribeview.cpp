@@ -792,9 +792,26 @@ private Q_SLOTS:
         QCOMPARE(window->model().undoStack()->count(), 1);
         window->model().undoStack()->undo();
 
-        // Split while editing cuts where the cursor is in the text as typed.
+        // A click in a row is forgotten once the keyboard leaves it: Split cuts by the
+        // middle again, never inside a word.
         table = byName<QTableView>(window, u"Segments"_qs);
         QApplication::setActiveWindow(window);
+        cells = qobject_cast<ReviewTextDelegate*>(
+            table->itemDelegateForColumn(ReviewModel::TextColumn));
+        const QModelIndex along = table->model()->index(0, ReviewModel::TextColumn);
+        QPoint onRoad(table->visualRect(along).left(), table->visualRect(along).center().y());
+        while (cells->characterAt(*table, along, onRoad) < 11 && onRoad.x() < table->width())
+            onRoad.rx()++;
+        QCOMPARE(cells->characterAt(*table, along, onRoad), 11); // the "o" of "road"
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, onRoad);
+        window->player().pause(); // playing on would make the next row current
+        QTest::keyClick(table, Qt::Key_Down);
+        QTest::keyClick(table, Qt::Key_Up);
+        QTest::keyClick(table, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(window->model().segments().at(1).text, u"the road"_qs);
+        window->model().undoStack()->undo();
+
+        // Split while editing cuts where the cursor is in the text as typed.
         table->setFocus();
         table->setCurrentIndex(table->model()->index(2, ReviewModel::TextColumn));
         QTest::keyClick(table, Qt::Key_Return);

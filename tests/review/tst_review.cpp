@@ -57,6 +57,11 @@ private Q_SLOTS:
                    rows[0] = {u"the quick"_qs, 0.0, 1.0};
                    rows.insert(1, {u"brown fox"_qs, 1.0, 2.0});
                });
+        QTest::newRow("split inside a word: before it")
+            << u"split"_qs << 0 << 12.0 << QString() << with([](auto& rows) {
+                   rows[0] = {u"the quick"_qs, 0.0, 1.0};
+                   rows.insert(1, {u"brown fox"_qs, 1.0, 2.0});
+               });
         QTest::newRow("merge") << u"merge"_qs << 1 << 0.0 << QString() << with([](auto& rows) {
             rows[1] = {u"jumps over the lazy dog"_qs, 2.5, 6.0};
             rows.removeAt(2);
@@ -110,6 +115,7 @@ private Q_SLOTS:
         QVERIFY(!model.nudge(0, ReviewModel::Start, -0.1)); // already at zero
         QVERIFY(!model.split(0, 0));
         QVERIFY(!model.split(0, 19));
+        QVERIFY(!model.split(0, 2)); // inside the first word: nothing before it
         QVERIFY(!model.mergeWithNext(2));
         QCOMPARE(model.replaceAll(u"cat"_qs, u"dog"_qs), 0);
         QCOMPARE(model.replaceAll(u"JUMPS OVER"_qs, u" "_qs), 0); // would empty the row
