@@ -178,7 +178,9 @@ QString SubtitleDocument::write(const QList<TranscriptSegment>& rows) const {
         if (block.kind != Kind::Cue)
             continue;
         const std::optional<qint64> number = numberIn(block.identifier);
-        consecutive = consecutive && number && (!next || *number == *next);
+        // "007" is a number written its own way, kept as it is.
+        consecutive = consecutive && number && block.identifier == QString::number(*number) &&
+                      (!next || *number == *next);
         next = number ? std::optional(*number + 1) : std::nullopt;
         if (!consecutive)
             break;

@@ -183,6 +183,9 @@ private Q_SLOTS:
             << u"\n\n7\n00:00:01,000 --> 00:00:02,000\r\nA\n \t\n\n\n8\r\n00:00:03,000 --> "
                u"00:00:04,000\nB\n\n\n"_qs
             << 2;
+        QTest::newRow("numbers with leading zeros")
+            << u"001\n00:00:01,000 --> 00:00:02,000\nA\n\n002\n00:00:03,000 --> 00:00:04,000\nB\n"_qs
+            << 2;
         QTest::newRow("VTT blocks, settings, stray text and a lone number")
             << u"WEBVTT\nKind: captions\n\nREGION\nid:r1\n\nNOTE\ntwo lines\n\n1:02:03.004 --> "
                u"1:02:05.000 region:r1 line:0\nA &lt; B\n\nstray\n\n42\n"_qs
