@@ -84,9 +84,14 @@ std::optional<QList<Cue>> parse(const QString& text, QString& error) {
 QStringList problems(const QList<Cue>& cues, const SubtitleRules& rules) {
     QStringList found;
     const Cue* previous = nullptr;
+    // Each number follows the cue before's; a block between them that cannot be read
+    // may have held one number or none, so a gap is reported once.
+    int expected = 1;
+    int unread = 0;
     for (qsizetype i = 0; i < cues.size(); ++i) {
         const Cue& cue = cues[i];
         if (!cue.unreadable.isEmpty()) {
+            ++unread;
             QString content = cue.unreadable.split(QLatin1Char('\n')).join(QLatin1String(" | "));
             content.remove(QLatin1Char('\r'));
             if (content.size() > 80)
@@ -98,8 +103,10 @@ QStringList problems(const QList<Cue>& cues, const SubtitleRules& rules) {
         const QString where = QString::number(cue.number) + QLatin1Char(' ') +
                               srtTimestamp(double(cue.start) / 1000.0) + ": ";
         const auto report = [&](const QString& problem) { found.append(where + problem); };
-        if (cue.number != i + 1)
-            report(QStringLiteral("numbered %1 (expected %2)").arg(cue.number).arg(i + 1));
+        if (cue.number < expected || cue.number > expected + unread)
+            report(QStringLiteral("numbered %1 (expected %2)").arg(cue.number).arg(expected));
+        expected = cue.number + 1;
+        unread = 0;
         if (cue.end < cue.start)
             report(QStringLiteral("ends before it starts"));
         if (previous && cue.start < previous->start)
