@@ -20,11 +20,23 @@ struct Word {
     bool glued = false; // to the word before it, with no space between
 };
 
-// Each word with its own times; a segment of several words shares its time out by
-// characters, as nothing better is known.
+// Each word with its own times: a segment's recognised words keep theirs while they
+// still spell its text; otherwise its time is shared out by characters, as nothing
+// better is known.
 QList<Word> wordsOf(const QList<TranscriptSegment>& segments, qsizetype maxChars) {
-    QList<Word> words;
+    QList<TranscriptSegment> stretches;
     for (const TranscriptSegment& segment : segments) {
+        QStringList texts;
+        for (const TranscriptWord& word : segment.words)
+            texts.append(word.text);
+        if (texts.isEmpty() || texts.join(QLatin1Char(' ')) != segment.text.simplified())
+            stretches.append(segment);
+        else
+            for (const TranscriptWord& word : segment.words)
+                stretches.append({word.text, word.startTime, word.endTime});
+    }
+    QList<Word> words;
+    for (const TranscriptSegment& segment : stretches) {
         QList<std::pair<QString, bool>> parts;
         for (const QString& word :
              segment.text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {

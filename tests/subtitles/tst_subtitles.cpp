@@ -73,6 +73,16 @@ private Q_SLOTS:
                                         {u"Then."_qs, 5.95, 7.0}}
             << QList<TranscriptSegment>{{u"Absolutely, without any doubt."_qs, 5.0, 5.867},
                                         {u"Then."_qs, 5.95, 7.0}};
+        TranscriptSegment phrase{u"Yes. Absolutely, without any doubt."_qs, 1.0, 5.5};
+        phrase.words = {{u"Yes."_qs, 1.0, 1.2},
+                        {u"Absolutely,"_qs, 5.0, 5.2},
+                        {u"without"_qs, 5.2, 5.3},
+                        {u"any"_qs, 5.3, 5.4},
+                        {u"doubt."_qs, 5.4, 5.5}};
+        QTest::newRow("a phrase at its words' times")
+            << QList{phrase}
+            << QList<TranscriptSegment>{{u"Yes."_qs, 1.0, 1.833},
+                                        {u"Absolutely, without any doubt."_qs, 5.0, 6.765}};
         QList<TranscriptSegment> long10;
         for (int i = 0; i < 20; ++i)
             long10.append({u"go"_qs, i * 0.5, i * 0.5 + 0.45});
