@@ -555,7 +555,12 @@ int CommandRunner::listen(const CommandLine& line) {
             namesFolder(*line.keepAudio)
                 ? QDir(*line.keepAudio).filePath(QFileInfo(live.recordingPath()).fileName())
                 : *line.keepAudio;
-        if (const std::optional<QString> error = keepRecording(live.recordingPath(), kept)) {
+        // Kept where it was recorded: nothing to copy, only to leave in place.
+        const QString canonical = QFileInfo(kept).canonicalFilePath();
+        if (!canonical.isEmpty() &&
+            canonical == QFileInfo(live.recordingPath()).canonicalFilePath())
+            vm.keepRecording();
+        else if (const std::optional<QString> error = keepRecording(live.recordingPath(), kept)) {
             printError(QStringLiteral("The recording could not be kept as ") + kept +
                        QStringLiteral(": ") + *error);
             status = failed;

@@ -200,17 +200,20 @@ void TranscriptionViewModel::openFilePanel() {
         loadFile(*url);
 }
 
-void TranscriptionViewModel::loadFile(const QUrl& url) {
-    if (m_recording)
-        return setNoticeMessage(QStringLiteral("Files can be opened once the recording stops."));
+bool TranscriptionViewModel::loadFile(const QUrl& url) {
+    if (m_recording) {
+        setNoticeMessage(QStringLiteral("Files can be opened once the recording stops."));
+        return false;
+    }
     if (m_replaceGuard && !m_replaceGuard())
-        return;
+        return false;
     const QFileInfo info(url.toLocalFile());
     m_hasRecording =
         info.absolutePath() == QDir(TranscriptionService::recordingsDirectory()).absolutePath();
     setAudioFileURL(url);
     setFileSize(info.exists() ? info.size() : 0);
     resetResults();
+    return true;
 }
 
 void TranscriptionViewModel::removeFile() {
@@ -226,9 +229,12 @@ void TranscriptionViewModel::finishRecording(const QString& recordingPath,
                                              const QString& error,
                                              const QList<UploadPreparation::Part>& failedParts) {
     m_recording = false;
-    loadFile(QUrl::fromLocalFile(recordingPath));
+    if (!loadFile(QUrl::fromLocalFile(recordingPath)))
+        return;
     m_jobSourcePath = recordingPath;
-    if (m_audioFileURL == QUrl::fromLocalFile(recordingPath))
+    // Only a recording fully transcribed may go with its transcript: one that ended in
+    // an error or kept failed parts is all there is to try again from.
+    if (error.isEmpty() && failedParts.isEmpty() && !segments.isEmpty())
         m_ownRecording = recordingPath;
     if (!failedParts.isEmpty()) {
         const CustomProvider provider = m_selectedEngine.provider().value_or(CustomProvider());
@@ -329,7 +335,8 @@ bool TranscriptionViewModel::openSubtitlesForReview() {
         recording = media->toLocalFile();
     }
 
-    loadFile(QUrl::fromLocalFile(recording));
+    if (!loadFile(QUrl::fromLocalFile(recording)))
+        return false;
     m_jobSourcePath = recording;
     m_subtitles = std::make_unique<SubtitleDocument>(SubtitleDocument::read(text));
     m_subtitlePath = subtitlePath;
@@ -409,6 +416,8 @@ std::optional<QString> TranscriptionViewModel::providerKey(const CustomProvider&
 void TranscriptionViewModel::retryTranscription() {
     if (!m_canRetry || m_isTranscribing)
         return;
+    if (m_replaceGuard && !m_replaceGuard())
+        return;
     setCanRetry(false);
     const auto apply = queuedEventHandler(this, &TranscriptionViewModel::handleJobEvent);
     TranscriptionEventHandler onEvent = [apply, job = ++m_job](const TranscriptionEvent& event) {
@@ -460,8 +469,7 @@ void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {
         setShowSuccessBanner(true);
         setShowSaveDialog(true);
     } else if (const auto* failure = std::get_if<TranscriptionEvent::Failure>(&event.value)) {
-        setTranscribedText({});
-        m_segments.clear();
+        // A new job started from nothing; a failed Retry keeps the words a recording had.
         setProgress(0.0);
         setErrorMessage(failure->error.description);
         setStatusMessage(QStringLiteral("Transcription failed"));

@@ -120,7 +120,8 @@ public:
     void setReplaceGuard(std::function<bool()> guard) { m_replaceGuard = std::move(guard); }
 
     void openFilePanel();
-    void loadFile(const QUrl& url);
+    // False when the file was not taken (a recording runs, or the user kept the transcript).
+    bool loadFile(const QUrl& url);
     // The file card's clear button: no file, no result.
     void removeFile();
     // Asks for an .srt or .vtt file, finds its recording beside it by name or asks for

@@ -296,8 +296,11 @@ private Q_SLOTS:
         QTest::newRow("SRT on standard output, kept in a folder")
             << toStandardOutput + QStringList{u"--keep-audio"_qs, path(u"recs/"_qs)} << false
             << u"-"_qs << path(u"recs"_qs);
-        QTest::newRow("quiet") << toStandardOutput + QStringList{u"-q"_qs} << false << u"-"_qs
-                               << QString();
+        // Kept where it is recorded: left there, not copied onto itself nor removed.
+        const QString recordings = path(u"XDG_CACHE_HOME/Vocalith/recordings"_qs);
+        QTest::newRow("quiet, kept in the recordings folder")
+            << toStandardOutput + QStringList{u"-q"_qs, u"--keep-audio"_qs, recordings + u'/'}
+            << false << u"-"_qs << recordings;
         QTest::newRow("Ctrl+C, kept over a file")
             << QStringList{u"-o"_qs, path(u"live.txt"_qs), u"--keep-audio"_qs,
                            path(u"live.flac"_qs)}
@@ -310,6 +313,7 @@ private Q_SLOTS:
         QFETCH(QString, kept);
         const bool quiet = arguments.contains(u"-q"_qs);
         QVERIFY(QDir().mkpath(path(u"recs"_qs)));
+        QVERIFY(QDir().mkpath(path(u"XDG_CACHE_HOME/Vocalith/recordings"_qs)));
         // A file there is replaced, not written over: a link to it keeps the old bytes.
         QFile::remove(path(u"live.flac"_qs));
         writeFile(path(u"link.flac"_qs), "an older recording");

@@ -373,16 +373,21 @@ private Q_SLOTS:
     // with it: another file, another recording, Remove, quit; unless someone keeps it.
     void recordingGoesWithItsTranscript_data() {
         QTest::addColumn<QString>("then");
+        QTest::addColumn<QString>("error");
         for (const char* then : {"another file", "another recording", "Remove", "quit", "kept"})
-            QTest::newRow(then) << QString::fromLatin1(then);
+            QTest::newRow(then) << QString::fromLatin1(then) << QString();
+        // A recording that ended in an error is all there is to try again from.
+        QTest::newRow("ended early, then another file")
+            << u"another file"_qs << u"The microphone stopped giving sound."_qs;
     }
     void recordingGoesWithItsTranscript() {
         QFETCH(QString, then);
+        QFETCH(QString, error);
         Fixture f;
         QVERIFY(QDir().mkpath(TranscriptionService::recordingsDirectory()));
         const QString recording =
             writeFile(TranscriptionService::recordingsDirectory() + u"/Recording 1.flac"_qs);
-        f.vm->finishRecording(recording, twoWords, {});
+        f.vm->finishRecording(recording, twoWords, error);
         f.vm->saveTranscription();
         f.dialogs.saveDialogs.last().finished(SaveDialogChoice{f.dir.filePath(u"a.txt"_qs), 0});
         QVERIFY(QFile::exists(recording) && f.vm->hasRecording());
@@ -391,12 +396,12 @@ private Q_SLOTS:
         else if (then == u"another recording")
             f.vm->finishRecording(writeFile(recording + u"2"_qs), twoWords, {});
         else if (then == u"Remove") // what the file card's button does
-            f.vm->setAudioFileURL({});
+            f.vm->removeFile();
         if (then == u"kept")
             f.vm->keepRecording();
         if (then == u"quit" || then == u"kept")
             f.vm.reset();
-        QCOMPARE(QFile::exists(recording), then == u"kept");
+        QCOMPARE(QFile::exists(recording), then == u"kept" || !error.isEmpty());
         QFile::remove(recording);
     }
 };
