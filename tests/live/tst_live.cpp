@@ -84,9 +84,9 @@ struct FullDisk {
     const sighandler_t oldHandler = std::signal(SIGXFSZ, SIG_IGN);
 };
 
-// The sample spec ("s16le 2ch 44100Hz") of the microphone, or of this process's
+// The sample format ("s16le 2ch 44100Hz") of the microphone, or of this process's
 // recording of it (the remap module's own stream from the sink is listed too).
-QString sampleSpec(bool recording) {
+QString sampleFormat(bool recording) {
     QProcess pactl;
     pactl.start(u"pactl"_qs,
                 {u"list"_qs, u"short"_qs, recording ? u"source-outputs"_qs : u"sources"_qs});
@@ -435,11 +435,11 @@ private Q_SLOTS:
         QString heardAs;
         QObject::connect(&session.live, &LiveTranscription::elapsedChanged, &session.live, [&] {
             if (heardAs.isEmpty() && session.live.isRecording())
-                heardAs = sampleSpec(true);
+                heardAs = sampleFormat(true);
         });
         record(session, 6.2);
         QVERIFY2(heardAs.endsWith(u"Hz"_qs), qPrintable(heardAs));
-        QCOMPARE(heardAs, sampleSpec(false));
+        QCOMPARE(heardAs, sampleFormat(false));
         QVERIFY(!session.live.segments().isEmpty());
         const std::vector<short> kept = decodeAll(session.live.recordingPath());
         QVERIFY(std::abs(double(kept.size()) / rate - session.live.elapsed()) < 0.05);
