@@ -56,6 +56,11 @@ LiveTranscription::LiveTranscription(QObject* parent)
 }
 
 LiveTranscription::~LiveTranscription() {
+    // Nothing they say while they stop may reach this object, which is half gone.
+    for (QObject* part :
+         {static_cast<QObject*>(m_capture.get()), static_cast<QObject*>(m_engine.get())})
+        if (part)
+            part->disconnect(this);
     if (m_capture)
         m_capture->stop();
     if (m_recorder)
