@@ -23,6 +23,9 @@ struct TranscriptSegment {
     // The recogniser's words of the segment, its text being their texts joined by one
     // space; empty where the engine gives no words (providers, subtitles).
     QList<TranscriptWord> words = {};
+    // Who spoke it, as the reader sees the name ("Speaker 1", or one the user gave);
+    // empty where nobody told speakers apart.
+    QString speaker = {};
 
     static constexpr double doubtfulBelow = TranscriptWord::doubtfulBelow;
     // Where the segment has words, any of them in doubt.
