@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vocalith {
@@ -39,11 +40,12 @@ QList<TranscriptSegment> groupIntoCues(const QList<TranscriptSegment>& segments)
                                         segment.text) > maxCueCharacters;
             const bool tooSlow =
                 !pause && !tooLong && segment.endTime - cue.startTime > maxCueDuration;
-            if (pause || tooLong || tooSlow)
+            if (pause || tooLong || tooSlow || segment.speaker != cue.speaker)
                 closePending();
         }
         if (pending.isEmpty()) {
             cue.startTime = segment.startTime;
+            cue.speaker = segment.speaker;
             cue.confidence = segment.confidence;
         }
         pending.append(segment.text);
@@ -64,11 +66,25 @@ qsizetype graphemeCount(const QString& text) {
 }
 
 QString plainTextRendering(const QList<TranscriptSegment>& segments) {
+    const bool speakers =
+        std::any_of(segments.begin(), segments.end(),
+                    [](const TranscriptSegment& s) { return !s.speaker.isEmpty(); });
     QStringList texts;
     texts.reserve(segments.size());
-    for (const TranscriptSegment& segment : segments)
-        texts.append(segment.text);
-    return texts.join(QLatin1Char(' '));
+    if (!speakers) {
+        for (const TranscriptSegment& segment : segments)
+            texts.append(segment.text);
+        return texts.join(QLatin1Char(' '));
+    }
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        const QString& speaker = segments[i].speaker;
+        if (i == 0 || speaker != segments[i - 1].speaker)
+            texts.append(speaker.isEmpty() ? segments[i].text
+                                           : speaker + QLatin1String(": ") + segments[i].text);
+        else
+            texts.last() += QLatin1Char(' ') + segments[i].text;
+    }
+    return texts.join(QLatin1String("\n\n"));
 }
 
 QString srtRendering(const QList<TranscriptSegment>& segments) {
@@ -93,16 +109,29 @@ QString srtFromCues(const QList<TranscriptSegment>& cues) {
 QString vttFromCues(const QList<TranscriptSegment>& cues) {
     QString vtt = QStringLiteral("WEBVTT\n\n");
     for (const TranscriptSegment& cue : cues) {
-        QString text = cue.text;
-        text.replace(QLatin1Char('&'), QLatin1String("&amp;"))
-            .replace(QLatin1Char('<'), QLatin1String("&lt;"))
-            .replace(QLatin1Char('>'), QLatin1String("&gt;"));
+        const auto escaped = [](QString text) {
+            return text.replace(QLatin1Char('&'), QLatin1String("&amp;"))
+                .replace(QLatin1Char('<'), QLatin1String("&lt;"))
+                .replace(QLatin1Char('>'), QLatin1String("&gt;"));
+        };
+        QString text = escaped(cue.text);
+        if (!cue.speaker.isEmpty())
+            text = QLatin1String("<v ") + escaped(cue.speaker) + QLatin1Char('>') + text +
+                   QLatin1String("</v>");
         vtt += srtTimestamp(cue.startTime).replace(QLatin1Char(','), QLatin1Char('.')) +
                QLatin1String(" --> ") +
                srtTimestamp(cue.endTime).replace(QLatin1Char(','), QLatin1Char('.')) +
                QLatin1Char('\n') + text + QLatin1String("\n\n");
     }
     return vtt;
+}
+
+QList<TranscriptSegment> withSpeakerNames(QList<TranscriptSegment> cues) {
+    for (TranscriptSegment& cue : cues) {
+        if (!cue.speaker.isEmpty())
+            cue.text = cue.speaker + QLatin1String(": ") + cue.text;
+    }
+    return cues;
 }
 
 QString srtTimestamp(double seconds) {

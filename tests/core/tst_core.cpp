@@ -56,6 +56,50 @@ private Q_SLOTS:
                       u"01:01:01.250 --> 01:01:02.500\nNext\n\n"_qs);
     }
 
+    // A two-speaker transcript: a paragraph per turn, no cue across a change of speaker
+    // (with the name before its first line on request), and a voice span a cue.
+    void speakersInEveryFormat_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("txt") << u"txt"_qs
+                             << u"Speaker 1: Hello there. How are you?\n\nDr <Ann>: Fine.\n\n"
+                                u"Speaker 1: Good."_qs;
+        const QString times[] = {u"00:00:00,000 --> 00:00:02,000\n"_qs,
+                                 u"00:00:02,100 --> 00:00:03,000\n"_qs,
+                                 u"00:00:03,100 --> 00:00:04,000\n"_qs};
+        QTest::newRow("srt") << u"srt"_qs
+                             << u"1\n"_qs + times[0] + u"Hello there. How are you?\n\n2\n"_qs +
+                                    times[1] + u"Fine.\n\n3\n"_qs + times[2] + u"Good.\n\n"_qs;
+        QTest::newRow("srt named")
+            << u"srt named"_qs
+            << u"1\n"_qs + times[0] + u"Speaker 1: Hello there. How are you?\n\n2\n"_qs + times[1] +
+                   u"Dr <Ann>: Fine.\n\n3\n"_qs + times[2] + u"Speaker 1: Good.\n\n"_qs;
+        QTest::newRow("vtt") << u"vtt"_qs
+                             << u"WEBVTT\n\n00:00:00.000 --> 00:00:02.000\n<v Speaker 1>Hello "
+                                u"there. How are you?</v>\n\n00:00:02.100 --> 00:00:03.000\n"
+                                u"<v Dr &lt;Ann&gt;>Fine.</v>\n\n00:00:03.100 --> 00:00:04.000\n"
+                                u"<v Speaker 1>Good.</v>\n\n"_qs;
+    }
+    void speakersInEveryFormat() {
+        QFETCH(QString, format);
+        QFETCH(QString, expected);
+        Segments segments{{u"Hello there."_qs, 0.0, 1.0},
+                          {u"How are you?"_qs, 1.0, 2.0},
+                          {u"Fine."_qs, 2.1, 3.0},
+                          {u"Good."_qs, 3.1, 4.0}};
+        for (const auto& [row, name] : {std::pair{0, u"Speaker 1"_qs},
+                                        {1, u"Speaker 1"_qs},
+                                        {2, u"Dr <Ann>"_qs},
+                                        {3, u"Speaker 1"_qs}})
+            segments[row].speaker = name;
+        const QString rendered = format == u"txt"_qs   ? plainTextRendering(segments)
+                                 : format == u"srt"_qs ? srtRendering(segments)
+                                 : format == u"vtt"_qs
+                                     ? vttRendering(segments)
+                                     : srtFromCues(withSpeakerNames(groupIntoCues(segments)));
+        QCOMPARE(rendered, expected);
+    }
+
     void pauseLimit() {
         // A pause of exactly 0.4 s stays in the cue; a longer one starts a new cue.
         QCOMPARE(cueTexts(srtRendering({{u"a"_qs, 0.0, 0.5}, {u"b"_qs, 0.9, 1.0}})),
