@@ -10,11 +10,15 @@ packages=(
   qt6-base-dev qt6-svg-dev libgl-dev libthai0
   # keyring
   libsecret-1-dev gnome-keyring dbus dbus-bin
+  # the transcript library: SQLite with its full-text index
+  libsqlite3-dev
   # provider requests: libcurl, and the system's certificates it checks TLS against
   libcurl4-openssl-dev ca-certificates
   # audio and recognition
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsndfile1-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
+  # the word list that gives on-device text its names and capitals
+  wamerican
   # listening: FFmpeg's tempo filter and Qt's sound output
   libavfilter-dev qt6-multimedia-dev
   # tests and benchmarks: real recordings, encoders and reference tools

@@ -40,6 +40,14 @@ QString ffmpegErrorText(int code) {
     return QString::fromUtf8(text);
 }
 
+double MediaInput::duration() const {
+    if (audio && audio->duration != AV_NOPTS_VALUE && audio->duration > 0)
+        return double(audio->duration) * av_q2d(audio->time_base);
+    if (format && format->duration != AV_NOPTS_VALUE && format->duration > 0)
+        return double(format->duration) / AV_TIME_BASE;
+    return 0.0;
+}
+
 std::variant<MediaInput, QString> MediaInput::open(const QString& path) {
     av_log_set_level(AV_LOG_QUIET); // the application writes no log of its own
     AVDictionary* options = nullptr;

@@ -25,6 +25,8 @@ struct MediaInput {
     // The opened file, or the text that says why it cannot be used: the system's for
     // file errors, otherwise not-audio or no-audio-track.
     static std::variant<MediaInput, QString> open(const QString& path);
+    // Seconds of the audio stream, as the file says; 0 when it does not.
+    double duration() const;
 };
 
 // FFmpeg's text for an error code.

@@ -10,9 +10,12 @@
 #include "subtitles/BroadcastLayout.h"
 #include "subtitles/SubtitleChecker.h"
 #include "subtitles/SubtitleDocument.h"
+#include "library/TranscriptLibrary.h"
+#include "transcription/LibraryWriter.h"
 #include "transcription/OnDeviceEngine.h"
 #include "transcription/ProviderEngine.h"
 #include "transcription/TranscriptionError.h"
+#include "transcription/TranscriptFormats.h"
 #include "transcription/TranscriptionService.h"
 
 #include <QDir>
@@ -29,30 +32,6 @@
 namespace vocalith {
 
 namespace {
-
-struct SaveFormat {
-    const char* title;
-    const char* extension;
-    QString (*render)(const QList<TranscriptSegment>&);
-    QString (*renderCues)(const QList<TranscriptSegment>&); // subtitles already laid out
-};
-constexpr std::array<SaveFormat, 3> saveFormats{{
-    {"Plain Text (.txt)", "txt", plainTextRendering, plainTextRendering},
-    {"Subtitles (.srt)", "srt", srtRendering, srtFromCues},
-    {"WebVTT Subtitles (.vtt)", "vtt", vttRendering, vttFromCues},
-}};
-
-// The chosen format; a subtitle extension the user typed wins over the choice.
-const SaveFormat& saveFormatFor(const QString& path, int formatIndex) {
-    const QString typed = QFileInfo(path).suffix().toLower();
-    for (size_t i = 1; i < saveFormats.size(); ++i) {
-        if (typed == QLatin1String(saveFormats[i].extension))
-            return saveFormats[i];
-    }
-    return saveFormats[formatIndex > 0 && size_t(formatIndex) < saveFormats.size()
-                           ? size_t(formatIndex)
-                           : 0];
-}
 
 // The chosen path with its last extension replaced when it is not the format's.
 QString pathWithExtension(const QString& path, const QString& extension) {
@@ -75,6 +54,13 @@ TranscriptionViewModel::TranscriptionViewModel(Services services, QObject* paren
     , m_keyStore(*services.keyStore)
     , m_dialogs(*services.dialogs) {
     Q_ASSERT(m_providerStore && m_onDeviceService && m_externalService);
+    if (services.library) {
+        if (!services.library->notice().isEmpty())
+            setNoticeMessage(services.library->notice());
+        m_libraryWriter = std::make_unique<LibraryWriter>(std::move(services.library));
+        connect(m_libraryWriter.get(), &LibraryWriter::failed, this,
+                [this](const QString& message) { setErrorMessage(message); });
+    }
     connect(m_providerStore.get(), &ProviderStore::providersChanged, this, [this] {
         discardKeptJob(); // its provider may have changed
         Q_EMIT availableEnginesChanged();
@@ -359,6 +345,8 @@ bool TranscriptionViewModel::openSubtitlesForReview() {
 
 void TranscriptionViewModel::resetResults() {
     discardKeptJob();
+    if (m_libraryWriter)
+        m_libraryWriter->forget();
     m_subtitles.reset();
     // Cleared before the text is announced, so whoever follows it reads no old segments.
     m_segments.clear();
@@ -462,6 +450,8 @@ void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {
     setTimeLeft({});
     if (const auto* success = std::get_if<TranscriptionEvent::Success>(&event.value)) {
         m_segments = success->segments;
+        if (m_libraryWriter)
+            m_libraryWriter->store(transcriptForLibrary());
         setTranscribedText(plainTextRendering(m_segments));
         setProgress(1.0);
         setStatusMessage(QStringLiteral("Transcription complete"));
@@ -481,7 +471,7 @@ void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {
 QString TranscriptionViewModel::proposedFileName(const QString& sourcePath, int formatIndex) {
     const QString baseName = sourcePath.isEmpty() ? QStringLiteral("transcription")
                                                   : QFileInfo(sourcePath).completeBaseName();
-    return baseName + QLatin1Char('.') + QLatin1String(saveFormatFor({}, formatIndex).extension);
+    return baseName + QLatin1Char('.') + TranscriptFormats::extension(formatIndex);
 }
 
 QString TranscriptionViewModel::savedName() const {
@@ -509,8 +499,7 @@ void TranscriptionViewModel::saveTranscription() {
     // Reviewed subtitles are offered back under their own name and format.
     request.selectedFormat = m_subtitles ? (m_subtitles->isWebVtt() ? 2 : 1) : 0;
     request.proposedName = proposedFileName(savedName(), request.selectedFormat);
-    for (const SaveFormat& format : saveFormats)
-        request.formats.append(QString::fromLatin1(format.title));
+    request.formats = TranscriptFormats::titles();
     request.layouts = subtitleLayouts();
 
     const QPointer<TranscriptionViewModel> guard(this);
@@ -537,19 +526,18 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
     if (!choice || choice->path.isEmpty())
         return;
 
-    const SaveFormat& format = saveFormatFor(choice->path, choice->formatIndex);
-    const bool broadcast = choice->layoutIndex == 1 && &format != &saveFormats[0];
-    const bool asOpened =
-        m_subtitles && !broadcast && &format == &saveFormats[m_subtitles->isWebVtt() ? 2 : 1];
+    const int format = TranscriptFormats::forPath(choice->path, choice->formatIndex);
+    const bool broadcast = choice->layoutIndex == 1 && TranscriptFormats::isSubtitles(format);
+    const bool asOpened = m_subtitles && !broadcast &&
+                          format == (m_subtitles->isWebVtt() ? TranscriptFormats::vtt
+                                                             : TranscriptFormats::srt);
     // Subtitles under review stay cue for cue; in another format, one cue a row.
-    const QString content =
-        asOpened ? m_subtitles->write(m_segments)
-        : broadcast
-            ? format.renderCues(BroadcastLayout::layout(
-                  m_segments, languageCode(m_selectedLanguage).value_or(QStringLiteral("en"))))
-        : m_subtitles ? format.renderCues(m_segments)
-                      : format.render(m_segments);
-    const QString target = pathWithExtension(choice->path, QLatin1String(format.extension));
+    const QString content = asOpened ? m_subtitles->write(m_segments)
+                            : m_subtitles && !broadcast && format != TranscriptFormats::json
+                                ? TranscriptFormats::renderCues(m_segments, format)
+                                : TranscriptFormats::render(transcriptForLibrary(), format,
+                                                            broadcast);
+    const QString target = pathWithExtension(choice->path, TranscriptFormats::extension(format));
 
     // The dialog asked about the name the user typed, not about the repaired one.
     if (target != choice->path && QFileInfo::exists(target) && !m_dialogs.confirmReplace(target))
@@ -565,7 +553,37 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
 
 void TranscriptionViewModel::setEditedSegments(const QList<TranscriptSegment>& segments) {
     m_segments = segments;
+    if (m_libraryWriter)
+        m_libraryWriter->replaceSegments(m_segments);
     setTranscribedText(plainTextRendering(m_segments));
+}
+
+StoredTranscript TranscriptionViewModel::transcriptForLibrary() const {
+    const std::optional<CustomProvider>& provider = m_selectedEngine.provider();
+    return {.recordingPath = m_jobSourcePath,
+            .engine = m_selectedEngine.label(),
+            .model = provider ? provider->model : QStringLiteral("en-us"),
+            .language = m_selectedLanguage == TranscriptionLanguage::autoDetect
+                            ? QStringLiteral("auto")
+                            : rawValue(m_selectedLanguage),
+            .createdAt = QDateTime::currentDateTime(),
+            .segments = m_segments};
+}
+
+bool TranscriptionViewModel::isKeepingTranscript() const {
+    return m_libraryWriter && m_libraryWriter->isBusy();
+}
+
+bool TranscriptionViewModel::openStoredTranscript(const StoredTranscript& transcript) {
+    if (m_isTranscribing || !loadFile(QUrl::fromLocalFile(transcript.recordingPath)))
+        return false;
+    m_jobSourcePath = transcript.recordingPath;
+    if (m_libraryWriter)
+        m_libraryWriter->follow(transcript.id);
+    m_segments = transcript.segments;
+    setTranscribedText(plainTextRendering(m_segments));
+    setStatusMessage(QStringLiteral("Transcription complete"));
+    return true;
 }
 
 } // namespace vocalith

@@ -23,6 +23,9 @@ class OnDeviceEngine;
 class ProviderEngine;
 class ProviderStore;
 class SubtitleDocument;
+class LibraryWriter;
+class TranscriptLibrary;
+struct StoredTranscript;
 
 // The state of the Transcribe tab: chosen file, choices, progress and result. It
 // starts jobs on one of the two engines and applies their events on the main thread.
@@ -60,6 +63,8 @@ public:
         std::unique_ptr<ProviderEngine> externalService;
         KeyStore* keyStore = nullptr;
         FileDialogs* dialogs = nullptr;
+        // Where finished transcripts are kept; none keeps nothing.
+        std::shared_ptr<TranscriptLibrary> library = {};
     };
 
     explicit TranscriptionViewModel(Services services, QObject* parent = nullptr);
@@ -156,7 +161,17 @@ public:
     // are neither sent nor paid for again.
     void retryTranscription();
 
-    // Offers to save the last result as plain text, SRT or WebVTT; does nothing without one.
+    // A transcript from the library becomes the tab's, its recording the file, as if
+    // its job had just finished; review edits go back to the library. False when the
+    // user kept the tab's transcript or the recording cannot be loaded.
+    bool openStoredTranscript(const StoredTranscript& transcript);
+    // The tab's result with what the library keeps about it.
+    StoredTranscript transcriptForLibrary() const;
+    // A finished transcript is still being written to the library.
+    bool isKeepingTranscript() const;
+    LibraryWriter* libraryWriter() const { return m_libraryWriter.get(); }
+
+    // Offers to save the last result as plain text, SRT, WebVTT or JSON; does nothing without one.
     void saveTranscription();
     // The save dialog's format choice changed: rename the proposed file to match.
     void formatChanged(int formatIndex);
@@ -241,6 +256,7 @@ private:
     QString m_ownRecording; // finished here, removed once its transcript is discarded
     bool m_recording = false;
     std::shared_ptr<SaveDialog> m_recordingSavePanel;
+    std::unique_ptr<LibraryWriter> m_libraryWriter;
 };
 
 } // namespace vocalith

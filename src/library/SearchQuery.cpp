@@ -1,0 +1,73 @@
+#include "SearchQuery.h"
+
+#include <QRegularExpression>
+
+namespace vocalith {
+
+namespace {
+
+QString folded(const QString& text) {
+    const QString decomposed = text.normalized(QString::NormalizationForm_D);
+    QString kept;
+    kept.reserve(decomposed.size());
+    for (const QChar c : decomposed) {
+        if (c.category() != QChar::Mark_NonSpacing)
+            kept.append(c);
+    }
+    // Lower case rather than case folding, which would make "ß" "ss" where the index does not.
+    return kept.toLower();
+}
+
+} // namespace
+
+QStringList SearchQuery::foldedWords(const QString& text) {
+    // unicode61 keeps letters and digits together and splits at everything else.
+    static const QRegularExpression separators(QStringLiteral("[^\\p{L}\\p{N}\\p{Co}]+"));
+    return folded(text).split(separators, Qt::SkipEmptyParts);
+}
+
+SearchQuery::SearchQuery(const QString& typed) {
+    // Quotes pair up from the left; an odd one out is only a character.
+    const qsizetype quotes = typed.count(QLatin1Char('"'));
+    const qsizetype lastPaired =
+        quotes % 2 == 0 ? typed.size() : typed.lastIndexOf(QLatin1Char('"'));
+    qsizetype i = 0;
+    while (i < typed.size()) {
+        if (typed[i].isSpace()) {
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        QString piece;
+        if (typed[i] == QLatin1Char('"') && i < lastPaired) {
+            end = typed.indexOf(QLatin1Char('"'), i + 1);
+            piece = typed.mid(i + 1, end - i - 1);
+            ++end;
+        } else {
+            while (end < typed.size() && !typed[end].isSpace() &&
+                   !(typed[end] == QLatin1Char('"') && end < lastPaired && end > i))
+                ++end;
+            piece = typed.mid(i, end - i);
+        }
+        Term term;
+        term.prefix = piece.endsWith(QLatin1Char('*'));
+        term.words = foldedWords(piece);
+        if (!term.words.isEmpty())
+            m_terms.append(term);
+        i = end;
+    }
+}
+
+QString SearchQuery::expression() const {
+    QStringList parts;
+    for (const Term& term : m_terms) {
+        // Folded words are letters and digits only, so quoting cannot be escaped.
+        QString part = QLatin1Char('"') + term.words.join(QLatin1Char(' ')) + QLatin1Char('"');
+        if (term.prefix)
+            part += QLatin1Char('*');
+        parts.append(part);
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+} // namespace vocalith
