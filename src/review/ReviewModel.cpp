@@ -147,11 +147,13 @@ QVariant ReviewModel::data(const QModelIndex& index, int role) const {
             return timeText(segment.startTime);
         case EndColumn:
             return timeText(segment.endTime);
+        case SpeakerColumn:
+            return segment.speaker;
         default:
             return segment.text;
         }
     case Qt::TextAlignmentRole:
-        if (index.column() != TextColumn)
+        if (index.column() == StartColumn || index.column() == EndColumn)
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return {};
     case Qt::FontRole:
@@ -172,9 +174,11 @@ QVariant ReviewModel::data(const QModelIndex& index, int role) const {
 }
 
 bool ReviewModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::EditRole || index.column() != TextColumn)
+    if (role != Qt::EditRole)
         return false;
-    return setText(index.row(), value.toString());
+    if (index.column() == SpeakerColumn)
+        return setSpeaker(index.row(), value.toString());
+    return index.column() == TextColumn && setText(index.row(), value.toString());
 }
 
 QVariant ReviewModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -189,6 +193,8 @@ QVariant ReviewModel::headerData(int section, Qt::Orientation orientation, int r
         return QStringLiteral("End");
     case TextColumn:
         return QStringLiteral("Text");
+    case SpeakerColumn:
+        return QStringLiteral("Speaker");
     default:
         return {};
     }
@@ -196,7 +202,7 @@ QVariant ReviewModel::headerData(int section, Qt::Orientation orientation, int r
 
 Qt::ItemFlags ReviewModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags flags = QAbstractTableModel::flags(index);
-    if (index.column() == TextColumn)
+    if (index.column() == TextColumn || index.column() == SpeakerColumn)
         flags |= Qt::ItemIsEditable;
     return flags;
 }
@@ -338,6 +344,39 @@ int ReviewModel::replaceAll(const QString& find, const QString& replacement,
     if (count > 0)
         push(0, m_segments, after, QStringLiteral("Replace All"));
     return count;
+}
+
+QStringList ReviewModel::speakers() const {
+    QStringList names;
+    for (const TranscriptSegment& segment : m_segments) {
+        if (!segment.speaker.isEmpty() && !names.contains(segment.speaker))
+            names.append(segment.speaker);
+    }
+    return names;
+}
+
+bool ReviewModel::renameSpeaker(const QString& from, const QString& to) {
+    const QString name = to.simplified();
+    if (name.isEmpty() || name == from || !speakers().contains(from))
+        return false;
+    QList<TranscriptSegment> after = m_segments;
+    for (TranscriptSegment& segment : after) {
+        if (segment.speaker == from)
+            segment.speaker = name;
+    }
+    push(0, m_segments, after, QStringLiteral("Rename Speaker"));
+    return true;
+}
+
+bool ReviewModel::setSpeaker(int row, const QString& name) {
+    if (row < 0 || row >= m_segments.size())
+        return false;
+    TranscriptSegment changed = m_segments[row];
+    changed.speaker = name.simplified();
+    if (changed.speaker.isEmpty() || changed == m_segments[row])
+        return false;
+    push(row, {m_segments[row]}, {changed}, QStringLiteral("Set Speaker"));
+    return true;
 }
 
 int ReviewModel::findNext(const QString& find, int from, Qt::CaseSensitivity sensitivity,

@@ -4,11 +4,13 @@
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QStringList>
 #include <QUndoStack>
 
 namespace vocalith {
 
-// The transcript under review as a table (Start, End, Text). Words the on-device engine
+// The transcript under review as a table (Start, End, Text, and Speaker, which the view
+// shows only when speakers were told apart). Words the on-device engine
 // gave one segment each are read as phrases, the stretches their subtitles show, each
 // row keeping its words with their times and doubts; other segments are one row each.
 // Every change goes through the undo stack, so each one can be taken back; the stack's
@@ -17,7 +19,7 @@ class ReviewModel final : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    enum Column { StartColumn, EndColumn, TextColumn, ColumnCount };
+    enum Column { StartColumn, EndColumn, TextColumn, SpeakerColumn, ColumnCount };
     enum Edge { Start, End };
 
     // A segment ends no sooner than this after it starts.
@@ -59,6 +61,14 @@ public:
     // would empty is left as it is; the words replaced are in no doubt.
     int replaceAll(const QString& find, const QString& replacement,
                    Qt::CaseSensitivity sensitivity = Qt::CaseInsensitive);
+    // The speakers' names in order of first appearance; empty when none were told apart.
+    QStringList speakers() const;
+    // Every row of one speaker given another name, as one undoable step; false when
+    // nobody is called `from` or the name is empty or already that.
+    bool renameSpeaker(const QString& from, const QString& to);
+    // One row said by another speaker, who may be new.
+    bool setSpeaker(int row, const QString& name);
+
     // The first row at or after `from` (wrapping round) whose text holds `find`, or -1.
     int findNext(const QString& find, int from, Qt::CaseSensitivity sensitivity,
                  bool backwards = false) const;

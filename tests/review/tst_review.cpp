@@ -107,6 +107,34 @@ private Q_SLOTS:
         QCOMPARE(model.segments(), expected);
     }
 
+    // A speaker renamed on every row at once, or one row given another speaker from the
+    // list, each one step that undoes exactly.
+    void speakerEdits() {
+        QList<TranscriptSegment> said = original;
+        for (const auto& [row, name] :
+             {std::pair{0, u"Speaker 1"_qs}, {1, u"Speaker 2"_qs}, {2, u"Speaker 1"_qs}})
+            said[row].speaker = name;
+        ReviewModel model(said);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(model.speakers(), (QStringList{u"Speaker 1"_qs, u"Speaker 2"_qs}));
+        QVERIFY(!model.renameSpeaker(u"Speaker 1"_qs, u" "_qs));
+        QVERIFY(!model.renameSpeaker(u"Speaker 3"_qs, u"Ann"_qs));
+        QVERIFY(!model.setSpeaker(1, u"Speaker 2"_qs));
+        QVERIFY(model.renameSpeaker(u"Speaker 1"_qs, u" Ann  Lee"_qs));
+        QVERIFY(
+            model.setData(model.index(1, ReviewModel::SpeakerColumn), u"Ann Lee"_qs, Qt::EditRole));
+        QCOMPARE(model.speakers(), QStringList{u"Ann Lee"_qs});
+        QCOMPARE(model.data(model.index(2, ReviewModel::SpeakerColumn), Qt::DisplayRole),
+                 u"Ann Lee"_qs);
+        QCOMPARE(model.undoStack()->count(), 2);
+        model.undoStack()->undo();
+        QCOMPARE(model.speakers(), (QStringList{u"Ann Lee"_qs, u"Speaker 2"_qs}));
+        model.undoStack()->undo();
+        QCOMPARE(model.segments(), said);
+        QCOMPARE(ReviewModel(original).speakers(), QStringList());
+    }
+
     // Edits that would do nothing leave no step to undo.
     void refusedEdits() {
         ReviewModel model(original);
