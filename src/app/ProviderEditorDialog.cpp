@@ -4,6 +4,7 @@
 #include "providers/ProviderPresets.h"
 #include "providers/ProviderStore.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,11 +25,12 @@ ProviderEditorDialog::ProviderEditorDialog(ProviderStore& store,
     , m_apiKey(new QLineEdit(this))
     , m_keyNote(
           new QLabel(QStringLiteral("Not needed for a server on this computer or network"), this))
+    , m_speakers(new QCheckBox(QStringLiteral("Identify speakers"), this))
     , m_confirm(new QPushButton(provider ? QStringLiteral("Save") : QStringLiteral("Add"), this)) {
     const QString heading =
         provider ? QStringLiteral("Edit Provider") : QStringLiteral("Add Provider");
     setWindowTitle(heading);
-    setFixedSize(460, 420);
+    setFixedSize(460, 460);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSpacing(16);
@@ -64,6 +66,11 @@ ProviderEditorDialog::ProviderEditorDialog(ProviderStore& store,
     m_keyNote->setForegroundRole(QPalette::PlaceholderText);
     m_keyNote->setWordWrap(true);
     fields->addWidget(m_keyNote);
+    m_speakers->setAccessibleName(m_speakers->text());
+    m_speakers->setToolTip(
+        QStringLiteral("Ask the server who spoke each segment, for servers that tell speakers "
+                       "apart (models named \"diarize\", Mistral, diarizing Whisper servers)"));
+    fields->addWidget(m_speakers);
     layout->addLayout(fields);
 
     auto* presets = new QVBoxLayout;
@@ -104,6 +111,7 @@ ProviderEditorDialog::ProviderEditorDialog(ProviderStore& store,
         m_name->setText(provider->name);
         m_baseURL->setText(provider->baseURL);
         m_model->setText(provider->model);
+        m_speakers->setChecked(provider->identifySpeakers);
     }
     for (QLineEdit* edit : {m_name, m_baseURL, m_model, m_apiKey})
         connect(edit, &QLineEdit::textChanged, this, &ProviderEditorDialog::updateConfirm);
@@ -130,11 +138,13 @@ void ProviderEditorDialog::confirm() {
         edited.name = m_name->text();
         edited.baseURL = m_baseURL->text();
         edited.model = m_model->text();
+        edited.identifySpeakers = m_speakers->isChecked();
         m_store.updateProvider(edited, m_apiKey->text().isEmpty()
                                            ? std::nullopt
                                            : std::optional<QString>(m_apiKey->text()));
     } else {
-        m_store.addProvider(m_name->text(), m_baseURL->text(), m_model->text(), m_apiKey->text());
+        m_store.addProvider(m_name->text(), m_baseURL->text(), m_model->text(), m_apiKey->text(),
+                            m_speakers->isChecked());
     }
     accept();
 }

@@ -6,6 +6,7 @@
 
 #include <optional>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -14,7 +15,8 @@ namespace vocalith {
 
 class ProviderStore;
 
-// "Add Provider" or "Edit Provider": name, base URL, model and API key, with presets.
+// "Add Provider" or "Edit Provider": name, base URL, model, API key and whether to ask
+// for speakers, with presets.
 class ProviderEditorDialog final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ProviderEditorDialog)
@@ -27,6 +29,7 @@ public:
     QLineEdit* baseURLField() const { return m_baseURL; }
     QLineEdit* modelField() const { return m_model; }
     QLineEdit* apiKeyField() const { return m_apiKey; }
+    QCheckBox* speakersBox() const { return m_speakers; }
     QPushButton* confirmButton() const { return m_confirm; }
 
 private:
@@ -40,6 +43,7 @@ private:
     QLineEdit* m_model;
     QLineEdit* m_apiKey;
     QLabel* m_keyNote;
+    QCheckBox* m_speakers;
     QPushButton* m_confirm;
 };
 

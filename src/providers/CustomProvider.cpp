@@ -29,8 +29,8 @@ bool isUuidText(const QString& text) {
 } // namespace
 
 CustomProvider CustomProvider::create(const QString& name, const QString& baseURL,
-                                      const QString& model) {
-    return {QUuid::createUuid(), name, baseURL, model};
+                                      const QString& model, bool identifySpeakers) {
+    return {QUuid::createUuid(), name, baseURL, model, identifySpeakers};
 }
 
 QString CustomProvider::idText() const {
@@ -39,7 +39,8 @@ QString CustomProvider::idText() const {
 
 QByteArray CustomProvider::toJson() const {
     return "{\"id\":" + jsonString(idText()) + ",\"name\":" + jsonString(name) +
-           ",\"baseURL\":" + jsonString(baseURL) + ",\"model\":" + jsonString(model) + '}';
+           ",\"baseURL\":" + jsonString(baseURL) + ",\"model\":" + jsonString(model) +
+           (identifySpeakers ? ",\"identifySpeakers\":true}" : "}");
 }
 
 std::optional<CustomProvider> CustomProvider::fromJson(const QJsonObject& object) {
@@ -47,12 +48,14 @@ std::optional<CustomProvider> CustomProvider::fromJson(const QJsonObject& object
     const QJsonValue name = object.value(QLatin1String("name"));
     const QJsonValue baseURL = object.value(QLatin1String("baseURL"));
     const QJsonValue model = object.value(QLatin1String("model"));
-    if (!id.isString() || !name.isString() || !baseURL.isString() || !model.isString())
+    const QJsonValue speakers = object.value(QLatin1String("identifySpeakers"));
+    if (!id.isString() || !name.isString() || !baseURL.isString() || !model.isString() ||
+        !(speakers.isUndefined() || speakers.isBool()))
         return std::nullopt;
     if (!isUuidText(id.toString()))
         return std::nullopt;
     return CustomProvider{QUuid::fromString(id.toString()), name.toString(), baseURL.toString(),
-                          model.toString()};
+                          model.toString(), speakers.toBool()};
 }
 
 QByteArray CustomProvider::encodeList(const QList<CustomProvider>& providers) {
@@ -83,7 +86,8 @@ std::optional<QList<CustomProvider>> CustomProvider::decodeList(const QByteArray
 }
 
 size_t qHash(const CustomProvider& provider, size_t seed) {
-    return qHashMulti(seed, provider.id, provider.name, provider.baseURL, provider.model);
+    return qHashMulti(seed, provider.id, provider.name, provider.baseURL, provider.model,
+                      provider.identifySpeakers);
 }
 
 } // namespace vocalith

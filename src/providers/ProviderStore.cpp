@@ -54,8 +54,8 @@ void ProviderStore::save() {
 }
 
 void ProviderStore::addProvider(const QString& name, const QString& baseURL, const QString& model,
-                                const QString& apiKey) {
-    const CustomProvider provider = CustomProvider::create(name, baseURL, model);
+                                const QString& apiKey, bool identifySpeakers) {
+    const CustomProvider provider = CustomProvider::create(name, baseURL, model, identifySpeakers);
     QList<CustomProvider> providers = m_providers;
     providers.append(provider);
     setProviders(std::move(providers));

@@ -33,7 +33,7 @@ public:
     void load();
     void save();
     void addProvider(const QString& name, const QString& baseURL, const QString& model,
-                     const QString& apiKey);
+                     const QString& apiKey, bool identifySpeakers = false);
     void updateProvider(const CustomProvider& provider, const std::optional<QString>& apiKey);
     void deleteProvider(const CustomProvider& provider);
 

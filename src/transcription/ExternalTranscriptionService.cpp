@@ -67,6 +67,10 @@ struct ExternalTranscriptionService::Job {
     QList<TranscriptSegment> segments;
     bool fillsGaps = false; // the parts' words go between those kept, by time
     QString text;
+    // Who spoke, when the provider is asked; handed in when parts of one recording come
+    // as jobs of their own, each then keeping clips for the next.
+    std::shared_ptr<SpeakerVoices> speakers;
+    bool speakersGoOn = false;
     // Set by cancel(): preparation stops at its next packet.
     std::atomic<bool> stop{false};
     std::chrono::milliseconds timeout{defaultTimeout};
@@ -210,6 +214,8 @@ void ExternalTranscriptionService::keepParts(const QList<UploadPreparation::Part
     job->halves = QList<bool>(parts.size(), false);
     job->segments = segments;
     job->fillsGaps = true;
+    if (provider.identifySpeakers)
+        job->speakers = std::make_shared<SpeakerVoices>();
     for (const TranscriptSegment& segment : segments) {
         if (segment.startTime < parts.first().start)
             job->text += (job->text.isEmpty() ? QString() : QStringLiteral(" ")) + segment.text;
@@ -230,7 +236,8 @@ void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
                                               const CustomProvider& provider, const QString& apiKey,
                                               TranscriptionLanguage language,
                                               const QString& textBefore,
-                                              TranscriptionEventHandler onEvent) {
+                                              TranscriptionEventHandler onEvent,
+                                              const std::shared_ptr<SpeakerVoices>& speakers) {
     discardKeptJob(); // a new job replaces the one kept
     onEvent(TranscriptionEvent::progress(0.05, QStringLiteral("Preparing upload to ") +
                                                    provider.name + QStringLiteral("...")));
@@ -238,6 +245,10 @@ void ExternalTranscriptionService::transcribe(const QString& audioFilePath,
     job->provider = provider;
     job->text = textBefore;
     job->onEvent = std::move(onEvent);
+    if (provider.identifySpeakers) {
+        job->speakers = speakers ? speakers : std::make_shared<SpeakerVoices>();
+        job->speakersGoOn = speakers != nullptr;
+    }
     const std::optional<QUrl> url =
         ProviderHttp::endpoint(provider.baseURL, QStringLiteral("/audio/transcriptions"));
     if (!url)
@@ -288,9 +299,12 @@ void ExternalTranscriptionService::sendPart(const std::shared_ptr<Job>& job) {
     request.headers = {{"Content-Type", "multipart/form-data; boundary=" + boundary}};
     if (!job->apiKey.isEmpty()) // a server on the user's own network may need none
         request.headers.prepend({"Authorization", "Bearer " + job->apiKey.toUtf8()});
+    std::optional<QList<SpeakerVoices::Reference>> speakers;
+    if (job->speakers)
+        speakers = job->speakers->references();
     request.body = {BodyPart::data(multipartHead(
                         boundary, job->provider.model, job->language, lastWords(job->text),
-                        QFileInfo(part.path).fileName(), part.contentType)),
+                        QFileInfo(part.path).fileName(), part.contentType, speakers)),
                     BodyPart::file(part.path), BodyPart::data(multipartTail(boundary))};
     request.idleTimeout = job->timeout;
     job->onEvent(TranscriptionEvent::progress(job->percent / 100.0, job->status()));
@@ -365,7 +379,20 @@ void ExternalTranscriptionService::handleAnswer(const std::shared_ptr<Job>& job,
         at = std::find_if(
             job->segments.begin(), job->segments.end(),
             [&](const TranscriptSegment& kept) { return kept.startTime >= part.start; });
-    for (TranscriptSegment segment : response->transcriptSegments()) {
+    QList<TranscriptSegment> read = response->transcriptSegments();
+    if (job->speakers) {
+        // Only a diarize model is given clips, and its labels start again in each part.
+        const bool diarize = isDiarizeModel(job->provider.model);
+        job->speakers->name(read, diarize);
+        if (diarize && (job->speakersGoOn || job->index + 1 < job->parts.size()))
+            job->speakers->listen(part.path, read);
+    } else {
+        // Labels nobody asked for (a server that always diarizes) leave the transcript
+        // as it always was.
+        for (TranscriptSegment& segment : read)
+            segment.speaker.clear();
+    }
+    for (TranscriptSegment segment : read) {
         segment.startTime += part.start;
         segment.endTime += part.start;
         at = job->segments.insert(at, segment) + 1;
@@ -384,16 +411,39 @@ void ExternalTranscriptionService::handleAnswer(const std::shared_ptr<Job>& job,
     job->onEvent(TranscriptionEvent::success(job->segments));
 }
 
+bool ExternalTranscriptionService::isDiarizeModel(const QString& model) {
+    return model.contains(QLatin1String("diarize"), Qt::CaseInsensitive);
+}
+
 QByteArray ExternalTranscriptionService::multipartHead(
     const QByteArray& boundary, const QString& model, const std::optional<QString>& languageCode,
-    const QString& prompt, const QString& fileName, const QByteArray& contentType) {
+    const QString& prompt, const QString& fileName, const QByteArray& contentType,
+    const std::optional<QList<SpeakerVoices::Reference>>& speakers) {
+    const bool diarize = speakers && isDiarizeModel(model);
     QByteArray head;
     appendField(head, boundary, "model", model);
-    appendField(head, boundary, "response_format", QStringLiteral("verbose_json"));
+    if (diarize) {
+        appendField(head, boundary, "response_format", QStringLiteral("diarized_json"));
+        appendField(head, boundary, "chunking_strategy", QStringLiteral("auto"));
+    } else {
+        appendField(head, boundary, "response_format", QStringLiteral("verbose_json"));
+    }
     if (languageCode)
         appendField(head, boundary, "language", *languageCode);
-    if (!prompt.isEmpty())
+    if (diarize) {
+        // Such models answer 400 to a prompt; the clips carry what the parts share.
+        for (const SpeakerVoices::Reference& reference : *speakers)
+            appendField(head, boundary, "known_speaker_names[]", reference.name);
+        for (const SpeakerVoices::Reference& reference : *speakers)
+            appendField(head, boundary, "known_speaker_references[]",
+                        QString::fromLatin1(reference.dataUrl));
+    } else if (!prompt.isEmpty()) {
         appendField(head, boundary, "prompt", prompt);
+    }
+    if (speakers && !diarize) {
+        appendField(head, boundary, "diarize", QStringLiteral("true"));
+        appendField(head, boundary, "timestamp_granularities[]", QStringLiteral("segment"));
+    }
 
     head.append("--").append(boundary).append(crlf);
     head.append("Content-Disposition: form-data; name=\"file\"; filename=\"")

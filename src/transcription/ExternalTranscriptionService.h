@@ -4,6 +4,7 @@
 #include "providers/KeptJob.h"
 #include "providers/RateLimit.h"
 #include "transcription/ProviderEngine.h"
+#include "transcription/SpeakerVoices.h"
 #include "transcription/UploadPreparation.h"
 
 #include <QByteArray>
@@ -20,7 +21,9 @@ class SerialQueue;
 // Transcription by provider: the recording, or its audio cut into parts that fit the
 // upload limit, is streamed from disk as multipart POSTs to "/audio/transcriptions",
 // one after another, each with the text so far as its prompt; the "verbose_json"
-// answers become the segments. Events after the first ones come from other threads.
+// answers become the segments. A provider asked to identify speakers gets the fields its
+// kind of model takes, and the labels of every part are named as one transcript's.
+// Events after the first ones come from other threads.
 class ExternalTranscriptionService final : public ProviderEngine {
 public:
     // No byte moved for this long ends the upload.
@@ -43,10 +46,12 @@ public:
     void transcribe(const QString& audioFilePath, const CustomProvider& provider,
                     const QString& apiKey, TranscriptionLanguage language,
                     TranscriptionEventHandler onEvent) override;
-    // The same, the first part's prompt being the end of what was said before it.
+    // The same, the first part's prompt being the end of what was said before it, and
+    // the speakers heard before it those of `speakers` (kept up to date for the next).
     void transcribe(const QString& audioFilePath, const CustomProvider& provider,
                     const QString& apiKey, TranscriptionLanguage language,
-                    const QString& textBefore, TranscriptionEventHandler onEvent);
+                    const QString& textBefore, TranscriptionEventHandler onEvent,
+                    const std::shared_ptr<SpeakerVoices>& speakers = {});
     void cancel() override;
     bool hasKeptJob() const override;
     bool resume(TranscriptionEventHandler onEvent) override;
@@ -55,11 +60,16 @@ public:
                    const QList<TranscriptSegment>& segments, const CustomProvider& provider,
                    const QString& apiKey, TranscriptionLanguage language) override;
 
-    // The multipart body is head, the file's bytes, tail.
-    static QByteArray multipartHead(const QByteArray& boundary, const QString& model,
-                                    const std::optional<QString>& languageCode,
-                                    const QString& prompt, const QString& fileName,
-                                    const QByteArray& contentType);
+    // Models that tell speakers apart by name ("gpt-4o-transcribe-diarize"): they answer
+    // "diarized_json", refuse a prompt and take clips of the speakers known so far.
+    static bool isDiarizeModel(const QString& model);
+    // The multipart body is head, the file's bytes, tail. With speakers, they are asked
+    // for, and a diarize model is given those references.
+    static QByteArray
+    multipartHead(const QByteArray& boundary, const QString& model,
+                  const std::optional<QString>& languageCode, const QString& prompt,
+                  const QString& fileName, const QByteArray& contentType,
+                  const std::optional<QList<SpeakerVoices::Reference>>& speakers = std::nullopt);
     static QByteArray multipartTail(const QByteArray& boundary);
 
 private:

@@ -46,13 +46,22 @@ std::optional<VerboseResponse> VerboseResponse::decode(const QByteArray& body, Q
                         QStringLiteral(" needs a numeric \"start\" and \"end\" and a \"text\".");
                 return std::nullopt;
             }
-            Segment segment{start.toDouble(), end.toDouble(), segmentText.toString(), {}, {}};
+            Segment segment{start.toDouble(), end.toDouble(), segmentText.toString(), {}, {}, {}};
             if (const QJsonValue score = element.value(QLatin1String("avg_logprob"));
                 score.isDouble())
                 segment.averageLogProbability = score.toDouble();
             if (const QJsonValue score = element.value(QLatin1String("no_speech_prob"));
                 score.isDouble())
                 segment.noSpeechProbability = score.toDouble();
+            // OpenAI and diarizing Whisper servers say "speaker", Mistral "speaker_id".
+            for (const QLatin1String key :
+                 {QLatin1String("speaker"), QLatin1String("speaker_id")}) {
+                const QJsonValue label = element.value(key);
+                if (segment.speaker.isEmpty() && label.isString())
+                    segment.speaker = label.toString().trimmed();
+                else if (segment.speaker.isEmpty() && label.isDouble())
+                    segment.speaker = QString::number(label.toDouble());
+            }
             decoded.append(segment);
         }
         response.segments = decoded;
@@ -70,8 +79,10 @@ QList<TranscriptSegment> VerboseResponse::transcriptSegments() const {
             // Whisper's own thresholds for a doubtful segment.
             const bool doubtful = segment.averageLogProbability.value_or(0.0) < -1.0 ||
                                   segment.noSpeechProbability.value_or(0.0) > 0.6;
-            result.append({trimmedWhiteSpace(foldedLineBreaks(segment.text)), segment.start,
-                           segment.end, doubtful ? 0.0 : 1.0});
+            TranscriptSegment read{trimmedWhiteSpace(foldedLineBreaks(segment.text)), segment.start,
+                                   segment.end, doubtful ? 0.0 : 1.0};
+            read.speaker = segment.speaker;
+            result.append(read);
         }
     } else if (text && !text->isEmpty()) {
         result.append({foldedLineBreaks(*text), 0.0, 0.0});

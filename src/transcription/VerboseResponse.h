@@ -19,6 +19,9 @@ struct VerboseResponse {
         // The model's scores, when it gives them.
         std::optional<double> averageLogProbability;
         std::optional<double> noSpeechProbability;
+        // Who spoke it, as the server labels them ("speaker" or "speaker_id"); empty
+        // when it does not say.
+        QString speaker;
     };
 
     std::optional<QString> text;
@@ -28,8 +31,8 @@ struct VerboseResponse {
     static std::optional<VerboseResponse> decode(const QByteArray& body, QString& error);
 
     // One segment per element with its line breaks folded into spaces and its text
-    // trimmed of white space; else the whole text, folded so, as one segment at 0; else
-    // nothing.
+    // trimmed of white space and its speaker's label; else the whole text, folded so, as one
+    // segment at 0; else nothing.
     QList<TranscriptSegment> transcriptSegments() const;
 };
 

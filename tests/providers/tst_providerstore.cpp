@@ -141,6 +141,14 @@ private Q_SLOTS:
                      json("[{'model':'whisper-large-v3','baseURL':'https://api.groq.com/openai/"
                           "v1','name':'Groq ü\\/x','id':'0f8fad5b-d9cb-469f-a165-70867728950e'}]")),
                  QList{provider});
+
+        // Asking for speakers adds one member; lists without it read as not asking.
+        CustomProvider speakers = provider;
+        speakers.identifySpeakers = true;
+        const QByteArray withSpeakers = expected.chopped(1) + ",\"identifySpeakers\":true}";
+        QCOMPARE(speakers.toJson(), withSpeakers);
+        QCOMPARE(CustomProvider::decodeList('[' + withSpeakers + ',' + expected + ']'),
+                 (QList{speakers, provider}));
     }
 
     void malformedListsFailWhole_data() {
@@ -153,6 +161,8 @@ private Q_SLOTS:
             json("[{'id':'not-a-uuid','name':'n','baseURL':'u','model':'m'}]"));
         QTest::newRow("number name") << QByteArray(json(
             "[{'id':'0F8FAD5B-D9CB-469F-A165-70867728950E','name':1,'baseURL':'u','model':'m'}]"));
+        QTest::newRow("speakers not a bool")
+            << "[" + good.chopped(1) + json(",'identifySpeakers':'yes'}]");
     }
     void malformedListsFailWhole() {
         QFETCH(QByteArray, json);
