@@ -50,8 +50,9 @@ LiveProviderParts::LiveProviderParts(const CustomProvider& provider, const QStri
     , m_apiKey(apiKey)
     , m_language(language)
     , m_workDirectory(workDirectory)
-    , m_service(std::make_unique<ExternalTranscriptionService>(std::nullopt, std::nullopt,
-                                                               workDirectory)) {
+    , m_service(
+          std::make_unique<ExternalTranscriptionService>(std::nullopt, std::nullopt, workDirectory))
+    , m_speakers(provider.identifySpeakers ? std::make_shared<SpeakerVoices>() : nullptr) {
 }
 
 LiveProviderParts::~LiveProviderParts() {
@@ -139,7 +140,7 @@ void LiveProviderParts::sendNext() {
     }
     m_sending = m_waiting.dequeue();
     m_service->transcribe(m_sending->path, m_provider, m_apiKey, m_language, m_text,
-                          queuedEventHandler(this, &LiveProviderParts::handleEvent));
+                          queuedEventHandler(this, &LiveProviderParts::handleEvent), m_speakers);
 }
 
 void LiveProviderParts::handleEvent(const TranscriptionEvent& event) {

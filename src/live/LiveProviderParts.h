@@ -15,11 +15,14 @@
 namespace vocalith {
 
 class ExternalTranscriptionService;
+class SpeakerVoices;
 
 // Transcribes a live stream through a provider: the audio is cut at pauses into parts
 // of 20 to 30 s, and each part is sent once complete and the one before it answered,
-// with the text so far as its prompt. A part the provider fails on is kept to be sent
-// again later, and the rest goes on. Lives on the main thread.
+// with the text so far as its prompt. With speakers asked for, every part's labels are
+// named as one recording's, a diarize model hearing clips of those known so far. A part
+// the provider fails on is kept to be sent again later, and the rest goes on. Lives on
+// the main thread.
 class LiveProviderParts final : public LiveEngine {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LiveProviderParts)
@@ -58,6 +61,7 @@ private:
     TranscriptionLanguage m_language;
     QString m_workDirectory;
     std::unique_ptr<ExternalTranscriptionService> m_service;
+    std::shared_ptr<SpeakerVoices> m_speakers; // when the provider is asked for them
     PauseDetector m_pauses;
     std::vector<short> m_current; // the part being heard
     std::vector<short> m_partialFrame;

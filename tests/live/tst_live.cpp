@@ -360,29 +360,37 @@ private Q_SLOTS:
         QTest::addColumn<bool>("diskFull"); // takes the FLAC, not a 20 s WAVE
         QTest::addColumn<QStringList>("words");
         QTest::addColumn<QString>("error"); // how errorMessage() starts
+        QTest::addColumn<bool>("speakers"); // a diarize model: part 2 knows part 1's speaker
         QTest::newRow("answered") << 200 << false << QStringList{u"part 1"_qs, u"part 2"_qs}
-                                  << QString();
+                                  << QString() << false;
         QTest::newRow("first part refused") // cut between 20 and 30 s
-            << 500 << false << QStringList{u"part 2"_qs} << u"The recording from 0 s to 2"_qs;
+            << 500 << false << QStringList{u"part 2"_qs} << u"The recording from 0 s to 2"_qs
+            << false;
         QTest::newRow("part not written")
-            << 200 << true << QStringList{} << u"A part of the recording could not be written"_qs;
+            << 200 << true << QStringList{} << u"A part of the recording could not be written"_qs
+            << false;
+        QTest::newRow("speakers") << 200 << false << QStringList{u"part 1"_qs, u"part 2"_qs}
+                                  << QString() << true;
     }
     void throughAProvider() {
         QFETCH(int, firstStatus);
         QFETCH(bool, diskFull);
         QFETCH(QStringList, words);
         QFETCH(QString, error);
+        QFETCH(bool, speakers);
         LoopbackHttpServer server;
         server.setResponder([&](const LoopbackHttpServer::Request&) {
-            const QString said = u"part %1"_qs.arg(server.requests().size());
+            const qsizetype n = server.requests().size();
             return LoopbackHttpServer::Response(
-                server.requests().size() == 1 ? firstStatus : 200,
-                u"{\"text\":\"%1\",\"segments\":[{\"start\":1.0,\"end\":2.0,"
-                "\"text\":\"%1\"}]}"_qs.arg(said)
+                n == 1 ? firstStatus : 200,
+                u"{\"text\":\"part %1\",\"segments\":[{\"start\":1.0,\"end\":4.0,"
+                "\"text\":\"part %1\",\"speaker\":\"%2\"}]}"_qs.arg(n)
+                    .arg(n == 1 ? u"A"_qs : u"Speaker 1"_qs)
                     .toUtf8());
         });
-        const auto engine = TranscriptionEngine::custom(
-            CustomProvider::create(u"Loop"_qs, server.baseUrl(), u"whisper-1"_qs));
+        const auto engine = TranscriptionEngine::custom(CustomProvider::create(
+            u"Loop"_qs, server.baseUrl(),
+            speakers ? u"gpt-4o-transcribe-diarize"_qs : u"whisper-1"_qs, speakers));
         Session session;
         QSignalSpy finished(&session.live, &LiveTranscription::finished);
         std::optional<FullDisk> full; // once heard: the sound server's buffers are files too
@@ -407,7 +415,12 @@ private Q_SLOTS:
             const double firstPart = segments[1].startTime - 1.0;
             QVERIFY2(firstPart >= 20.0 && firstPart <= 30.0,
                      qPrintable(QString::number(firstPart)));
-            QVERIFY(server.requests()[1].body.contains("name=\"prompt\"\r\n\r\npart 1\r\n"));
+            const QByteArray& body = server.requests()[1].body;
+            QCOMPARE(body.contains("name=\"prompt\"\r\n\r\npart 1\r\n"), !speakers);
+            // A live speaker's label is a recording's label, however many parts it takes.
+            QCOMPARE(segments[1].speaker, speakers ? u"Speaker 1"_qs : QString());
+            QCOMPARE(body.contains("names[]\"\r\n\r\nSpeaker 1\r\n--"), speakers);
+            QCOMPARE(body.contains("references[]\"\r\n\r\ndata:audio/wav;base64,UklGR"), speakers);
         }
         const QList<UploadPreparation::Part> failedParts = session.live.takeFailedParts();
         QCOMPARE(failedParts.size(), qsizetype(firstStatus != 200));
