@@ -6,10 +6,12 @@ namespace vocalith {
 
 namespace {
 
-const QStringList commands{QStringLiteral("transcribe"), QStringLiteral("translate"),
-                           QStringLiteral("check"),      QStringLiteral("providers"),
-                           QStringLiteral("listen"),     QStringLiteral("devices")};
-const QStringList formats{QStringLiteral("txt"), QStringLiteral("srt"), QStringLiteral("vtt")};
+const QStringList commands{
+    QStringLiteral("transcribe"), QStringLiteral("translate"), QStringLiteral("check"),
+    QStringLiteral("providers"),  QStringLiteral("listen"),    QStringLiteral("devices"),
+    QStringLiteral("search"),     QStringLiteral("library"),   QStringLiteral("export")};
+const QStringList formats{QStringLiteral("txt"), QStringLiteral("srt"), QStringLiteral("vtt"),
+                          QStringLiteral("json")};
 
 } // namespace
 
@@ -41,6 +43,9 @@ QString CommandLine::helpText() {
         "[--format FORMAT] "
         "[--output PATH] [--keep-audio PATH] [--duration SECONDS]\n"
         "  or:  vocalith devices\n"
+        "  or:  vocalith search WORDS... [--limit N] [--json]\n"
+        "  or:  vocalith library [--json]\n"
+        "  or:  vocalith export ID [--format FORMAT] [--lines LAYOUT] [--output PATH]\n"
         "Transcribe speech in audio and video files, and translate text and subtitles.\n"
         "\n"
         "Without a command, opens the window with the files loaded: media on the\n"
@@ -61,11 +66,18 @@ QString CommandLine::helpText() {
         "                 written in --format to --output, or to the current folder;\n"
         "                 a further Ctrl+C ends at once\n"
         "  devices        list the microphones: name and id, the default first\n"
+        "  search         find words in every transcript kept in the library: one hit a\n"
+        "                 line, \"NAME [0:12:03] words around the match\"; \"a phrase\" in\n"
+        "                 quotes, a prefix with *; best matches first\n"
+        "  library        list the transcripts kept in the library, newest first: id, date,\n"
+        "                 duration, engine, language and recording\n"
+        "  export         write a transcript of the library again, by its id, to --output\n"
+        "                 or to standard output\n"
         "\n"
         "Options:\n"
         "  --engine ENGINE      on-device (the default) or the name of a provider\n"
         "  --language CODE      recognition language, such as en-US, or auto (default)\n"
-        "  --format FORMAT      transcript format: txt (default), srt or vtt\n"
+        "  --format FORMAT      transcript format: txt (default), srt, vtt or json\n"
         "  --lines LAYOUT       subtitle lines: as-recognised (default), or broadcast: at most\n"
         "                       2 lines of 42 characters, 0.833 to 7 s, 17 characters a second;\n"
         "                       a translated .srt keeps its cues, each broken into such lines\n"
@@ -79,6 +91,9 @@ QString CommandLine::helpText() {
         "  --keep-audio PATH    listen: also keep the recording, as FLAC: a file, or a\n"
         "                       directory to keep it in under its own name\n"
         "  --duration SECONDS   listen: stop after this long\n"
+        "  --no-library         transcribe, listen: do not keep the transcript in the library\n"
+        "  --limit N            search: print at most N hits (default 20)\n"
+        "  --json               search, library: print JSON instead of lines\n"
         "  -o, --output PATH    the file to write, a directory for every output, or - for\n"
         "                       standard output (one input only)\n"
         "  -q, --quiet          print nothing but errors\n"
@@ -92,7 +107,7 @@ QString CommandLine::helpText() {
         "Exit status:\n"
         "  0  every job succeeded\n"
         "  1  a job failed or gave nothing to write; its message is on standard error,\n"
-        "     and the other files are done\n"
+        "     and the other files are done; search found nothing\n"
         "  2  the command line was wrong, or the outputs cannot be written: a missing\n"
         "     folder, or two inputs whose outputs would be the same file\n"
         "  130, 143  stopped by Ctrl+C or SIGTERM\n"
@@ -101,7 +116,9 @@ QString CommandLine::helpText() {
         "  vocalith transcribe interview.mp3 --format srt\n"
         "  vocalith transcribe *.mp3 --engine Groq --language es-ES --output transcripts/\n"
         "  vocalith translate talk.srt --provider OpenAI --to German\n"
-        "  vocalith listen --format srt --output lecture.srt --keep-audio lecture.flac\n");
+        "  vocalith listen --format srt --output lecture.srt --keep-audio lecture.flac\n"
+        "  vocalith search '\"interest rates\"' infla*\n"
+        "  vocalith export 12 --format json --output interview.json\n");
 }
 
 std::variant<CommandLine, CommandLine::UsageError>
@@ -124,11 +141,15 @@ CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption device(QStringLiteral("device"), {}, QStringLiteral("name"));
     const QCommandLineOption keepAudio(QStringLiteral("keep-audio"), {}, QStringLiteral("file"));
     const QCommandLineOption duration(QStringLiteral("duration"), {}, QStringLiteral("seconds"));
+    const QCommandLineOption noLibrary(QStringLiteral("no-library"), {});
+    const QCommandLineOption limit(QStringLiteral("limit"), {}, QStringLiteral("n"));
+    const QCommandLineOption json(QStringLiteral("json"), {});
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, {});
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
     const QCommandLineOption version(QStringLiteral("version"), {});
-    parser.addOptions({engine, language, format, lines, output, provider, to, context, contextFile,
-                       maxCps, maxChars, device, keepAudio, duration, quiet, help, version});
+    parser.addOptions({engine,    language,    format, lines,    output, provider,  to,
+                       context,   contextFile, maxCps, maxChars, device, keepAudio, duration,
+                       noLibrary, limit,       json,   quiet,    help,   version});
     if (!parser.parse(arguments))
         return UsageError{parser.errorText()};
 
@@ -152,7 +173,7 @@ CommandLine::parse(const QStringList& arguments) {
     const auto onlyFor = [&](const QStringList& allowed) -> std::optional<QString> {
         for (const QCommandLineOption& option :
              {engine, language, format, lines, provider, to, output, context, contextFile, maxCps,
-              maxChars, device, keepAudio, duration}) {
+              maxChars, device, keepAudio, duration, noLibrary, limit, json}) {
             if (parser.isSet(option) && !allowed.contains(option.names().constLast()))
                 return QStringLiteral("--") + option.names().constLast() +
                        QStringLiteral(" does not apply to ") + name + QLatin1Char('.');
@@ -166,7 +187,8 @@ CommandLine::parse(const QStringList& arguments) {
         line.language = parser.isSet(language) ? parser.value(language) : line.language;
         line.format = parser.isSet(format) ? parser.value(format).toLower() : line.format;
         if (!misplaced && !formats.contains(line.format))
-            misplaced = QStringLiteral("--format must be txt, srt or vtt.");
+            misplaced = QStringLiteral("--format must be txt, srt, vtt or json.");
+        line.keepInLibrary = !parser.isSet(noLibrary);
     };
     if (name == QLatin1String("providers") || name == QLatin1String("devices")) {
         line.command = name == QLatin1String("devices") ? Command::devices : Command::providers;
@@ -178,7 +200,8 @@ CommandLine::parse(const QStringList& arguments) {
         misplaced =
             onlyFor({QStringLiteral("device"), QStringLiteral("engine"), QStringLiteral("language"),
                      QStringLiteral("format"), QStringLiteral("lines"), QStringLiteral("output"),
-                     QStringLiteral("keep-audio"), QStringLiteral("duration")});
+                     QStringLiteral("keep-audio"), QStringLiteral("duration"),
+                     QStringLiteral("no-library")});
         line.device = parser.value(device);
         readTranscriptOptions();
         if (parser.isSet(keepAudio))
@@ -192,10 +215,38 @@ CommandLine::parse(const QStringList& arguments) {
             misplaced = QStringLiteral("listen takes no files; it hears a microphone.");
     } else if (name == QLatin1String("transcribe")) {
         line.command = Command::transcribe;
-        misplaced =
-            onlyFor({QStringLiteral("engine"), QStringLiteral("language"), QStringLiteral("format"),
-                     QStringLiteral("lines"), QStringLiteral("output")});
+        misplaced = onlyFor({QStringLiteral("engine"), QStringLiteral("language"),
+                             QStringLiteral("format"), QStringLiteral("lines"),
+                             QStringLiteral("output"), QStringLiteral("no-library")});
         readTranscriptOptions();
+    } else if (name == QLatin1String("search")) {
+        line.command = Command::search;
+        misplaced = onlyFor({QStringLiteral("limit"), QStringLiteral("json")});
+        line.json = parser.isSet(json);
+        bool ok = true;
+        if (parser.isSet(limit))
+            line.limit = parser.value(limit).toInt(&ok);
+        if (!misplaced && (!ok || line.limit <= 0))
+            misplaced = QStringLiteral("--limit takes a positive number.");
+        if (!misplaced && line.files.isEmpty())
+            misplaced = QStringLiteral("search needs the words to find.");
+    } else if (name == QLatin1String("library")) {
+        line.command = Command::library;
+        misplaced = onlyFor({QStringLiteral("json")});
+        line.json = parser.isSet(json);
+        if (!misplaced && !line.files.isEmpty())
+            misplaced = QStringLiteral("library takes no files.");
+    } else if (name == QLatin1String("export")) {
+        line.command = Command::exportTranscript;
+        misplaced =
+            onlyFor({QStringLiteral("format"), QStringLiteral("lines"), QStringLiteral("output")});
+        readTranscriptOptions();
+        bool ok = line.files.size() == 1;
+        if (ok)
+            line.files.constFirst().toLongLong(&ok);
+        if (!misplaced && !ok)
+            misplaced = QStringLiteral("export takes one transcript id; \"vocalith library\" "
+                                       "lists them.");
     } else if (name == QLatin1String("translate")) {
         line.command = Command::translate;
         misplaced = onlyFor({QStringLiteral("provider"), QStringLiteral("to"),
@@ -230,8 +281,8 @@ CommandLine::parse(const QStringList& arguments) {
     line.broadcastLines = layout == QLatin1String("broadcast");
     if (misplaced)
         return UsageError{*misplaced};
-    const bool takesFiles = line.command != Command::providers &&
-                            line.command != Command::devices && line.command != Command::listen;
+    const bool takesFiles = line.command == Command::transcribe ||
+                            line.command == Command::translate || line.command == Command::check;
     if (takesFiles && line.files.isEmpty())
         return UsageError{QStringLiteral("No files given.")};
     if (line.output == QLatin1String("-") && line.files.size() > 1)

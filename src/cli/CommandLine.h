@@ -10,7 +10,19 @@ namespace vocalith {
 
 // What the command line asks for, read from the arguments alone.
 struct CommandLine {
-    enum class Command { help, version, providers, transcribe, translate, check, listen, devices };
+    enum class Command {
+        help,
+        version,
+        providers,
+        transcribe,
+        translate,
+        check,
+        listen,
+        devices,
+        search,
+        library,
+        exportTranscript
+    };
 
     Command command = Command::help;
     QStringList files;
@@ -29,6 +41,9 @@ struct CommandLine {
     QString device;                   // listen: a microphone's name, the default when empty
     std::optional<QString> keepAudio; // listen: where to copy the recording
     std::optional<double> duration;   // listen: seconds to record
+    bool keepInLibrary = true;        // transcribe, listen: unless --no-library
+    int limit = 20;                   // search: most hits printed
+    bool json = false;                // search, library: JSON instead of lines
 
     struct UsageError {
         QString message;

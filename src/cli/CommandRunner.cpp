@@ -2,12 +2,16 @@
 
 #include "core/TextTrimming.h"
 #include "core/WorkFiles.h"
+#include "library/TranscriptJson.h"
+#include "library/TranscriptLibrary.h"
 #include "live/LiveTranscription.h"
 #include "live/MicrophoneCapture.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "subtitles/SubtitleChecker.h"
 #include "transcription/ExternalTranscriptionService.h"
+#include "transcription/LibraryWriter.h"
+#include "transcription/TranscriptFormats.h"
 #include "transcription/TranscriptionService.h"
 #include "transcription/TranscriptionViewModel.h"
 #include "translation/TranslationViewModel.h"
@@ -18,6 +22,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -157,6 +164,12 @@ int CommandRunner::run(const CommandLine& line) {
         return listen(line);
     case CommandLine::Command::devices:
         return listDevices();
+    case CommandLine::Command::search:
+        return search(line);
+    case CommandLine::Command::library:
+        return listLibrary(line);
+    case CommandLine::Command::exportTranscript:
+        return exportTranscript(line);
     default:
         return usage;
     }
@@ -293,9 +306,10 @@ int CommandRunner::transcribe(const CommandLine& line) {
         return usage;
     }
     vm.setSelectedLanguage(*language);
-    const int formatIndex = int(
-        QStringList{QStringLiteral("txt"), QStringLiteral("srt"), QStringLiteral("vtt")}.indexOf(
-            line.format));
+    const int formatIndex = TranscriptFormats::indexOf(line.format);
+    const std::shared_ptr<TranscriptLibrary> library = libraryFor(line);
+    bool kept = true;
+    bool keptThisJob = false;
 
     const auto showProgress = [&] {
         if (!m_quiet && vm.isTranscribing())
@@ -306,19 +320,31 @@ int CommandRunner::transcribe(const CommandLine& line) {
           &TranscriptionViewModel::timeLeftChanged})
         connect(&vm, signal, this, showProgress);
 
-    return runEach(line,
-                   {[&](const QUrl& file) {
-                        vm.loadFile(file);
-                        vm.startTranscription();
-                    },
-                    [&] { return vm.isTranscribing(); }, [&] { vm.cancelTranscription(); },
-                    [&] { return vm.errorMessage(); }, [&] { return vm.noticeMessage(); },
-                    [&] { return !trimmedWhiteSpaceAndLineBreaks(vm.transcribedText()).isEmpty(); },
-                    [&] { vm.saveTranscription(); },
-                    [&](const QString& file) {
-                        return TranscriptionViewModel::proposedFileName(file, formatIndex);
-                    },
-                    formatIndex});
+    // Kept once the job succeeded, before its file is written: a transcript the
+    // library holds is never lost to a failed save.
+    const auto finished = [&] {
+        if (vm.isTranscribing())
+            return false;
+        if (library && !keptThisJob && !vm.segments().isEmpty() && !vm.errorMessage())
+            kept = keepInLibrary(library, vm.transcriptForLibrary()) && kept;
+        keptThisJob = true;
+        return true;
+    };
+    const int status = runEach(
+        line, {[&](const QUrl& file) {
+                   keptThisJob = false;
+                   vm.loadFile(file);
+                   vm.startTranscription();
+               },
+               [&] { return !finished(); }, [&] { vm.cancelTranscription(); },
+               [&] { return vm.errorMessage(); }, [&] { return vm.noticeMessage(); },
+               [&] { return !trimmedWhiteSpaceAndLineBreaks(vm.transcribedText()).isEmpty(); },
+               [&] { vm.saveTranscription(); },
+               [&](const QString& file) {
+                   return TranscriptionViewModel::proposedFileName(file, formatIndex);
+               },
+               formatIndex});
+    return status == succeeded && !kept ? failed : status;
 }
 
 int CommandRunner::check(const CommandLine& line) {
@@ -539,9 +565,8 @@ int CommandRunner::listen(const CommandLine& line) {
         status = failed;
     }
     vm.finishRecording(live.recordingPath(), live.segments(), {});
-    const int formatIndex = int(
-        QStringList{QStringLiteral("txt"), QStringLiteral("srt"), QStringLiteral("vtt")}.indexOf(
-            line.format));
+    const int formatIndex = TranscriptFormats::indexOf(line.format);
+    StoredTranscript transcript = vm.transcriptForLibrary();
     if (live.segments().isEmpty()) {
         printError(QStringLiteral("No speech was recognised; no transcript was written."));
         status = failed;
@@ -564,8 +589,14 @@ int CommandRunner::listen(const CommandLine& line) {
             printError(QStringLiteral("The recording could not be kept as ") + kept +
                        QStringLiteral(": ") + *error);
             status = failed;
+        } else {
+            transcript.recordingPath = QFileInfo(kept).absoluteFilePath();
         }
     }
+    // The library points at the recording kept beside the transcript, if any.
+    if (const auto library = libraryFor(line);
+        library && !transcript.segments.isEmpty() && !keepInLibrary(library, transcript))
+        status = failed;
     // What failed may be mended from the recording: it stays in the cache, and says where.
     if (status != succeeded && QFileInfo::exists(live.recordingPath())) {
         vm.keepRecording();
@@ -573,6 +604,135 @@ int CommandRunner::listen(const CommandLine& line) {
                    QLatin1Char('.'));
     }
     return status;
+}
+
+std::shared_ptr<TranscriptLibrary> CommandRunner::libraryFor(const CommandLine& line) {
+    const bool reading = line.command == CommandLine::Command::search ||
+                         line.command == CommandLine::Command::library ||
+                         line.command == CommandLine::Command::exportTranscript;
+    if (!reading && (!line.keepInLibrary || !TranscriptLibrary::isEnabled()))
+        return nullptr;
+    auto library = std::make_shared<TranscriptLibrary>();
+    if (!library->notice().isEmpty())
+        printError(library->notice());
+    return reading || !library->isReadOnly() ? library : nullptr;
+}
+
+bool CommandRunner::keepInLibrary(const std::shared_ptr<TranscriptLibrary>& library,
+                                  const StoredTranscript& transcript) {
+    LibraryWriter writer(library);
+    std::optional<QString> error;
+    connect(&writer, &LibraryWriter::failed, this,
+            [&](const QString& message) { error = message; });
+    writer.store(transcript);
+    // Finished even after Ctrl+C: it takes milliseconds, and a transcript is worth it.
+    QEventLoop loop;
+    connect(&writer, &LibraryWriter::idle, &loop, &QEventLoop::quit);
+    if (writer.isBusy())
+        loop.exec();
+    if (error)
+        printError(*error);
+    return !error;
+}
+
+int CommandRunner::search(const CommandLine& line) {
+    const auto library = libraryFor(line);
+    const QList<SearchHit> hits = library->search(line.files.join(QLatin1Char(' ')), line.limit);
+    if (hits.isEmpty() && !library->lastError().isEmpty()) {
+        printError(library->lastError());
+        return failed;
+    }
+    if (line.json) {
+        QJsonArray array;
+        for (const SearchHit& hit : hits) {
+            QJsonArray marks;
+            for (const auto& [start, length] : hit.marks)
+                marks.append(QJsonArray{start, length});
+            array.append(QJsonObject{{QStringLiteral("id"), hit.transcriptId},
+                                     {QStringLiteral("recording"), hit.recordingPath},
+                                     {QStringLiteral("speaker"), hit.speaker},
+                                     {QStringLiteral("time"), hit.time},
+                                     {QStringLiteral("context"), hit.context},
+                                     {QStringLiteral("marks"), marks}});
+        }
+        std::fputs(QJsonDocument(array).toJson().constData(), stdout);
+    }
+    for (const SearchHit& hit : hits) {
+        if (line.json)
+            break;
+        const QString speaker =
+            hit.speaker.isEmpty() ? QString() : hit.speaker + QStringLiteral(": ");
+        std::printf("%s %s %s%s\n",
+                    qPrintable(printableText(QFileInfo(hit.recordingPath).fileName())),
+                    qPrintable(utteranceTime(hit.time)), qPrintable(speaker),
+                    qPrintable(printableText(hit.context)));
+    }
+    return hits.isEmpty() ? failed : succeeded;
+}
+
+int CommandRunner::listLibrary(const CommandLine& line) {
+    const auto library = libraryFor(line);
+    const QList<StoredTranscript> transcripts = library->transcripts();
+    if (transcripts.isEmpty() && !library->lastError().isEmpty()) {
+        printError(library->lastError());
+        return failed;
+    }
+    QJsonArray array;
+    for (const StoredTranscript& transcript : transcripts) {
+        const QString created = transcript.createdAt.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        if (line.json) {
+            array.append(
+                QJsonObject{{QStringLiteral("id"), transcript.id},
+                            {QStringLiteral("recording"), transcript.recordingPath},
+                            {QStringLiteral("created"), transcript.createdAt.toString(Qt::ISODate)},
+                            {QStringLiteral("duration"), transcript.duration},
+                            {QStringLiteral("engine"), transcript.engine},
+                            {QStringLiteral("model"), transcript.model},
+                            {QStringLiteral("language"), transcript.language},
+                            {QStringLiteral("edited"), transcript.editedAt.isValid()}});
+            continue;
+        }
+        std::printf("%lld\t%s\t%s\t%s\t%s\t%s\n", transcript.id, qPrintable(created),
+                    qPrintable(utteranceTime(transcript.duration).mid(1).chopped(1)),
+                    qPrintable(printableText(transcript.engine)), qPrintable(transcript.language),
+                    qPrintable(printableText(transcript.recordingPath)));
+    }
+    if (line.json)
+        std::fputs(QJsonDocument(array).toJson().constData(), stdout);
+    return succeeded;
+}
+
+int CommandRunner::exportTranscript(const CommandLine& line) {
+    const auto library = libraryFor(line);
+    const std::optional<StoredTranscript> transcript =
+        library->transcript(line.files.constFirst().toLongLong());
+    if (!transcript) {
+        printError(library->lastError());
+        return failed;
+    }
+    const int format = TranscriptFormats::indexOf(line.format);
+    const QByteArray content =
+        TranscriptFormats::render(*transcript, format, line.broadcastLines).toUtf8();
+    if (!line.output || line.output == QLatin1String("-")) {
+        std::fwrite(content.constData(), 1, size_t(content.size()), stdout);
+        return std::fflush(stdout) == 0 ? succeeded : failed;
+    }
+    // A folder takes it under the recording's name, as transcribe names its outputs.
+    const QString target = namesFolder(*line.output)
+                               ? QDir(*line.output)
+                                     .filePath(TranscriptionViewModel::proposedFileName(
+                                         transcript->recordingPath, format))
+                               : *line.output;
+    if (const std::optional<QString> problem = unwritable(target)) {
+        printError(*problem);
+        return usage;
+    }
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) < 0 || !file.commit()) {
+        printError(QStringLiteral("Failed to save: ") + file.errorString());
+        return failed;
+    }
+    return succeeded;
 }
 
 } // namespace vocalith

@@ -9,11 +9,14 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
 namespace vocalith {
 
 class KeyStore;
 class ProviderStore;
+class TranscriptLibrary;
+struct StoredTranscript;
 
 // Runs a command line's jobs one file after another through the window's own
 // controllers, engines, provider store and keyring, and gives the exit status.
@@ -59,6 +62,16 @@ private:
     // Records from a microphone until Ctrl+C or the duration, printing each utterance.
     int listen(const CommandLine& line);
     int listDevices();
+    int search(const CommandLine& line);
+    int listLibrary(const CommandLine& line);
+    int exportTranscript(const CommandLine& line);
+    // The library the command keeps transcripts in, its notice printed; none with
+    // --no-library, when the user turned it off, or when it is open read-only.
+    std::shared_ptr<TranscriptLibrary> libraryFor(const CommandLine& line);
+    // Keeps a finished transcript in the library; false, with the error printed, when
+    // it could not be written.
+    bool keepInLibrary(const std::shared_ptr<TranscriptLibrary>& library,
+                       const StoredTranscript& transcript);
     // Runs the event loop until done() holds, or the user interrupts and cancel() ran.
     void waitFor(const std::function<bool()>& done, const std::function<void()>& cancel);
     // Saves through the controller's save dialog, then copies to standard output for "-".

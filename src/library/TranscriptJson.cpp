@@ -6,33 +6,41 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <algorithm>
+#include <cmath>
 
 namespace vocalith {
 
 namespace {
 
-// An on-device transcript holds a segment per word: as phrases it reads like any other.
+// The on-device engine gives a segment per word: runs of those are joined into
+// phrases as subtitles join them, never across a change of speaker.
 QList<TranscriptSegment> phrases(const QList<TranscriptSegment>& segments) {
-    const bool wordByWord =
-        !segments.isEmpty() &&
-        std::all_of(segments.begin(), segments.end(),
-                    [](const TranscriptSegment& segment) { return segment.words.size() == 1; });
-    if (!wordByWord)
-        return segments;
-    // Never join across a change of speaker.
     QList<TranscriptSegment> joined;
-    qsizetype runStart = 0;
-    for (qsizetype i = 1; i <= segments.size(); ++i) {
-        if (i < segments.size() && segments[i].speaker == segments[runStart].speaker)
-            continue;
-        for (TranscriptSegment cue : groupIntoCues(segments.mid(runStart, i - runStart))) {
-            cue.speaker = segments[runStart].speaker;
+    QList<TranscriptSegment> run;
+    const auto endRun = [&] {
+        for (TranscriptSegment cue : groupIntoCues(run)) {
+            cue.speaker = run.constFirst().speaker;
             joined.append(cue);
         }
-        runStart = i;
+        run.clear();
+    };
+    for (const TranscriptSegment& segment : segments) {
+        const bool oneWord = segment.words.size() == 1;
+        if (!run.isEmpty() && (!oneWord || segment.speaker != run.constFirst().speaker))
+            endRun();
+        if (oneWord)
+            run.append(segment);
+        else
+            joined.append(segment);
     }
+    if (!run.isEmpty())
+        endRun();
     return joined;
+}
+
+// Milliseconds are all a time holds; more digits are only noise of the arithmetic.
+double rounded(double value, double steps = 1000.0) {
+    return std::round(value * steps) / steps;
 }
 
 } // namespace
@@ -40,18 +48,19 @@ QList<TranscriptSegment> phrases(const QList<TranscriptSegment>& segments) {
 QByteArray TranscriptJson::document(const StoredTranscript& transcript) {
     QJsonArray segments;
     for (const TranscriptSegment& segment : phrases(transcript.segments)) {
-        QJsonObject object{{QStringLiteral("start"), segment.startTime},
-                           {QStringLiteral("end"), segment.endTime},
+        QJsonObject object{{QStringLiteral("start"), rounded(segment.startTime)},
+                           {QStringLiteral("end"), rounded(segment.endTime)},
                            {QStringLiteral("text"), segment.text}};
         if (!segment.speaker.isEmpty())
             object.insert(QStringLiteral("speaker"), segment.speaker);
         if (!segment.words.isEmpty()) {
             QJsonArray words;
             for (const TranscriptWord& word : segment.words)
-                words.append(QJsonObject{{QStringLiteral("word"), word.text},
-                                         {QStringLiteral("start"), word.startTime},
-                                         {QStringLiteral("end"), word.endTime},
-                                         {QStringLiteral("probability"), word.confidence}});
+                words.append(QJsonObject{
+                    {QStringLiteral("word"), word.text},
+                    {QStringLiteral("start"), rounded(word.startTime)},
+                    {QStringLiteral("end"), rounded(word.endTime)},
+                    {QStringLiteral("probability"), rounded(word.confidence, 10000.0)}});
             object.insert(QStringLiteral("words"), words);
         }
         segments.append(object);
@@ -60,7 +69,7 @@ QByteArray TranscriptJson::document(const StoredTranscript& transcript) {
                            {QStringLiteral("engine"), transcript.engine},
                            {QStringLiteral("model"), transcript.model},
                            {QStringLiteral("language"), transcript.language},
-                           {QStringLiteral("duration"), transcript.duration},
+                           {QStringLiteral("duration"), rounded(transcript.duration)},
                            {QStringLiteral("segments"), segments}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }

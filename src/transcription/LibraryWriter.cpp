@@ -22,11 +22,9 @@ void readRecording(StoredTranscript& transcript) {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (file.open(QIODevice::ReadOnly) && hash.addData(&file))
         transcript.contentHash = QString::fromLatin1(hash.result().toHex());
-    if (transcript.duration <= 0.0) {
-        const auto input = MediaInput::open(transcript.recordingPath);
-        if (const auto* media = std::get_if<MediaInput>(&input))
-            transcript.duration = media->duration();
-    }
+    if (transcript.duration <= 0.0)
+        transcript.duration = MediaInput::durationOf(transcript.recordingPath);
+    // A file that does not say lasts at least as long as what was said in it.
     if (transcript.duration <= 0.0 && !transcript.segments.isEmpty())
         transcript.duration = transcript.segments.constLast().endTime;
 }

@@ -48,6 +48,12 @@ double MediaInput::duration() const {
     return 0.0;
 }
 
+double MediaInput::durationOf(const QString& path) {
+    const auto input = open(path);
+    const auto* media = std::get_if<MediaInput>(&input);
+    return media ? media->duration() : 0.0;
+}
+
 std::variant<MediaInput, QString> MediaInput::open(const QString& path) {
     av_log_set_level(AV_LOG_QUIET); // the application writes no log of its own
     AVDictionary* options = nullptr;

@@ -27,6 +27,8 @@ struct MediaInput {
     static std::variant<MediaInput, QString> open(const QString& path);
     // Seconds of the audio stream, as the file says; 0 when it does not.
     double duration() const;
+    // The same for a file not yet open; 0 when it cannot be read.
+    static double durationOf(const QString& path);
 };
 
 // FFmpeg's text for an error code.

@@ -12,6 +12,7 @@
 #include "subtitles/SubtitleDocument.h"
 #include "library/TranscriptLibrary.h"
 #include "transcription/LibraryWriter.h"
+#include "transcription/MediaInput.h"
 #include "transcription/OnDeviceEngine.h"
 #include "transcription/ProviderEngine.h"
 #include "transcription/TranscriptionError.h"
@@ -535,7 +536,7 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
     const QString content = asOpened ? m_subtitles->write(m_segments)
                             : m_subtitles && !broadcast && format != TranscriptFormats::json
                                 ? TranscriptFormats::renderCues(m_segments, format)
-                                : TranscriptFormats::render(transcriptForLibrary(), format,
+                                : TranscriptFormats::render(transcriptToSave(format), format,
                                                             broadcast);
     const QString target = pathWithExtension(choice->path, TranscriptFormats::extension(format));
 
@@ -568,6 +569,14 @@ StoredTranscript TranscriptionViewModel::transcriptForLibrary() const {
                             : rawValue(m_selectedLanguage),
             .createdAt = QDateTime::currentDateTime(),
             .segments = m_segments};
+}
+
+StoredTranscript TranscriptionViewModel::transcriptToSave(int format) const {
+    StoredTranscript transcript = transcriptForLibrary();
+    // Only JSON tells the recording's length.
+    if (format == TranscriptFormats::json)
+        transcript.duration = MediaInput::durationOf(transcript.recordingPath);
+    return transcript;
 }
 
 bool TranscriptionViewModel::isKeepingTranscript() const {

@@ -213,6 +213,7 @@ private:
     // The file whose name the saved transcript takes: the subtitles under review, or the job's.
     QString savedName() const;
     void finishSave(const std::optional<SaveDialogChoice>& choice);
+    StoredTranscript transcriptToSave(int format) const;
     void setIsTranscribing(bool value);
     void setProgress(double value);
     void setStatusMessage(const QString& value);

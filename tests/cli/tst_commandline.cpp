@@ -9,6 +9,9 @@
 #include "translation/TranslationViewModel.h"
 
 #include <QDataStream>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -75,7 +78,8 @@ private Q_SLOTS:
         // The sound server stays the session's, found by its socket rather than the folder.
         qputenv("PULSE_SERVER", "unix:" + qgetenv("XDG_RUNTIME_DIR") + "/pulse/native");
         // The child inherits these: settings, work files and the window's socket stay here.
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "XDG_DATA_HOME"}) {
             QVERIFY(QDir().mkpath(path(QString::fromLatin1(name))));
             QFile::setPermissions(path(QString::fromLatin1(name)),
                                   QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
@@ -182,6 +186,58 @@ private Q_SLOTS:
         };
         QVERIFY(!cues(u"out/clip.vtt"_qs).isEmpty());
         QCOMPARE(cues(u"out/clip.vtt"_qs), cues(u"clip.srt"_qs));
+    }
+
+    // Each transcript made is kept: listed, found by its words at their time, written again.
+    void keepsEveryTranscript() {
+        const auto listed = [&] {
+            return QJsonDocument::fromJson(run({u"library"_qs, u"--json"_qs}).out).array();
+        };
+        const qsizetype before = listed().size();
+        QCOMPARE(run({u"transcribe"_qs, m_clip, u"--no-library"_qs, u"-o"_qs, u"-"_qs}).exitCode,
+                 0);
+        QCOMPARE(listed().size(), before);
+        const Run made =
+            run({u"transcribe"_qs, m_clip, u"--format"_qs, u"json"_qs, u"-o"_qs, u"-"_qs});
+        QCOMPARE(made.exitCode, 0);
+        const QJsonArray library = listed();
+        QCOMPARE(library.size(), before + 1);
+        const QJsonObject newest = library[0].toObject();
+        QCOMPARE(newest.value(u"recording"_qs).toString(), m_clip);
+        QVERIFY(newest.value(u"duration"_qs).toDouble() > 2.0);
+        const QString id = QString::number(newest.value(u"id"_qs).toInteger());
+
+        // The file written and the one exported agree.
+        const QJsonObject json = QJsonDocument::fromJson(made.out).object();
+        QCOMPARE(run({u"export"_qs, id, u"--format"_qs, u"json"_qs}).out, made.out);
+        QVERIFY(run({u"export"_qs, id, u"--format"_qs, u"srt"_qs, u"-o"_qs, path(u"again.srt"_qs)})
+                    .exitCode == 0);
+        QCOMPARE(contents(u"again.srt"_qs), run({u"transcribe"_qs, m_clip, u"--format"_qs,
+                                                 u"srt"_qs, u"--no-library"_qs, u"-o"_qs, u"-"_qs})
+                                                .out);
+
+        const QJsonObject word = json.value(u"segments"_qs)
+                                     .toArray()
+                                     .last()
+                                     .toObject()
+                                     .value(u"words"_qs)
+                                     .toArray()
+                                     .last()
+                                     .toObject();
+        const Run found = run({u"search"_qs, word.value(u"word"_qs).toString(), u"--json"_qs});
+        QCOMPARE(found.exitCode, 0);
+        const auto hits = QJsonDocument::fromJson(found.out).array();
+        QVERIFY(std::any_of(hits.begin(), hits.end(), [&](const QJsonValue& hit) {
+            return hit[u"id"_qs].toInteger() == id.toLongLong() &&
+                   qAbs(hit[u"time"_qs].toDouble() - word.value(u"start"_qs).toDouble()) < 0.01;
+        }));
+        const QByteArray line = run({u"search"_qs, word.value(u"word"_qs).toString()}).out;
+        QVERIFY2(line.startsWith("clip.mp3 [0:00:0"), line);
+
+        const Run nothing = run({u"search"_qs, u"\"unbalanced"_qs, u"AND"_qs, u"*"_qs});
+        QCOMPARE(nothing.exitCode, 1);
+        QCOMPARE(nothing.out + nothing.err, QByteArray());
+        QCOMPARE(run({u"export"_qs, u"999999"_qs}).exitCode, 1);
     }
 
     void translateThroughTheProvider() {
