@@ -405,6 +405,10 @@ private Q_SLOTS:
                                      : QFileInfo(kept));
             QVERIFY2(file.size() > 50'000 && readFile(file.filePath()).startsWith("fLaC"),
                      qPrintable(file.filePath()));
+            // The library finds the recording where it was kept.
+            const QJsonArray library =
+                QJsonDocument::fromJson(run({u"library"_qs, u"--json"_qs}).out).array();
+            QCOMPARE(library[0][u"recording"_qs].toString(), file.absoluteFilePath());
         }
         QCOMPARE(contents(u"link.flac"_qs), QByteArray("an older recording"));
     }
