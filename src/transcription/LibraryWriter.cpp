@@ -70,6 +70,9 @@ void LibraryWriter::post(std::function<std::optional<QString>()> work) {
 
 void LibraryWriter::store(const StoredTranscript& transcript) {
     m_entry = std::make_shared<Entry>();
+    // A newer version's library is only read: its notice was shown once, not at every job.
+    if (m_library->isReadOnly())
+        return;
     QPointer<LibraryWriter> self(this);
     post([self, library = m_library, entry = m_entry,
           transcript = StoredTranscript(transcript)]() mutable -> std::optional<QString> {
@@ -94,7 +97,7 @@ void LibraryWriter::follow(qint64 id) {
 }
 
 void LibraryWriter::replaceSegments(const QList<TranscriptSegment>& segments) {
-    if (!m_entry)
+    if (!m_entry || m_library->isReadOnly())
         return;
     post([library = m_library, entry = m_entry, segments]() -> std::optional<QString> {
         // A store that failed leaves nothing to edit; it was reported then.
