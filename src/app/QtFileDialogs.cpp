@@ -1,5 +1,6 @@
 #include "QtFileDialogs.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -148,20 +149,32 @@ QtFileDialogs::beginSave(const SaveDialogRequest& request, std::function<void(in
         layouts->setEnabled(
             !filters.value(request.selectedFormat).contains(QLatin1String("*.txt")));
     }
+    // Names before the cues, for SRT only: WebVTT names its speakers itself.
+    QCheckBox* names = nullptr;
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog->layout());
+        grid && request.offersSpeakerNames) {
+        names = new QCheckBox(QStringLiteral("Speaker names"), dialog);
+        names->setAccessibleName(names->text());
+        grid->addWidget(names, grid->rowCount(), 1);
+        names->setEnabled(filters.value(request.selectedFormat).contains(QLatin1String("*.srt")));
+    }
     QObject::connect(dialog, &QFileDialog::filterSelected, dialog,
-                     [filters, formatChanged, layouts](const QString& filter) {
+                     [filters, formatChanged, layouts, names](const QString& filter) {
                          if (layouts)
                              layouts->setEnabled(!filter.contains(QLatin1String("*.txt")));
+                         if (names)
+                             names->setEnabled(filter.contains(QLatin1String("*.srt")));
                          formatChanged(int(filters.indexOf(filter)));
                      });
     QObject::connect(
-        dialog, &QDialog::finished, dialog, [dialog, filters, finished, layouts](int result) {
+        dialog, &QDialog::finished, dialog,
+        [dialog, filters, finished, layouts, names](int result) {
             const QString file = dialog->chosenFile();
             if (result != QDialog::Accepted || file.isEmpty())
                 return finished(std::nullopt);
-            finished(
-                SaveDialogChoice{file, int(filters.indexOf(dialog->selectedNameFilter())),
-                                 layouts && layouts->isEnabled() ? layouts->currentIndex() : 0});
+            finished(SaveDialogChoice{file, int(filters.indexOf(dialog->selectedNameFilter())),
+                                      layouts && layouts->isEnabled() ? layouts->currentIndex() : 0,
+                                      names && names->isEnabled() && names->isChecked()});
         });
     dialog->open();
     return std::make_shared<QtSaveDialog>(dialog);

@@ -12,9 +12,11 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -73,6 +75,11 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
                                                       QHeaderView::Stretch);
     m_table->resizeColumnToContents(ReviewModel::StartColumn);
     m_table->resizeColumnToContents(ReviewModel::EndColumn);
+    // Who spoke goes before what was said, and only where speakers were told apart.
+    m_table->horizontalHeader()->moveSection(ReviewModel::SpeakerColumn, ReviewModel::TextColumn);
+    m_table->setColumnHidden(ReviewModel::SpeakerColumn, m_model->speakers().isEmpty());
+    m_table->resizeColumnToContents(ReviewModel::SpeakerColumn);
+    m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     m_table->installEventFilter(this);
     m_table->viewport()->installEventFilter(this);
     if (m_model->rowCount() > 0)
@@ -157,6 +164,7 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     connect(rowButton, &QPushButton::clicked, this, &ReviewWindow::playRow);
     connect(save, &QPushButton::clicked, this, [this] { m_vm.saveTranscription(); });
     connect(m_table, &QTableView::clicked, this, &ReviewWindow::playClicked);
+    connect(m_table, &QTableView::customContextMenuRequested, this, &ReviewWindow::showSpeakerMenu);
     connect(m_position, &QSlider::sliderMoved, this,
             [this](int milliseconds) { m_player->seek(milliseconds / 1000.0); });
     connect(m_speed, &QComboBox::activated, this,
@@ -318,6 +326,36 @@ void ReviewWindow::goToDoubtful(bool backwards) {
     }
     m_table->selectRow(row);
     m_table->scrollTo(m_model->index(row, 0));
+}
+
+void ReviewWindow::showSpeakerMenu(const QPoint& at) {
+    const QStringList speakers = m_model->speakers();
+    const QModelIndex index = m_table->indexAt(at);
+    const int row = index.isValid() ? index.row() : currentRow();
+    if (speakers.isEmpty() || row < 0)
+        return;
+    // The row's speaker from the list, or every row of that speaker under a new name.
+    const QString current = m_model->segments().at(row).speaker;
+    QMenu menu(this);
+    for (const QString& name : speakers) {
+        QAction* action =
+            menu.addAction(name, this, [this, row, name] { m_model->setSpeaker(row, name); });
+        action->setCheckable(true);
+        action->setChecked(name == current);
+    }
+    if (!current.isEmpty()) {
+        menu.addSeparator();
+        menu.addAction(QStringLiteral("Rename “%1”...").arg(current), this, [this, current] {
+            bool ok = false;
+            const QString name = QInputDialog::getText(
+                this, QStringLiteral("Rename Speaker"),
+                QStringLiteral("New name for “%1” on every row:").arg(current), QLineEdit::Normal,
+                current, &ok);
+            if (ok)
+                m_model->renameSpeaker(current, name);
+        });
+    }
+    menu.exec(m_table->viewport()->mapToGlobal(at));
 }
 
 void ReviewWindow::showFind(bool replace) {

@@ -43,6 +43,7 @@ private:
     void nudge(bool end, double seconds);
     void splitRow();
     void goToDoubtful(bool backwards);
+    void showSpeakerMenu(const QPoint& at);
     void showFind(bool replace);
     void findNext();
     void follow(double seconds);

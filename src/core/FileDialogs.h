@@ -29,6 +29,8 @@ struct SaveDialogRequest {
     QStringList layouts;
     // The format selected at first.
     int selectedFormat = 0;
+    // Offers, for SRT, the speakers' names before the cues: transcripts with speakers.
+    bool offersSpeakerNames = false;
 };
 
 // The line layouts offered for subtitles, in popup order.
@@ -40,6 +42,8 @@ struct SaveDialogChoice {
     QString path;
     int formatIndex = 0;
     int layoutIndex = 0;
+    // SRT cues begin with "Name: ".
+    bool speakerNames = false;
 };
 
 // The file dialogs controllers need, kept behind an interface so controllers stay

@@ -59,7 +59,7 @@ int TranscriptFormats::forPath(const QString& path, int index) {
 }
 
 QString TranscriptFormats::render(const StoredTranscript& transcript, int index,
-                                  bool broadcastLines) {
+                                  bool broadcastLines, bool speakerNames) {
     if (index == json)
         return QString::fromUtf8(TranscriptJson::document(transcript));
     if (broadcastLines && isSubtitles(index)) {
@@ -71,6 +71,8 @@ QString TranscriptFormats::render(const StoredTranscript& transcript, int index,
                                         : language),
             index);
     }
+    if (speakerNames && index == srt)
+        return srtFromCues(withSpeakerNames(groupIntoCues(transcript.segments)));
     return format(index).render(transcript.segments);
 }
 

@@ -23,8 +23,9 @@ public:
     static bool isSubtitles(int index) { return index == srt || index == vtt; }
 
     // The transcript in a format; subtitles in broadcast lines when asked, laid out for
-    // the transcript's language.
-    static QString render(const StoredTranscript& transcript, int index, bool broadcastLines);
+    // the transcript's language; SRT cues with their speaker's name first when asked.
+    static QString render(const StoredTranscript& transcript, int index, bool broadcastLines,
+                          bool speakerNames = false);
     // Cues already laid out, as the format writes them (plain text: the texts joined).
     static QString renderCues(const QList<TranscriptSegment>& cues, int index);
 };

@@ -502,6 +502,9 @@ void TranscriptionViewModel::saveTranscription() {
     request.proposedName = proposedFileName(savedName(), request.selectedFormat);
     request.formats = TranscriptFormats::titles();
     request.layouts = subtitleLayouts();
+    request.offersSpeakerNames =
+        std::any_of(m_segments.cbegin(), m_segments.cend(),
+                    [](const TranscriptSegment& segment) { return !segment.speaker.isEmpty(); });
 
     const QPointer<TranscriptionViewModel> guard(this);
     m_activeSavePanel = m_dialogs.beginSave(
@@ -537,7 +540,7 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
                             : m_subtitles && !broadcast && format != TranscriptFormats::json
                                 ? TranscriptFormats::renderCues(m_segments, format)
                                 : TranscriptFormats::render(transcriptToSave(format), format,
-                                                            broadcast);
+                                                            broadcast, choice->speakerNames);
     const QString target = pathWithExtension(choice->path, TranscriptFormats::extension(format));
 
     // The dialog asked about the name the user typed, not about the repaired one.

@@ -27,6 +27,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -340,6 +341,7 @@ private Q_SLOTS:
         editor->confirmButton()->click();
         const CustomProvider added = store.providers().first();
         QCOMPARE(added.name, u"OpenAI Whisper"_qs);
+        QVERIFY(!added.identifySpeakers); // off unless ticked
         QCOMPARE(KeychainHelper::shared().loadKey(added.idText()), u"sk-typed"_qs);
 
         // Editing with the key left blank keeps the stored key and the id.
@@ -348,7 +350,9 @@ private Q_SLOTS:
         QVERIFY(editor->apiKeyField()->text().isEmpty());
         QCOMPARE(editor->apiKeyField()->placeholderText(), u"Leave blank to keep existing key"_qs);
         editor->nameField()->setText(u"Renamed"_qs);
+        byName<QCheckBox>(editor, u"Identify speakers"_qs)->setChecked(true);
         editor->confirmButton()->click();
+        QVERIFY(store.providers().first().identifySpeakers);
         QCOMPARE(store.providers().first().id, added.id);
         QCOMPARE(store.providers().first().name, u"Renamed"_qs);
         QCOMPARE(KeychainHelper::shared().loadKey(added.idText()), u"sk-typed"_qs);
@@ -376,7 +380,7 @@ private Q_SLOTS:
         const QString media = writeFile(QDir(folder).filePath(quoted + u".mp3"_qs));
         f.vm->loadFile(QUrl::fromLocalFile(media));
         f.find<QAbstractButton>(u"Start Transcription"_qs)->click();
-        f.finishWith({TranscriptionEvent::success({{u"Hi"_qs, 0, 0.5}})});
+        f.finishWith({TranscriptionEvent::success({{u"Hi"_qs, 0, 0.5, 1, -1, {}, u"Ann"_qs}})});
 
         QFileDialog* save = openFileDialog();
         QVERIFY(save);
@@ -384,12 +388,16 @@ private Q_SLOTS:
         auto* name = save->findChild<QLineEdit*>(u"fileNameEdit"_qs);
         auto* formats = save->findChild<QComboBox*>(u"fileTypeCombo"_qs);
         QCOMPARE(name->text(), quoted + u".txt"_qs);
+        auto* names = byName<QCheckBox>(save, u"Speaker names"_qs); // for SRT only
+        QVERIFY(!names->isEnabled());
         formats->setCurrentIndex(1);
         Q_EMIT formats->activated(1);
+        Q_EMIT formats->textActivated(formats->currentText()); // as a click does
         QCOMPARE(name->text(), quoted + u".srt"_qs);
+        names->setChecked(true);
         QMetaObject::invokeMethod(save, "accept");
         QVERIFY(readFile(QDir(folder).filePath(quoted + u".srt"_qs))
-                    .startsWith("1\n00:00:00,000 --> 00:00:00,500\nHi\n"));
+                    .startsWith("1\n00:00:00,000 --> 00:00:00,500\nAnn: Hi\n"));
 
         QString seenFolder;
         QTimer::singleShot(0, [&] {

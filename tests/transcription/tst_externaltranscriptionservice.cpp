@@ -54,24 +54,40 @@ QByteArray textField(const QByteArray& boundary, const QByteArray& name, const Q
 // The values of a multipart body's text fields of that name, in order.
 QList<QByteArray> fieldValues(const QByteArray& body, const QByteArray& name) {
     QList<QByteArray> values;
-    const QByteArray head = "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
-    for (qsizetype at = body.indexOf(head); at >= 0; at = body.indexOf(head, at + 1)) {
-        const qsizetype from = at + head.size();
-        values.append(body.mid(from, body.indexOf("\r\n", from) - from));
-    }
+    const QByteArray head = "form-data; name=\"" + name + "\"\r\n\r\n";
+    for (qsizetype at = body.indexOf(head); at >= 0; at = body.indexOf(head, at + 1))
+        values.append(
+            body.mid(at + head.size(), body.indexOf("\r\n", at + head.size()) - at - head.size()));
     return values;
 }
 
-// A server's answer with one segment per [label, start, end].
-QByteArray labelled(const QList<std::tuple<QByteArray, double, double>>& segments,
-                    const char* key = "speaker") {
+// A server's answer: "label|start|end" for each segment, its text the label's.
+QByteArray labelled(const QStringList& segments, const QString& key = u"speaker"_qs) {
     QJsonArray array;
-    for (const auto& [label, start, end] : segments)
-        array.append(QJsonObject{{u"start"_qs, start},
-                                 {u"end"_qs, end},
-                                 {u"text"_qs, QString::fromLatin1(label).toLower()},
-                                 {QLatin1String(key), QString::fromLatin1(label)}});
+    for (const QString& segment : segments) {
+        const QStringList fields = segment.split(u'|');
+        QJsonObject object{{u"start"_qs, fields[1].toDouble()},
+                           {u"end"_qs, fields[2].toDouble()},
+                           {u"text"_qs, QString(fields[0] + u'.')}};
+        if (!fields[0].isEmpty())
+            object.insert(key, fields[0]);
+        array.append(object);
+    }
     return QJsonDocument(QJsonObject{{u"segments"_qs, array}}).toJson();
+}
+
+// The samples of a 16 kHz mono 16-bit WAVE, or nothing when it is not one.
+std::vector<short> waveSamples(const QString& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.toUtf8().constData(), SFM_READ, &info);
+    std::vector<short> samples;
+    if (file && info.samplerate == 16000 && info.channels == 1 &&
+        info.format == (SF_FORMAT_WAV | SF_FORMAT_PCM_16)) {
+        samples.resize(size_t(info.frames));
+        sf_read_short(file, samples.data(), info.frames);
+    }
+    sf_close(file);
+    return samples;
 }
 
 } // namespace
@@ -574,74 +590,39 @@ private Q_SLOTS:
 
     // A provider asked for speakers gets the fields its kind of model takes (a diarize
     // model no prompt); labels under either key are named in order of first appearance.
+    // Not asked, the request is today's and labels are ignored.
     void speakersAsked_data() {
-        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("model"); // "-" first: not asked
         QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QList<QByteArray>>("fields"); // name, value, ... before the file
+        QTest::addColumn<QString>("fields"); // before the file
         QTest::addColumn<QStringList>("speakers");
-        const QByteArray twoSpeakers =
-            R"({"segments":[{"start":0,"end":1,"text":"a","speaker":"B"},)"
-            R"({"start":1,"end":2,"text":"b","speaker":"A"},)"
-            R"({"start":2,"end":3,"text":"c","speaker":"B"}]})";
+        const QByteArray two = labelled({u"B|0|1"_qs, u"A|1|2"_qs, u"B|2|3"_qs});
+        const QStringList named{u"Speaker 1"_qs, u"Speaker 2"_qs, u"Speaker 1"_qs};
+        const QString asked = u"model=%1&response_format=verbose_json&language=en&prompt=Said "
+                              "before.&diarize=true&timestamp_granularities[]=segment"_qs;
         QTest::newRow("diarize model")
-            << u"gpt-4o-transcribe-diarize"_qs << twoSpeakers
-            << QList<QByteArray>{"model",
-                                 "gpt-4o-transcribe-diarize",
-                                 "response_format",
-                                 "diarized_json",
-                                 "chunking_strategy",
-                                 "auto",
-                                 "language",
-                                 "en"}
-            << QStringList{u"Speaker 1"_qs, u"Speaker 2"_qs, u"Speaker 1"_qs};
+            << u"gpt-4o-transcribe-diarize"_qs << two
+            << u"model=%1&response_format=diarized_json&chunking_strategy=auto&language=en"_qs
+            << named;
         QTest::newRow("other model, speaker_id")
             << u"voxtral-mini-latest"_qs
-            << QByteArray(R"({"segments":[{"start":0,"end":1,"text":"a","speaker_id":"speaker_1"},)"
-                          R"({"start":1,"end":2,"text":"b","speaker_id":0}]})")
-            << QList<QByteArray>{"model",
-                                 "voxtral-mini-latest",
-                                 "response_format",
-                                 "verbose_json",
-                                 "language",
-                                 "en",
-                                 "prompt",
-                                 "Said before.",
-                                 "diarize",
-                                 "true",
-                                 "timestamp_granularities[]",
-                                 "segment"}
-            << QStringList{u"Speaker 1"_qs, u"Speaker 2"_qs};
-        QTest::newRow("not asked: today's request, labels ignored")
-            << u"not asked whisper-1"_qs << twoSpeakers
-            << QList<QByteArray>{"model",    "whisper-1", "response_format", "verbose_json",
-                                 "language", "en",        "prompt",          "Said before."}
-            << QStringList{QString(), QString(), QString()};
-        QTest::newRow("no labels in the answer")
-            << u"whisper-1"_qs << QByteArray(R"({"segments":[{"start":0,"end":1,"text":"a"}]})")
-            << QList<QByteArray>{"model",
-                                 "whisper-1",
-                                 "response_format",
-                                 "verbose_json",
-                                 "language",
-                                 "en",
-                                 "prompt",
-                                 "Said before.",
-                                 "diarize",
-                                 "true",
-                                 "timestamp_granularities[]",
-                                 "segment"}
-            << QStringList{QString()};
+            << labelled({u"B|0|1"_qs, u"A|1|2"_qs, u"B|2|3"_qs}, u"speaker_id"_qs) << asked
+            << named;
+        QTest::newRow("no labels")
+            << u"whisper-1"_qs << labelled({u"|0|1"_qs}) << asked << QStringList{QString()};
+        QTest::newRow("not asked")
+            << u"-whisper-1"_qs << two << asked.section(u'&', 0, 3) << QStringList(3, QString());
     }
     void speakersAsked() {
         QFETCH(QString, model);
         QFETCH(QByteArray, answer);
-        QFETCH(QList<QByteArray>, fields);
+        QFETCH(QString, fields);
         QFETCH(QStringList, speakers);
         Server server;
         server.enqueue({200, answer});
         CustomProvider provider = providerAt(server.baseUrl());
-        provider.identifySpeakers = !model.startsWith(u"not asked "_qs);
-        provider.model = model.remove(u"not asked "_qs);
+        provider.identifySpeakers = !model.startsWith(u'-');
+        provider.model = model.remove(u'-');
         ExternalTranscriptionService service;
         Job job;
         service.transcribe(writeFile(m_dir.filePath(u"speakers.mp3"_qs), audioBytes), provider,
@@ -649,12 +630,12 @@ private Q_SLOTS:
                            job.queuedHandler());
         QVERIFY(QTest::qWaitFor([&] { return job.finished(); }, 20'000));
         QVERIFY2(job.success(), qPrintable(job.failure()));
-
-        const QByteArray contentType = server.requests().first().header("Content-Type");
-        const QByteArray boundary = contentType.mid(contentType.indexOf('=') + 1);
+        const QByteArray type = server.requests().first().header("Content-Type");
+        const QByteArray boundary = type.mid(type.indexOf('=') + 1);
         QByteArray expected;
-        for (qsizetype i = 0; i < fields.size(); i += 2)
-            expected += textField(boundary, fields[i], fields[i + 1]);
+        for (const QString& field : fields.arg(model).split(u'&'))
+            expected += textField(boundary, field.section(u'=', 0, 0).toUtf8(),
+                                  field.section(u'=', 1).toUtf8());
         expected += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"";
         QVERIFY(server.requests().first().body.startsWith(expected));
         QStringList named;
@@ -668,35 +649,24 @@ private Q_SLOTS:
     // words; the labels coming back are those names, so the transcript is one whole.
     void speakersKnownAcrossParts() {
         QTemporaryDir dir;
-        const QString path = dir.filePath(u"meeting.wav"_qs);
-        QStringList arguments;
-        QString inputs;
+        const QString path = dir.filePath(u"meeting.wav"_qs); // 74 s of LibriVox, 2.4 MB
+        QString list;
         for (int round = 0; round < 3; ++round) {
-            for (const QString& id : AudioFixtures::librivoxIds()) {
-                arguments << u"-i"_qs
-                          << AudioFixtures::librivoxDirectory() + u'/' + id + u".wav"_qs;
-                inputs += u"[%1:a]"_qs.arg(arguments.size() / 2 - 1);
-            }
+            for (const QString& id : AudioFixtures::librivoxIds())
+                list += u"file '%1/%2.wav'\n"_qs.arg(AudioFixtures::librivoxDirectory(), id);
         }
-        const qsizetype count = arguments.size() / 2;
-        QVERIFY(AudioFixtures::ffmpeg(
-            arguments << u"-filter_complex"_qs << inputs + u"concat=n=%1:v=0:a=1"_qs.arg(count)
-                      << u"-ar"_qs << u"16000"_qs << u"-ac"_qs << u"1"_qs << path));
+        QVERIFY(AudioFixtures::ffmpeg({u"-f"_qs, u"concat"_qs, u"-safe"_qs, u"0"_qs, u"-i"_qs,
+                                       writeFile(dir.filePath(u"list"_qs), list.toUtf8()), u"-c"_qs,
+                                       u"copy"_qs, path}));
         QSettings().setValue(ExternalTranscriptionService::uploadLimitKey(), 2'000'000);
+        const QList<QByteArray> answers{
+            // B's words start while A still speaks
+            labelled({u"A|0.5|5.5"_qs, u"B|5|14"_qs}),
+            labelled({u"Speaker 1|0.5|2.5"_qs, u"A|2.5|14.5"_qs, u"Speaker 2|14.5|15"_qs}),
+            labelled({u"Speaker 3|0.5|5"_qs, u"B|5|8"_qs})};
         Server server;
         server.setResponder([&](const Server::Request&) {
-            switch (server.requests().size()) {
-            case 1: // B's words start while A still speaks
-                return Server::Response(200, labelled({{"A", 0.5, 5.5}, {"B", 5.0, 14.0}}));
-            case 2:
-                return Server::Response(200, labelled({{"Speaker 1", 0.5, 2.5},
-                                                       {"A", 2.5, 14.5},
-                                                       {"Speaker 2", 14.5, 15.0}}));
-            case 3:
-                return Server::Response(200, labelled({{"Speaker 3", 0.5, 5.0}, {"B", 5.0, 8.0}}));
-            default:
-                return Server::Response(200, R"({"text":""})");
-            }
+            return Server::Response(200, answers.value(server.requests().size() - 1, "{}"));
         });
         CustomProvider provider = providerAt(server.baseUrl());
         provider.model = u"gpt-4o-transcribe-diarize"_qs;
@@ -708,64 +678,41 @@ private Q_SLOTS:
         const QList<TranscriptSegment>& segments = job.success()->segments;
         QStringList named;
         for (const TranscriptSegment& segment : segments)
-            named.append(segment.speaker);
-        QCOMPARE(named,
-                 (QStringList{u"Speaker 1"_qs, u"Speaker 2"_qs, u"Speaker 1"_qs, u"Speaker 3"_qs,
-                              u"Speaker 2"_qs, u"Speaker 3"_qs, u"Speaker 4"_qs}));
-        const QList<Server::Request>& requests = server.requests();
-        QVERIFY(requests.size() >= 3);
-        const QList<double> partStarts{0.0, segments[2].startTime - 0.5,
-                                       segments[5].startTime - 0.5};
+            named.append(segment.speaker.right(1));
+        QCOMPARE(named.join(QString()), u"1213234"_qs);
 
-        // Request, name, part and turn time the clip comes from, its length.
-        const QList<std::tuple<int, QByteArray, int, double, double>> clips{
-            {1, "Speaker 2", 0, 5.5, 8.5},
-            {1, "Speaker 1", 0, 0.5, 4.5},
-            {2, "Speaker 3", 1, 3.5, 10.0},
-            {2, "Speaker 2", 0, 5.5, 8.5},
-            {2, "Speaker 1", 0, 0.5, 4.5}};
-        SF_INFO sourceInfo{};
-        SNDFILE* source = sf_open(path.toUtf8().constData(), SFM_READ, &sourceInfo);
-        QVERIFY(source);
-        std::vector<short> original(size_t(sourceInfo.frames));
-        sf_read_short(source, original.data(), sourceInfo.frames);
-        sf_close(source);
-        for (const auto& [request, name, part, from, seconds] : clips) {
-            const QList<QByteArray> names =
-                fieldValues(requests[request].body, "known_speaker_names[]");
-            const QList<QByteArray> references =
-                fieldValues(requests[request].body, "known_speaker_references[]");
-            QCOMPARE(references.size(), names.size());
-            QVERIFY(names.contains(name));
-            const QByteArray url = references[names.indexOf(name)];
-            QVERIFY(url.startsWith("data:audio/wav;base64,"));
-            const QString clipPath =
-                writeFile(dir.filePath(u"clip.wav"_qs),
-                          QByteArray::fromBase64(url.mid(url.indexOf(',') + 1)));
-            SF_INFO info{};
-            SNDFILE* clip = sf_open(clipPath.toUtf8().constData(), SFM_READ, &info);
-            QVERIFY(clip);
-            QCOMPARE(info.samplerate, 16000);
-            QCOMPARE(info.channels, 1);
-            QCOMPARE(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-            QCOMPARE(qRound(double(info.frames) / 160), qRound(seconds * 100));
-            std::vector<short> samples(size_t(info.frames));
-            sf_read_short(clip, samples.data(), info.frames);
-            sf_close(clip);
-            // The recording's own samples where the turn was, give or take a packet.
-            const qint64 at = qRound64((partStarts[part] + from) * 16000);
-            bool found = false;
-            for (qint64 shift = -400; shift <= 400 && !found; ++shift)
-                found = std::equal(samples.begin(), samples.end(), original.begin() + at + shift);
-            QVERIFY2(found, name.constData());
+        // Request, names sent; then the part, start and length of each clip in turn.
+        const QList<double> partStarts{0.0, segments[2].startTime - 0.5};
+        const std::vector<short> original = waveSamples(path);
+        const struct {
+            int request;
+            QList<QByteArray> names;
+            QList<std::tuple<int, double, double>> clips;
+        } rows[] = {{0, {}, {}},
+                    {1, {"Speaker 2", "Speaker 1"}, {{0, 5.5, 8.5}, {0, 0.5, 4.5}}},
+                    {2,
+                     {"Speaker 3", "Speaker 2", "Speaker 1"},
+                     {{1, 3.5, 10.0}, {0, 5.5, 8.5}, {0, 0.5, 4.5}}}};
+        for (const auto& row : rows) {
+            const QByteArray& body = server.requests().at(row.request).body;
+            QVERIFY(!body.contains("name=\"prompt\""));
+            QCOMPARE(fieldValues(body, "known_speaker_names[]"), row.names);
+            const QList<QByteArray> urls = fieldValues(body, "known_speaker_references[]");
+            QCOMPARE(urls.size(), row.clips.size());
+            for (qsizetype i = 0; i < urls.size(); ++i) {
+                const auto [part, from, seconds] = row.clips[i];
+                QVERIFY(urls[i].startsWith("data:audio/wav;base64,"));
+                const std::vector<short> clip = waveSamples(writeFile(
+                    dir.filePath(u"clip.wav"_qs), QByteArray::fromBase64(urls[i].mid(22))));
+                QCOMPARE(qRound(double(clip.size()) / 160), qRound(seconds * 100));
+                // The recording's own samples where the turn was, give or take a packet.
+                const qint64 at = qRound64((partStarts[part] + from) * 16000);
+                bool found = false;
+                for (qint64 shift = -400; shift <= 400 && !found; ++shift)
+                    found = std::equal(clip.begin(), clip.end(), original.begin() + at + shift);
+                QVERIFY2(found, row.names[i].constData());
+            }
         }
-        QCOMPARE(fieldValues(requests[0].body, "known_speaker_names[]"), QList<QByteArray>());
-        QCOMPARE(fieldValues(requests[1].body, "known_speaker_names[]"),
-                 (QList<QByteArray>{"Speaker 2", "Speaker 1"}));
-        QCOMPARE(fieldValues(requests[2].body, "known_speaker_names[]"),
-                 (QList<QByteArray>{"Speaker 3", "Speaker 2", "Speaker 1"}));
-        for (const Server::Request& request : requests)
-            QVERIFY(!request.body.contains("name=\"prompt\""));
     }
 
     // A long recording over the limit goes up in parts cut in its silences; times are
