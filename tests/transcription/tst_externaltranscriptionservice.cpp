@@ -6,6 +6,7 @@
 #include "support/LoopbackHttpServer.h"
 #include "support/TestDoubles.h"
 #include "transcription/ExternalTranscriptionService.h"
+#include "transcription/SoundFile.h"
 #include "transcription/VerboseResponse.h"
 
 #include <QDir>
@@ -18,7 +19,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
-#include <sndfile.h>
 
 using namespace vocalith;
 using namespace vocalith::test;
@@ -79,14 +79,11 @@ QByteArray labelled(const QStringList& segments, const QString& key = u"speaker"
 // The samples of a 16 kHz mono 16-bit WAVE, or nothing when it is not one.
 std::vector<short> waveSamples(const QString& path) {
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.toUtf8().constData(), SFM_READ, &info);
-    std::vector<short> samples;
-    if (file && info.samplerate == 16000 && info.channels == 1 &&
-        info.format == (SF_FORMAT_WAV | SF_FORMAT_PCM_16)) {
-        samples.resize(size_t(info.frames));
-        sf_read_short(file, samples.data(), info.frames);
-    }
-    sf_close(file);
+    const SoundFile file(sf_open(path.toUtf8().constData(), SFM_READ, &info));
+    const bool wave = info.format == (SF_FORMAT_WAV | SF_FORMAT_PCM_16) &&
+                      info.samplerate == 16000 && info.channels == 1;
+    std::vector<short> samples(wave ? size_t(info.frames) : 0);
+    sf_read_short(file.get(), samples.data(), sf_count_t(samples.size()));
     return samples;
 }
 
