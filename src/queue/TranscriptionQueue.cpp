@@ -1,0 +1,307 @@
+#include "TranscriptionQueue.h"
+
+#include "core/SerialQueue.h"
+#include "library/StoredTranscript.h"
+#include "providers/KeyStore.h"
+#include "providers/ProviderHttp.h"
+#include "transcription/LibraryWriter.h"
+#include "transcription/MediaInput.h"
+#include "transcription/OnDeviceEngine.h"
+#include "transcription/ProviderEngine.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSettings>
+
+#include <algorithm>
+
+namespace vocalith {
+
+namespace {
+
+// Both engines report up to a tenth while they prepare the audio.
+constexpr double preparedAt = 0.1;
+
+QString comparablePath(const QString& path) {
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+} // namespace
+
+int TranscriptionQueue::parallelProviderJobs() {
+    const int jobs =
+        QSettings().value(QStringLiteral("com.vocalith.parallelProviderJobs"), 1).toInt();
+    return std::clamp(jobs, 1, 8);
+}
+
+TranscriptionQueue::TranscriptionQueue(Services services, QObject* parent)
+    : QObject(parent)
+    , m_onDevice(std::move(services.onDevice))
+    , m_makeProviderEngine(std::move(services.makeProviderEngine))
+    , m_keyStore(*services.keyStore)
+    , m_durations(SerialQueue::create(QStringLiteral("com.vocalith.durations"))) {
+    if (services.library) {
+        m_library = std::make_unique<LibraryWriter>(std::move(services.library));
+        connect(m_library.get(), &LibraryWriter::failed, this, &TranscriptionQueue::libraryFailed);
+    }
+}
+
+TranscriptionQueue::~TranscriptionQueue() {
+    m_durations->close();
+    for (Slot& slot : m_slots) {
+        if (slot.item == 0)
+            continue;
+        if (slot.provider)
+            slot.provider->cancel();
+        else
+            slot.onDevice->cancel();
+    }
+}
+
+int TranscriptionQueue::indexOf(quint64 id) const {
+    const auto found = std::find_if(m_items.cbegin(), m_items.cend(),
+                                    [id](const QueueItem& item) { return item.id == id; });
+    return found == m_items.cend() ? -1 : int(found - m_items.cbegin());
+}
+
+int TranscriptionQueue::add(const QStringList& paths) {
+    QSet<QString> queued;
+    for (const QueueItem& item : std::as_const(m_items))
+        queued.insert(comparablePath(item.path));
+    const int first = int(m_items.size());
+    for (const QString& path : paths) {
+        const QString comparable = comparablePath(path);
+        if (queued.contains(comparable))
+            continue;
+        queued.insert(comparable);
+        const QueueItem item{.id = ++m_nextId, .path = QFileInfo(path).absoluteFilePath()};
+        m_items.append(item);
+        // Reading a duration opens the file: thousands of them must not stall the window.
+        QPointer<TranscriptionQueue> self(this);
+        m_durations->post([self, id = item.id, path = item.path] {
+            const double duration = MediaInput::durationOf(path);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, id, duration] {
+                    const int index = self ? self->indexOf(id) : -1;
+                    if (index < 0 || duration <= 0.0)
+                        return;
+                    self->m_items[index].duration = duration;
+                    Q_EMIT self->itemChanged(index);
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    const int added = int(m_items.size()) - first;
+    if (added > 0)
+        Q_EMIT itemsAdded(first, int(m_items.size()) - 1);
+    if (m_running)
+        fill();
+    return added;
+}
+
+void TranscriptionQueue::start(const TranscriptionEngine& engine, TranscriptionLanguage language) {
+    if (m_running)
+        return;
+    m_engine = engine;
+    m_language = language;
+    m_slots.clear();
+    if (const std::optional<CustomProvider>& provider = engine.provider()) {
+        const std::optional<QString> key = m_keyStore.loadKey(provider->idText());
+        if ((!key || key->isEmpty()) && !ProviderHttp::isLocalServer(provider->baseURL)) {
+            for (int i = 0; i < m_items.size(); ++i) {
+                if (m_items[i].state != QueueItem::State::waiting)
+                    continue;
+                m_items[i].state = QueueItem::State::failed;
+                m_items[i].error = QStringLiteral("No API key found for ") + provider->name +
+                                   QStringLiteral(". Edit the provider and add your API key.");
+                changed(i);
+            }
+            Q_EMIT finished();
+            return;
+        }
+        for (int i = parallelProviderJobs(); i > 0; --i)
+            m_slots.push_back(Slot{nullptr, m_makeProviderEngine(), 0});
+    } else {
+        m_slots.push_back(Slot{m_onDevice.get(), nullptr, 0});
+    }
+    m_running = true;
+    fill();
+    finishIfIdle();
+}
+
+void TranscriptionQueue::fill() {
+    for (Slot& slot : m_slots) {
+        if (slot.item != 0)
+            continue;
+        const auto waiting =
+            std::find_if(m_items.begin(), m_items.end(), [](const QueueItem& item) {
+                return item.state == QueueItem::State::waiting;
+            });
+        if (waiting == m_items.end())
+            return;
+        run(slot, *waiting);
+    }
+}
+
+void TranscriptionQueue::run(Slot& slot, QueueItem& item) {
+    item.state = QueueItem::State::preparing;
+    item.progress = 0.0;
+    item.secondsLeft.reset();
+    item.error.clear();
+    item.segments.clear();
+    const quint64 run = ++m_nextRun;
+    m_runs.insert(item.id, run);
+    slot.item = item.id;
+    changed(indexOf(item.id));
+
+    QPointer<TranscriptionQueue> self(this);
+    TranscriptionEventHandler onEvent = [self, id = item.id, run](const TranscriptionEvent& event) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, id, run, event] {
+                if (self)
+                    self->apply(id, run, event);
+            },
+            Qt::QueuedConnection);
+    };
+    if (slot.provider) {
+        const CustomProvider& provider = *m_engine.provider();
+        slot.provider->transcribe(item.path, provider,
+                                  m_keyStore.loadKey(provider.idText()).value_or(QString()),
+                                  m_language, std::move(onEvent));
+    } else {
+        slot.onDevice->transcribe(item.path, m_language, std::move(onEvent));
+    }
+}
+
+void TranscriptionQueue::apply(quint64 id, quint64 run, const TranscriptionEvent& event) {
+    const int index = indexOf(id);
+    if (index < 0 || m_runs.value(id) != run)
+        return; // cancelled, removed or run again since
+    QueueItem& item = m_items[index];
+    if (const auto* progress = std::get_if<TranscriptionEvent::Progress>(&event.value)) {
+        item.progress = progress->fraction;
+        item.secondsLeft = progress->secondsLeft;
+        item.state = progress->fraction > preparedAt ? QueueItem::State::transcribing
+                                                     : QueueItem::State::preparing;
+        return changed(index);
+    }
+    if (const auto* success = std::get_if<TranscriptionEvent::Success>(&event.value)) {
+        item.state = QueueItem::State::done;
+        item.progress = 1.0;
+        item.segments = success->segments;
+        if (m_library) {
+            const std::optional<CustomProvider>& provider = m_engine.provider();
+            m_library->store({.recordingPath = item.path,
+                              .engine = m_engine.label(),
+                              .model = provider ? provider->model : QStringLiteral("en-us"),
+                              .language = m_language == TranscriptionLanguage::autoDetect
+                                              ? QStringLiteral("auto")
+                                              : rawValue(m_language),
+                              .duration = item.duration,
+                              .createdAt = QDateTime::currentDateTime(),
+                              .segments = item.segments});
+        }
+    } else if (const auto* failure = std::get_if<TranscriptionEvent::Failure>(&event.value)) {
+        item.state = QueueItem::State::failed;
+        item.error = failure->error.description;
+    }
+    item.secondsLeft.reset();
+    release(id);
+    changed(index);
+    fill();
+    finishIfIdle();
+}
+
+void TranscriptionQueue::release(quint64 id) {
+    m_runs.remove(id);
+    for (Slot& slot : m_slots) {
+        if (slot.item == id)
+            slot.item = 0;
+    }
+}
+
+void TranscriptionQueue::cancel(quint64 id) {
+    const int index = indexOf(id);
+    if (index < 0 || m_items[index].isFinished())
+        return;
+    for (Slot& slot : m_slots) {
+        if (slot.item != id)
+            continue;
+        if (slot.provider)
+            slot.provider->cancel();
+        else
+            slot.onDevice->cancel();
+    }
+    release(id);
+    m_items[index].state = QueueItem::State::cancelled;
+    m_items[index].secondsLeft.reset();
+    changed(index);
+    fill();
+    finishIfIdle();
+}
+
+void TranscriptionQueue::retry(quint64 id) {
+    const int index = indexOf(id);
+    if (index < 0 || (m_items[index].state != QueueItem::State::failed &&
+                      m_items[index].state != QueueItem::State::cancelled))
+        return;
+    m_items[index].state = QueueItem::State::waiting;
+    m_items[index].error.clear();
+    m_items[index].progress = 0.0;
+    changed(index);
+    if (m_running)
+        fill();
+    else
+        start(m_engine, m_language);
+}
+
+void TranscriptionQueue::remove(quint64 id) {
+    cancel(id);
+    const int index = indexOf(id);
+    if (index < 0)
+        return;
+    m_items.removeAt(index);
+    Q_EMIT itemRemoved(index);
+}
+
+void TranscriptionQueue::cancelAll() {
+    // Waiting files first, so no cancelled job hands its place to one of them.
+    for (int i = 0; i < m_items.size(); ++i) {
+        if (m_items[i].state == QueueItem::State::waiting) {
+            m_items[i].state = QueueItem::State::cancelled;
+            changed(i);
+        }
+    }
+    for (const QueueItem& item : QList<QueueItem>(m_items)) {
+        if (item.isRunning())
+            cancel(item.id);
+    }
+    finishIfIdle();
+}
+
+void TranscriptionQueue::changed(int index) {
+    if (index >= 0)
+        Q_EMIT itemChanged(index);
+}
+
+void TranscriptionQueue::finishIfIdle() {
+    if (!m_running)
+        return;
+    const bool busy = std::any_of(m_slots.cbegin(), m_slots.cend(),
+                                  [](const Slot& slot) { return slot.item != 0; });
+    const bool waiting = std::any_of(m_items.cbegin(), m_items.cend(), [](const QueueItem& item) {
+        return item.state == QueueItem::State::waiting;
+    });
+    if (busy || waiting)
+        return;
+    m_running = false;
+    Q_EMIT finished();
+}
+
+} // namespace vocalith
