@@ -214,8 +214,10 @@ void ExternalTranscriptionService::keepParts(const QList<UploadPreparation::Part
     job->halves = QList<bool>(parts.size(), false);
     job->segments = segments;
     job->fillsGaps = true;
-    if (provider.identifySpeakers)
+    if (provider.identifySpeakers) {
         job->speakers = std::make_shared<SpeakerVoices>();
+        job->speakers->knowNames(segments);
+    }
     for (const TranscriptSegment& segment : segments) {
         if (segment.startTime < parts.first().start)
             job->text += (job->text.isEmpty() ? QString() : QStringLiteral(" ")) + segment.text;

@@ -84,15 +84,23 @@ void SpeakerVoices::name(QList<TranscriptSegment>& segments, bool labelsRestart)
                                     : segment.speaker;
             index = m_labels.value(key, m_speakers.size());
             if (index == m_speakers.size()) {
-                m_speakers.append(
-                    {QStringLiteral("Speaker ") + QString::number(m_speakers.size() + 1),
-                     0.0,
-                     0.0,
-                     {}});
+                QString name;
+                for (qsizetype number = index + 1; name.isEmpty() || known(name) < index; ++number)
+                    name = QStringLiteral("Speaker ") + QString::number(number);
+                m_speakers.append({name, 0.0, 0.0, {}});
                 m_labels.insert(key, index);
             }
         }
         segment.speaker = m_speakers[index].name;
+    }
+}
+
+void SpeakerVoices::knowNames(const QList<TranscriptSegment>& segments) {
+    for (const TranscriptSegment& segment : segments) {
+        if (!segment.speaker.isEmpty() &&
+            std::none_of(m_speakers.cbegin(), m_speakers.cend(),
+                         [&](const Speaker& speaker) { return speaker.name == segment.speaker; }))
+            m_speakers.append({segment.speaker, 0.0, 0.0, {}});
     }
 }
 

@@ -30,6 +30,8 @@ public:
     // (models given references), each label is a new speaker of this part; when they do
     // not, the same label is the same speaker in every part.
     void name(QList<TranscriptSegment>& segments, bool labelsRestart);
+    // Names already in the transcript, which new labels then never take.
+    void knowNames(const QList<TranscriptSegment>& segments);
     // Counts what each named speaker said in this part (times from the part's start),
     // and cuts a new clip from the part's audio for each whose longest turn it holds.
     void listen(const QString& audioPath, const QList<TranscriptSegment>& segments);
