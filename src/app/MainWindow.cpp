@@ -1,8 +1,13 @@
 #include "MainWindow.h"
 
 #include "app/Icons.h"
+#include "app/LibraryViewModel.h"
+#include "app/LibraryWindow.h"
+#include "app/ReviewWindow.h"
 #include "app/TranscribeView.h"
 #include "app/TranslationView.h"
+#include "playback/Player.h"
+#include "transcription/LibraryWriter.h"
 #include "transcription/TranscriptionViewModel.h"
 #include "translation/TranslationViewModel.h"
 
@@ -11,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -20,6 +26,7 @@ MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, Fi
                        QWidget* parent)
     : QMainWindow(parent)
     , m_viewModel(viewModel)
+    , m_dialogs(dialogs)
     , m_tabs(new QTabWidget) {
     setWindowTitle(QStringLiteral("Vocalith"));
     setWindowIcon(Icons::logo());
@@ -89,6 +96,10 @@ MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, Fi
     });
     review->setShortcut(Qt::CTRL | Qt::Key_R);
     review->setShortcutContext(Qt::ApplicationShortcut);
+    QAction* library =
+        file->addAction(QStringLiteral("Library..."), this, &MainWindow::openLibrary);
+    library->setShortcut(Qt::CTRL | Qt::Key_L);
+    library->setShortcutContext(Qt::ApplicationShortcut);
     file->addSeparator();
     // As actions of the window rather than the tab bar's own keys, so they work from
     // whatever control holds the focus; an open popup still keeps its keys.
@@ -108,6 +119,34 @@ MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, Fi
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("Quit"), qApp, &QApplication::quit);
     quit->setShortcut(QKeySequence::Quit);
+}
+
+void MainWindow::openLibrary() {
+    LibraryWriter* writer = m_viewModel.libraryWriter();
+    if (!writer) {
+        QMessageBox::information(
+            this, QStringLiteral("Library"),
+            QStringLiteral("The library is turned off, so transcripts are not kept. To keep "
+                           "them, set com.vocalith.keepLibrary=true in "
+                           "~/.config/Vocalith/Vocalith.conf and start Vocalith again."));
+        return;
+    }
+    if (!m_library) {
+        m_library = new LibraryWindow(writer->library(), m_viewModel, m_dialogs, this);
+        connect(&m_library->viewModel(), &LibraryViewModel::reviewRequested, this,
+                [this](double from) {
+                    m_tabs->setCurrentIndex(0);
+                    ReviewWindow* review =
+                        static_cast<TranscribeView*>(m_tabs->widget(0))->openReview();
+                    if (from >= 0.0 && review->player().isLoaded())
+                        review->player().playFrom(from);
+                });
+    } else {
+        m_library->viewModel().reload(); // the command line may have added some
+    }
+    m_library->show();
+    m_library->raise();
+    m_library->activateWindow();
 }
 
 void MainWindow::openFiles(const QStringList& absolutePaths) {

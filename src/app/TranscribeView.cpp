@@ -479,12 +479,13 @@ bool TranscribeView::closeReview() {
     return !m_review || m_review->close();
 }
 
-void TranscribeView::openReview() {
+ReviewWindow* TranscribeView::openReview() {
     if (!m_review || !m_review->isVisible()) // a closed one is on its way out
         m_review = new ReviewWindow(m_vm, window());
     m_review->show();
     m_review->raise();
     m_review->activateWindow();
+    return m_review;
 }
 
 } // namespace vocalith

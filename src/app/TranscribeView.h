@@ -29,7 +29,7 @@ public:
     explicit TranscribeView(TranscriptionViewModel& viewModel, QWidget* parent = nullptr);
 
     // The review window of the current transcript, opened or brought forward.
-    void openReview();
+    ReviewWindow* openReview();
     // Closes it, asking about unsaved edits; false when the user kept it open.
     bool closeReview();
 

@@ -4,6 +4,7 @@
 #include "app/QtFileDialogs.h"
 #include "cli/CommandLine.h"
 #include "cli/CommandRunner.h"
+#include "library/TranscriptLibrary.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "transcription/ExternalTranscriptionService.h"
@@ -55,9 +56,13 @@ int main(int argc, char* argv[]) {
 
     KeychainHelper& keys = KeychainHelper::shared();
     QtFileDialogs dialogs;
+    // One library for the tab that fills it and the Library window that searches it.
+    std::shared_ptr<TranscriptLibrary> library;
+    if (TranscriptLibrary::isEnabled())
+        library = std::make_shared<TranscriptLibrary>();
     TranscriptionViewModel viewModel(
         {std::make_unique<ProviderStore>(keys), std::make_unique<TranscriptionService>(),
-         std::make_unique<ExternalTranscriptionService>(), &keys, &dialogs});
+         std::make_unique<ExternalTranscriptionService>(), &keys, &dialogs, std::move(library)});
     MainWindow window(viewModel, keys, dialogs);
     dialogs.setParent(&window);
     QObject::connect(&channel, &InstanceChannel::filesReceived, &window, &MainWindow::openFiles);

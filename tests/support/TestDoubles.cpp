@@ -57,7 +57,8 @@ std::unique_ptr<QSettings> settingsIn(const QTemporaryDir& dir) {
                                        QSettings::IniFormat);
 }
 
-TestController::TestController(FileDialogs* otherDialogs) {
+TestController::TestController(FileDialogs* otherDialogs,
+                               std::shared_ptr<TranscriptLibrary> library) {
     auto onDeviceEngine = std::make_unique<RecordingOnDeviceEngine>();
     auto externalEngine = std::make_unique<RecordingProviderEngine>();
     onDevice = onDeviceEngine.get();
@@ -65,7 +66,7 @@ TestController::TestController(FileDialogs* otherDialogs) {
     vm = std::make_unique<TranscriptionViewModel>(TranscriptionViewModel::Services{
         std::make_unique<ProviderStore>(KeychainHelper::shared(), settingsIn(dir)),
         std::move(onDeviceEngine), std::move(externalEngine), &KeychainHelper::shared(),
-        otherDialogs ? otherDialogs : &dialogs});
+        otherDialogs ? otherDialogs : &dialogs, std::move(library)});
 }
 
 TestController::~TestController() {

@@ -90,8 +90,10 @@ struct TestController {
     RecordingProviderEngine* external = nullptr;
     std::unique_ptr<TranscriptionViewModel> vm;
 
-    // otherDialogs replaces the scripted ones, e.g. with the real Qt dialogs.
-    explicit TestController(FileDialogs* otherDialogs = nullptr);
+    // otherDialogs replaces the scripted ones, e.g. with the real Qt dialogs; library
+    // keeps what the controller transcribes.
+    explicit TestController(FileDialogs* otherDialogs = nullptr,
+                            std::shared_ptr<TranscriptLibrary> library = {});
     // Deletes the providers it still holds, and with them their keys.
     ~TestController();
 
