@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace vocalith {
 
 namespace {
@@ -18,9 +20,48 @@ QString folded(const QString& text) {
     return kept.toLower();
 }
 
+bool isAsciiLetterOrNumber(char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+}
+
 } // namespace
 
+QList<int> SearchQuery::occurrences(const QStringList& words) const {
+    QList<int> counts;
+    counts.reserve(m_terms.size());
+    for (const Term& term : m_terms) {
+        const qsizetype length = term.words.size();
+        int count = 0;
+        for (qsizetype at = 0; at + length <= words.size(); ++at) {
+            bool same = true;
+            for (qsizetype i = 0; same && i < length; ++i) {
+                same = term.prefix && i == length - 1 ? words[at + i].startsWith(term.words[i])
+                                                      : words[at + i] == term.words[i];
+            }
+            count += same ? 1 : 0;
+        }
+        counts.append(count);
+    }
+    return counts;
+}
+
 QStringList SearchQuery::foldedWords(const QString& text) {
+    // Plain ASCII, as most transcripts are, needs no normalising: ranking folds the
+    // text of hundreds of passages for each search.
+    if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; })) {
+        QStringList words;
+        qsizetype start = -1;
+        for (qsizetype i = 0; i <= text.size(); ++i) {
+            const bool inWord = i < text.size() && isAsciiLetterOrNumber(text[i].unicode());
+            if (inWord && start < 0) {
+                start = i;
+            } else if (!inWord && start >= 0) {
+                words.append(text.mid(start, i - start).toLower());
+                start = -1;
+            }
+        }
+        return words;
+    }
     // unicode61 keeps letters and digits together and splits at everything else.
     static const QRegularExpression separators(QStringLiteral("[^\\p{L}\\p{N}\\p{Co}]+"));
     return folded(text).split(separators, Qt::SkipEmptyParts);

@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -85,6 +88,24 @@ double timeOfMatch(const QList<TranscriptSegment>& segments, const SearchQuery& 
         }
     }
     return passageStart;
+}
+
+// A word said in most recordings matches hundreds of thousands of passages, and
+// ranking them all took seconds: past this many matches only the newest are ranked.
+constexpr int rankedMatches = 250;
+
+// bm25 (k1 = 1.2, b = 0.75) with the ranked passages as the collection: each term's
+// count against the passage's length over their average. Every one of them holds
+// every term, so the terms weigh alike; the index's own bm25 weighs each term by a
+// pass over all its matches first, which for a common word is most of the index.
+double relevance(const QList<int>& counts, qsizetype words, double averageWords) {
+    constexpr double k1 = 1.2;
+    constexpr double b = 0.75;
+    const double length = k1 * (1.0 - b + b * double(words) / std::max(averageWords, 1.0));
+    double score = 0.0;
+    for (const int count : counts)
+        score += count * (k1 + 1.0) / (count + length);
+    return score;
 }
 
 constexpr QChar markOpen = QChar(0x02);
@@ -167,21 +188,30 @@ bool TranscriptLibrary::openFile() {
         return m_db->open(m_path, SqliteConnection::Mode::readOnly) || fail(m_db->errorMessage());
     }
     m_db->exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; "
-               "PRAGMA foreign_keys = ON; PRAGMA secure_delete = ON;");
+               "PRAGMA foreign_keys = ON; PRAGMA secure_delete = ON; "
+               // Searching reads the index in place rather than copying every page in.
+               "PRAGMA mmap_size = 1073741824;");
     if (version < LibrarySchema::currentVersion && !LibrarySchema::migrate(*m_db))
         return fail(m_db->errorMessage());
     return true;
 }
 
 bool TranscriptLibrary::writePassages(qint64 id, const QList<TranscriptSegment>& segments) {
+    // All passages in one statement, their packed segments in one blob cut at offsets:
+    // preparing a statement for each passage took most of the time of a store.
+    QJsonArray rows;
+    QByteArray packed;
     for (const QList<TranscriptSegment>& passage : passagesOf(segments)) {
-        if (!m_db->run("INSERT INTO passages(transcript_id, start_time, speaker, text, segments) "
-                       "VALUES (?, ?, ?, ?, ?)",
-                       {id, passage.constFirst().startTime, passage.constFirst().speaker,
-                        joinedText(passage), SegmentPacking::pack(passage)}))
-            return false;
+        const QByteArray bytes = SegmentPacking::pack(passage);
+        rows.append(QJsonArray{passage.constFirst().startTime, passage.constFirst().speaker,
+                               joinedText(passage), packed.size() + 1, bytes.size()});
+        packed += bytes;
     }
-    return true;
+    return m_db->run(
+        "INSERT INTO passages(transcript_id, start_time, speaker, text, segments) "
+        "SELECT ?, value ->> 0, value ->> 1, value ->> 2, "
+        "substr(?, value ->> 3, value ->> 4) FROM json_each(?) ORDER BY key",
+        {id, packed, QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact))});
 }
 
 std::optional<qint64> TranscriptLibrary::store(const StoredTranscript& transcript) {
@@ -353,26 +383,67 @@ QList<SearchHit> TranscriptLibrary::search(const QString& typed, int limit) {
     QMutexLocker lock(&m_mutex);
     if (!m_db->isOpen())
         return hits;
+    // The newest matches, which the index streams by id without weighing them.
+    struct Ranked {
+        qint64 id;
+        QList<int> counts;
+        qsizetype words;
+        double score;
+    };
+    QList<Ranked> ranked;
+    qsizetype allWords = 0;
+    auto matches = m_db->prepare("SELECT rowid, text FROM passage_text WHERE passage_text "
+                                 "MATCH ? ORDER BY rowid DESC LIMIT ?",
+                                 {query.expression(), std::max(limit, rankedMatches)});
+    while (matches.next()) {
+        const QStringList words = SearchQuery::foldedWords(matches.text(1));
+        ranked.append({matches.integer(0), query.occurrences(words), words.size(), 0.0});
+        allWords += words.size();
+    }
+    if (!matches.done())
+        return fail(m_db->errorMessage()), hits;
+    if (ranked.isEmpty())
+        return hits;
+    const qint64 oldest = ranked.constLast().id;
+    for (Ranked& passage : ranked)
+        passage.score = relevance(passage.counts, passage.words, double(allWords) / ranked.size());
+    // Best first, and the newer of two alike.
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
+    ranked.resize(std::min<qsizetype>(ranked.size(), limit));
+    QByteArrayList ids;
+    for (const Ranked& passage : ranked)
+        ids.append(QByteArray::number(passage.id));
+    // The best with their snippets, reading the index again only as far back as the
+    // ranked went (the unary plus makes the ids a filter, not a seek for each).
     auto rows = m_db->prepare(
-        "SELECT p.transcript_id, t.recording_path, p.speaker, p.start_time, p.segments, "
-        "snippet(passage_text, 0, char(2), char(3), '…', 24) "
-        "FROM passage_text JOIN passages p ON p.id = passage_text.rowid "
-        "JOIN transcripts t ON t.id = p.transcript_id "
-        "WHERE passage_text MATCH ? ORDER BY rank LIMIT ?",
-        {query.expression(), limit});
+        QByteArray("SELECT passage_text.rowid, p.transcript_id, t.recording_path, p.speaker, "
+                   "p.start_time, p.segments, snippet(passage_text, 0, char(2), char(3), '…', 24) "
+                   "FROM passage_text JOIN passages p ON p.id = passage_text.rowid "
+                   "JOIN transcripts t ON t.id = p.transcript_id "
+                   "WHERE passage_text MATCH ? AND passage_text.rowid >= ? "
+                   "AND +passage_text.rowid IN (" +
+                   ids.join(',') + ')')
+            .constData(),
+        {query.expression(), oldest});
+    QHash<qint64, SearchHit> found;
     while (rows.next()) {
-        SearchHit hit{.transcriptId = rows.integer(0),
-                      .recordingPath = rows.text(1),
-                      .speaker = rows.text(2),
+        SearchHit hit{.transcriptId = rows.integer(1),
+                      .recordingPath = rows.text(2),
+                      .speaker = rows.text(3),
                       .time = 0.0,
                       .context = {},
                       .marks = {}};
-        hit.time = timeOfMatch(SegmentPacking::unpack(rows.blob(4)), query, rows.real(3));
-        readMarks(rows.text(5), hit);
-        hits.append(hit);
+        hit.time = timeOfMatch(SegmentPacking::unpack(rows.blob(5)), query, rows.real(4));
+        readMarks(rows.text(6), hit);
+        found.insert(rows.integer(0), hit);
     }
     if (!rows.done())
-        fail(m_db->errorMessage());
+        return fail(m_db->errorMessage()), hits;
+    for (const Ranked& passage : ranked) {
+        if (found.contains(passage.id))
+            hits.append(found.value(passage.id));
+    }
     return hits;
 }
 
