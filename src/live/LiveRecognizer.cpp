@@ -4,6 +4,7 @@
 #include "transcription/PauseDetector.h"
 #include "transcription/SpeechSpans.h"
 
+#include <limits>
 #include <utility>
 
 namespace vocalith {
@@ -21,6 +22,7 @@ constexpr auto partialInterval = std::chrono::milliseconds(200);
 LiveRecognizer::LiveRecognizer(const PocketSphinxDecoder::Model& model, QObject* parent)
     : LiveEngine(parent)
     , m_model(model)
+    , m_writtenForm(WrittenForm::isEnabled())
     , m_worker([this] { run(); }) {
 }
 
@@ -57,6 +59,8 @@ double LiveRecognizer::secondsBehind() const {
 }
 
 void LiveRecognizer::run() {
+    if (m_writtenForm)
+        WordList::system(); // read while the decoder loads
     m_decoder = PocketSphinxDecoder::load(m_model, [this] {
         const std::lock_guard lock(m_mutex);
         return m_stopping;
@@ -72,6 +76,8 @@ void LiveRecognizer::run() {
             Q_EMIT finished();
         return;
     }
+    if (m_writtenForm)
+        m_writer.emplace(WordList::system().get());
     PauseDetector detector;
     for (;;) {
         std::vector<short> samples;
@@ -82,7 +88,7 @@ void LiveRecognizer::run() {
                 return;
             if (m_queue.empty()) { // finishing, and everything heard is recognised
                 lock.unlock();
-                endUtterance();
+                endUtterance(std::numeric_limits<double>::infinity());
                 Q_EMIT finished();
                 return;
             }
@@ -115,7 +121,9 @@ void LiveRecognizer::run() {
                     speech.clear();
                 }
                 if (change == PauseDetector::Change::speechEnded || tooLong) {
-                    endUtterance();
+                    // The detector ends speech after exactly the shortest pause.
+                    endUtterance(tooLong ? 0.0
+                                         : double(speech::shortestPause) / speech::framesPerSecond);
                     if (tooLong && detector.inSpeech()) { // goes on in a new utterance
                         m_utteranceStart = m_frame + 1;
                         m_decoder->startUtterance();
@@ -149,7 +157,7 @@ void LiveRecognizer::recognize(std::span<const short> samples) {
     }
 }
 
-void LiveRecognizer::endUtterance() {
+void LiveRecognizer::endUtterance(double pauseAfter) {
     if (!m_decoder->isUtteranceOpen())
         return;
     const QList<RecognizedWord> words = m_decoder->endUtterance(int(m_utteranceStart));
@@ -171,6 +179,9 @@ void LiveRecognizer::endUtterance() {
                              .words = {{text, word.timestamp, end, word.confidence}}});
         }
     }
+    if (m_writer)
+        m_writer->rewriteUtterance(std::span(segments.data(), std::size_t(segments.size())),
+                                   pauseAfter);
     if (!segments.isEmpty())
         Q_EMIT utteranceRecognized(segments);
 }

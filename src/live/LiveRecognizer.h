@@ -2,11 +2,13 @@
 
 #include "live/LiveEngine.h"
 #include "transcription/PocketSphinxDecoder.h"
+#include "transcription/WrittenForm.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <thread>
 #include <vector>
@@ -33,9 +35,11 @@ public:
 private:
     void run();
     void recognize(std::span<const short> samples);
-    void endUtterance();
+    // pauseAfter: the quiet that ended it, in seconds (0 where it was cut without one).
+    void endUtterance(double pauseAfter);
 
     PocketSphinxDecoder::Model m_model;
+    const bool m_writtenForm; // read once, on the thread that made the recogniser
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::vector<short>> m_queue;
@@ -50,6 +54,8 @@ private:
     std::size_t m_frame = 0;           // 10 ms frames heard
     std::size_t m_utteranceStart = 0;
     std::size_t m_loudFrames = 0;
+    // Sentences run on from one utterance to the next.
+    std::optional<WrittenForm> m_writer;
     QString m_lastPartial;
     std::chrono::steady_clock::time_point m_lastPartialTime;
 

@@ -166,6 +166,8 @@ QList<RecognizedWord> PocketSphinxDecoder::endUtterance(int firstFrame) {
                       (endFrame - startFrame + 1) / framesPerSecond,
                       std::clamp(posterior, 0.0, 1.0)});
     }
+    if (!words.isEmpty())
+        words.last().endsUtterance = true;
     return words;
 }
 

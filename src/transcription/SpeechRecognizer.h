@@ -23,7 +23,8 @@ struct RecognizedWord {
     QString text;
     double timestamp = 0.0; // seconds from the start of the file
     double duration = 0.0;
-    double confidence = 1.0; // the word's posterior probability
+    double confidence = 1.0;    // the word's posterior probability
+    bool endsUtterance = false; // the last word before the recogniser stopped at a pause
 };
 
 // The final result of one file: words, or an error code with its description.

@@ -10,6 +10,7 @@
 #include "transcription/SoundFile.h"
 #include "transcription/SpeechSpans.h"
 #include "transcription/TranscriptionError.h"
+#include "transcription/WrittenForm.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,6 +48,7 @@ TranscriptionService::TranscriptionService(std::shared_ptr<SpeechRecognizerProvi
     , m_threads(threads > 0 ? threads : ChunkRecognizer::defaultThreadCount())
     , m_queue(SerialQueue::create(QStringLiteral("com.vocalith.recognition"))) {
     m_queue->post([this] { removeLeftovers(); });
+    WordList::system(); // read while the first file converts
 }
 
 TranscriptionService::~TranscriptionService() {
@@ -184,6 +186,7 @@ void TranscriptionService::recognizeChunks(SpeechRecognizer& recognizer, const Q
     removeChunks(chunks);
 
     QList<TranscriptSegment> segments;
+    QList<qsizetype> utteranceEnds;
     for (qsizetype i = 0; i < n; ++i) {
         const RecognitionOutcome& outcome = outcomes[i];
         if (outcome.errorCode) {
@@ -213,10 +216,16 @@ void TranscriptionService::recognizeChunks(SpeechRecognizer& recognizer, const Q
                              .endTime = end,
                              .confidence = word.confidence,
                              .words = {{text, start, end, word.confidence}}});
+            if (word.endsUtterance)
+                utteranceEnds.append(segments.size() - 1);
         }
     }
     if (segments.isEmpty())
         return report(onEvent, TranscriptionError::noSpeechDetected());
+    // A chunk's end is an utterance's end too: the pause across it, measured as any
+    // other, tells whether the sentence goes on.
+    if (WrittenForm::isEnabled())
+        WrittenForm(WordList::system().get()).rewriteTranscript(segments, utteranceEnds);
     onEvent(TranscriptionEvent::progress(1.0, QStringLiteral("Complete")));
     onEvent(TranscriptionEvent::success(segments));
 }
