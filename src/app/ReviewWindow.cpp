@@ -76,9 +76,11 @@ ReviewWindow::ReviewWindow(TranscriptionViewModel& viewModel, QWidget* parent)
     m_table->resizeColumnToContents(ReviewModel::StartColumn);
     m_table->resizeColumnToContents(ReviewModel::EndColumn);
     // Who spoke goes before what was said, and only where speakers were told apart.
-    m_table->horizontalHeader()->moveSection(ReviewModel::SpeakerColumn, ReviewModel::TextColumn);
-    m_table->setColumnHidden(ReviewModel::SpeakerColumn, m_model->speakers().isEmpty());
-    m_table->resizeColumnToContents(ReviewModel::SpeakerColumn);
+    if (m_model->columnCount() > ReviewModel::SpeakerColumn) {
+        m_table->horizontalHeader()->moveSection(ReviewModel::SpeakerColumn,
+                                                 ReviewModel::TextColumn);
+        m_table->resizeColumnToContents(ReviewModel::SpeakerColumn);
+    }
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     m_table->installEventFilter(this);
     m_table->viewport()->installEventFilter(this);

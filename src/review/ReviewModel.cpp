@@ -123,7 +123,8 @@ private:
 
 ReviewModel::ReviewModel(QList<TranscriptSegment> segments, QObject* parent)
     : QAbstractTableModel(parent)
-    , m_segments(rowsOf(std::move(segments))) {
+    , m_segments(rowsOf(std::move(segments)))
+    , m_hasSpeakers(!speakers().isEmpty()) {
 }
 
 int ReviewModel::rowCount(const QModelIndex& parent) const {
@@ -131,7 +132,7 @@ int ReviewModel::rowCount(const QModelIndex& parent) const {
 }
 
 int ReviewModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : ColumnCount;
+    return parent.isValid() ? 0 : m_hasSpeakers ? ColumnCount : SpeakerColumn;
 }
 
 QVariant ReviewModel::data(const QModelIndex& index, int role) const {
@@ -369,7 +370,7 @@ bool ReviewModel::renameSpeaker(const QString& from, const QString& to) {
 }
 
 bool ReviewModel::setSpeaker(int row, const QString& name) {
-    if (row < 0 || row >= m_segments.size())
+    if (row < 0 || row >= m_segments.size() || !m_hasSpeakers)
         return false;
     TranscriptSegment changed = m_segments[row];
     changed.speaker = name.simplified();
@@ -442,7 +443,7 @@ void ReviewModel::push(int first, QList<TranscriptSegment> before, QList<Transcr
 void ReviewModel::replace(int first, qsizetype count, const QList<TranscriptSegment>& rows) {
     if (count == rows.size()) {
         std::copy(rows.begin(), rows.end(), m_segments.begin() + first);
-        Q_EMIT dataChanged(index(first, 0), index(first + int(count) - 1, ColumnCount - 1));
+        Q_EMIT dataChanged(index(first, 0), index(first + int(count) - 1, columnCount() - 1));
     } else {
         if (count > 0) {
             beginRemoveRows({}, first, first + int(count) - 1);

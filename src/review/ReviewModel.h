@@ -9,8 +9,8 @@
 
 namespace vocalith {
 
-// The transcript under review as a table (Start, End, Text, and Speaker, which the view
-// shows only when speakers were told apart). Words the on-device engine
+// The transcript under review as a table (Start, End, Text, and Speaker where speakers
+// were told apart). Words the on-device engine
 // gave one segment each are read as phrases, the stretches their subtitles show, each
 // row keeping its words with their times and doubts; other segments are one row each.
 // Every change goes through the undo stack, so each one can be taken back; the stack's
@@ -66,7 +66,7 @@ public:
     // Every row of one speaker given another name, as one undoable step; false when
     // nobody is called `from` or the name is empty or already that.
     bool renameSpeaker(const QString& from, const QString& to);
-    // One row said by another speaker, who may be new.
+    // One row said by another speaker, who may be new; only where speakers were told apart.
     bool setSpeaker(int row, const QString& name);
 
     // The first row at or after `from` (wrapping round) whose text holds `find`, or -1.
@@ -98,6 +98,7 @@ private:
     void replace(int first, qsizetype count, const QList<TranscriptSegment>& rows);
 
     QList<TranscriptSegment> m_segments;
+    bool m_hasSpeakers; // the Speaker column: never an empty one for a screen reader
     QUndoStack m_undo;
 };
 
