@@ -61,7 +61,11 @@ QList<Word> wordsOf(const QList<TranscriptSegment>& segments, qsizetype maxChars
 
 bool endsSentence(const QString& word) {
     static const QString marks = QStringLiteral(".!?…。！？");
-    return !word.isEmpty() && marks.contains(word.back());
+    // A title's full stop ends no sentence: "Mr." stays with the name after it.
+    static const QStringList titles{QStringLiteral("Mr."), QStringLiteral("Mrs."),
+                                    QStringLiteral("Ms."), QStringLiteral("Dr."),
+                                    QStringLiteral("St.")};
+    return !word.isEmpty() && marks.contains(word.back()) && !titles.contains(word);
 }
 
 } // namespace

@@ -59,7 +59,7 @@ std::vector<short> decodeAll(const QString& path) {
 QStringList wordsOf(const QList<TranscriptSegment>& segments) {
     QStringList words;
     for (const TranscriptSegment& segment : segments)
-        words.append(segment.text.toLower());
+        words.append(segment.text.toLower().remove(u'.'));
     return words;
 }
 
@@ -323,6 +323,8 @@ private Q_SLOTS:
             return 100.0 * AudioFixtures::wordErrors(m_reference, wordsOf(words)) /
                    m_reference.size();
         };
+        // Written as sentences, which run on from one utterance to the next.
+        QVERIFY(liveWords.first().text.at(0).isUpper() && liveWords.last().text.endsWith(u'.'));
         const double liveRate = errorRate(liveWords);
         qInfo("word error rate: live %.1f %%, file engine on the original %.1f %%, on the "
               "recording %.1f %%",
@@ -338,7 +340,7 @@ private Q_SLOTS:
         for (const TranscriptSegment& word : liveWords) {
             double nearest = 1e9;
             for (const TranscriptSegment& other : fileWords) {
-                if (other.text == word.text)
+                if (wordsOf({other}) == wordsOf({word}))
                     nearest = std::min(nearest, std::abs(other.startTime - word.startTime));
             }
             if (nearest > 2.0)

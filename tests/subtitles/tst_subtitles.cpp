@@ -83,6 +83,9 @@ private Q_SLOTS:
             << QList{phrase}
             << QList<TranscriptSegment>{{u"Yes."_qs, 1.0, 1.833},
                                         {u"Absolutely, without any doubt."_qs, 5.0, 6.765}};
+        QTest::newRow("a title ends no sentence")
+            << QList<TranscriptSegment>{{u"Mr."_qs, 0.0, 1.0}, {u"Smith"_qs, 1.05, 1.4}}
+            << QList<TranscriptSegment>{{u"Mr. Smith"_qs, 0.0, 1.4}};
         QList<TranscriptSegment> long10;
         for (int i = 0; i < 20; ++i)
             long10.append({u"go"_qs, i * 0.5, i * 0.5 + 0.45});
