@@ -6,10 +6,11 @@ namespace vocalith {
 
 namespace {
 
-const QStringList commands{
-    QStringLiteral("transcribe"), QStringLiteral("translate"), QStringLiteral("check"),
-    QStringLiteral("providers"),  QStringLiteral("listen"),    QStringLiteral("devices"),
-    QStringLiteral("search"),     QStringLiteral("library"),   QStringLiteral("export")};
+const QStringList commands{QStringLiteral("transcribe"), QStringLiteral("translate"),
+                           QStringLiteral("check"),      QStringLiteral("providers"),
+                           QStringLiteral("listen"),     QStringLiteral("devices"),
+                           QStringLiteral("search"),     QStringLiteral("library"),
+                           QStringLiteral("export"),     QStringLiteral("watch")};
 const QStringList formats{QStringLiteral("txt"), QStringLiteral("srt"), QStringLiteral("vtt"),
                           QStringLiteral("json")};
 
@@ -46,6 +47,8 @@ QString CommandLine::helpText() {
         "  or:  vocalith search WORDS... [--limit N] [--json]\n"
         "  or:  vocalith library [--json]\n"
         "  or:  vocalith export ID [--format FORMAT] [--lines LAYOUT] [--output PATH]\n"
+        "  or:  vocalith watch FOLDER [--engine ENGINE] [--language CODE] [--format FORMAT] "
+        "[--output FOLDER] [--existing]\n"
         "Transcribe speech in audio and video files, and translate text and subtitles.\n"
         "\n"
         "Without a command, opens the window with the files loaded: media on the\n"
@@ -73,6 +76,9 @@ QString CommandLine::helpText() {
         "                 duration, engine, language and recording\n"
         "  export         write a transcript of the library again, by its id, to --output\n"
         "                 or to standard output\n"
+        "  watch          transcribe each audio or video file that appears in FOLDER once\n"
+        "                 it has stopped growing, writing its transcript beside it (or in\n"
+        "                 --output's folder), one line a file, until Ctrl+C\n"
         "\n"
         "Options:\n"
         "  --engine ENGINE      on-device (the default) or the name of a provider\n"
@@ -94,6 +100,7 @@ QString CommandLine::helpText() {
         "  --no-library         transcribe, listen: do not keep the transcript in the library\n"
         "  --limit N            search: print at most N hits (default 20)\n"
         "  --json               search, library: print JSON instead of lines\n"
+        "  --existing           watch: also transcribe the files there already\n"
         "  -o, --output PATH    the file to write, a directory for every output, or - for\n"
         "                       standard output (one input only)\n"
         "  -q, --quiet          print nothing but errors\n"
@@ -144,12 +151,13 @@ CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption noLibrary(QStringLiteral("no-library"), {});
     const QCommandLineOption limit(QStringLiteral("limit"), {}, QStringLiteral("n"));
     const QCommandLineOption json(QStringLiteral("json"), {});
+    const QCommandLineOption existing(QStringLiteral("existing"), {});
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, {});
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
     const QCommandLineOption version(QStringLiteral("version"), {});
     parser.addOptions({engine,    language,    format, lines,    output, provider,  to,
                        context,   contextFile, maxCps, maxChars, device, keepAudio, duration,
-                       noLibrary, limit,       json,   quiet,    help,   version});
+                       noLibrary, limit,       json,   existing, quiet,  help,      version});
     if (!parser.parse(arguments))
         return UsageError{parser.errorText()};
 
@@ -173,7 +181,7 @@ CommandLine::parse(const QStringList& arguments) {
     const auto onlyFor = [&](const QStringList& allowed) -> std::optional<QString> {
         for (const QCommandLineOption& option :
              {engine, language, format, lines, provider, to, output, context, contextFile, maxCps,
-              maxChars, device, keepAudio, duration, noLibrary, limit, json}) {
+              maxChars, device, keepAudio, duration, noLibrary, limit, json, existing}) {
             if (parser.isSet(option) && !allowed.contains(option.names().constLast()))
                 return QStringLiteral("--") + option.names().constLast() +
                        QStringLiteral(" does not apply to ") + name + QLatin1Char('.');
@@ -219,6 +227,18 @@ CommandLine::parse(const QStringList& arguments) {
                              QStringLiteral("format"), QStringLiteral("lines"),
                              QStringLiteral("output"), QStringLiteral("no-library")});
         readTranscriptOptions();
+    } else if (name == QLatin1String("watch")) {
+        line.command = Command::watch;
+        misplaced =
+            onlyFor({QStringLiteral("engine"), QStringLiteral("language"), QStringLiteral("format"),
+                     QStringLiteral("lines"), QStringLiteral("output"),
+                     QStringLiteral("no-library"), QStringLiteral("existing")});
+        readTranscriptOptions();
+        line.existing = parser.isSet(existing);
+        if (!misplaced && line.files.size() != 1)
+            misplaced = QStringLiteral("watch takes one folder.");
+        if (!misplaced && line.output == QLatin1String("-"))
+            misplaced = QStringLiteral("watch writes files: give --output a folder.");
     } else if (name == QLatin1String("search")) {
         line.command = Command::search;
         misplaced = onlyFor({QStringLiteral("limit"), QStringLiteral("json")});

@@ -21,7 +21,8 @@ struct CommandLine {
         devices,
         search,
         library,
-        exportTranscript
+        exportTranscript,
+        watch
     };
 
     Command command = Command::help;
@@ -44,6 +45,7 @@ struct CommandLine {
     bool keepInLibrary = true;        // transcribe, listen: unless --no-library
     int limit = 20;                   // search: most hits printed
     bool json = false;                // search, library: JSON instead of lines
+    bool existing = false;            // watch: also the files there already
 
     struct UsageError {
         QString message;

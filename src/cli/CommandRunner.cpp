@@ -8,6 +8,8 @@
 #include "live/MicrophoneCapture.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
+#include "queue/FolderWatcher.h"
+#include "queue/TranscriptionQueue.h"
 #include "subtitles/SubtitleChecker.h"
 #include "transcription/ExternalTranscriptionService.h"
 #include "transcription/LibraryWriter.h"
@@ -119,6 +121,28 @@ QString unknownProvider(const QString& name) {
            QStringLiteral("\"; \"vocalith providers\" lists them.");
 }
 
+// --engine and --language as the controllers take them; absent, with the error
+// printed, when either names nothing known.
+std::optional<std::pair<TranscriptionEngine, TranscriptionLanguage>>
+engineAndLanguage(const CommandLine& line, const ProviderStore& store) {
+    TranscriptionEngine engine = TranscriptionEngine::onDevice();
+    if (line.engine != engine.id()) {
+        const std::optional<CustomProvider> provider = providerNamed(store, line.engine);
+        if (!provider) {
+            printError(unknownProvider(line.engine));
+            return std::nullopt;
+        }
+        engine = TranscriptionEngine::custom(*provider);
+    }
+    const std::optional<TranscriptionLanguage> language = languageNamed(line.language);
+    if (!language) {
+        printError(QStringLiteral("Unknown language \"") + line.language +
+                   QStringLiteral("\"; use a code such as en-US or en, or auto."));
+        return std::nullopt;
+    }
+    return std::pair{engine, *language};
+}
+
 } // namespace
 
 CommandRunner::CommandRunner(KeyStore& keys, QObject* parent)
@@ -170,6 +194,8 @@ int CommandRunner::run(const CommandLine& line) {
         return listLibrary(line);
     case CommandLine::Command::exportTranscript:
         return exportTranscript(line);
+    case CommandLine::Command::watch:
+        return watch(line);
     default:
         return usage;
     }
@@ -290,22 +316,12 @@ int CommandRunner::transcribe(const CommandLine& line) {
     TranscriptionViewModel vm(
         {std::make_unique<ProviderStore>(m_keys), std::make_unique<TranscriptionService>(),
          std::make_unique<ExternalTranscriptionService>(), &m_keys, &m_dialogs});
-    if (line.engine != TranscriptionEngine::onDevice().id()) {
-        const std::optional<CustomProvider> provider =
-            providerNamed(vm.providerStore(), line.engine);
-        if (!provider) {
-            printError(unknownProvider(line.engine));
-            return usage;
-        }
-        vm.setSelectedEngine(TranscriptionEngine::custom(*provider));
-    }
-    const std::optional<TranscriptionLanguage> language = languageNamed(line.language);
-    if (!language) {
-        printError(QStringLiteral("Unknown language \"") + line.language +
-                   QStringLiteral("\"; use a code such as en-US or en, or auto."));
+    const auto choice = engineAndLanguage(line, vm.providerStore());
+    if (!choice)
         return usage;
-    }
-    vm.setSelectedLanguage(*language);
+    const auto& [engine, language] = *choice;
+    vm.setSelectedEngine(engine);
+    vm.setSelectedLanguage(language);
     const int formatIndex = TranscriptFormats::indexOf(line.format);
     const std::shared_ptr<TranscriptLibrary> library = libraryFor(line);
     bool kept = true;
@@ -733,6 +749,76 @@ int CommandRunner::exportTranscript(const CommandLine& line) {
         return failed;
     }
     return succeeded;
+}
+
+int CommandRunner::watch(const CommandLine& line) {
+    const std::optional<QString> problem =
+        line.output ? unwritable(*line.output + QLatin1Char('/')) : std::nullopt;
+    if (problem) {
+        printError(*problem);
+        return usage;
+    }
+    ProviderStore store(m_keys);
+    const auto choice = engineAndLanguage(line, store);
+    if (!choice)
+        return usage;
+    TranscriptionQueue queue({std::make_unique<TranscriptionService>(),
+                              [] { return std::make_unique<ExternalTranscriptionService>(); },
+                              &m_keys, libraryFor(line)});
+    FolderWatcher watcher;
+    int status = succeeded;
+    QEventLoop loop;
+    connect(&queue, &TranscriptionQueue::libraryFailed, this, &printError);
+    connect(&watcher, &FolderWatcher::fileReady, this, [&](const QString& path) {
+        queue.add({path});
+        queue.start(choice->first, choice->second);
+    });
+    connect(&watcher, &FolderWatcher::stopped, &loop, [&](const QString& message) {
+        printError(message);
+        status = failed;
+        loop.quit();
+    });
+    const int format = TranscriptFormats::indexOf(line.format);
+    connect(&queue, &TranscriptionQueue::itemChanged, this, [&](int index) {
+        const QueueItem item = queue.items().value(index);
+        if (!item.isFinished())
+            return;
+        if (item.state == QueueItem::State::failed) {
+            reportFailure(item.path, item.error);
+        } else if (item.state == QueueItem::State::done) {
+            const QString target =
+                QDir(line.output.value_or(QFileInfo(item.path).absolutePath()))
+                    .filePath(TranscriptionViewModel::proposedFileName(item.path, format));
+            QSaveFile file(target);
+            const StoredTranscript transcript{.recordingPath = item.path,
+                                              .language = QLocale().name(),
+                                              .duration = item.duration,
+                                              .segments = item.segments};
+            if (file.open(QIODevice::WriteOnly) &&
+                file.write(
+                    TranscriptFormats::render(transcript, format, line.broadcastLines).toUtf8()) >=
+                    0 &&
+                file.commit())
+                std::printf("%s\t%s\n", qPrintable(printableText(item.path)),
+                            qPrintable(printableText(target)));
+            else
+                reportFailure(item.path, QStringLiteral("Failed to save: ") + file.errorString());
+            std::fflush(stdout);
+        }
+        // Done with: a folder watched for weeks must not hold every file in memory.
+        QMetaObject::invokeMethod(
+            this, [&queue, id = item.id] { queue.remove(id); }, Qt::QueuedConnection);
+    });
+    if (!watcher.watch(line.files.constFirst(), line.existing))
+        return failed;
+    if (!m_quiet)
+        std::fprintf(stderr, "Watching %s; Ctrl+C ends.\n", qPrintable(watcher.folder()));
+    connect(&m_interrupts, &InterruptWatcher::interrupted, &loop, &QEventLoop::quit);
+    if (!m_interrupted)
+        loop.exec();
+    queue.cancelAll();
+    // Ctrl+C is how watching is meant to end.
+    return status;
 }
 
 } // namespace vocalith

@@ -65,6 +65,8 @@ private:
     int search(const CommandLine& line);
     int listLibrary(const CommandLine& line);
     int exportTranscript(const CommandLine& line);
+    // Transcribes each new file of a folder until Ctrl+C or the folder goes.
+    int watch(const CommandLine& line);
     // The library the command keeps transcripts in, its notice printed; none with
     // --no-library, when the user turned it off, or when it is open read-only.
     std::shared_ptr<TranscriptLibrary> libraryFor(const CommandLine& line);

@@ -240,6 +240,55 @@ private Q_SLOTS:
         QCOMPARE(run({u"export"_qs, u"999999"_qs}).exitCode, 1);
     }
 
+    // A file copied in slowly is transcribed once, after it stopped growing; files there
+    // before are left alone unless asked; Ctrl+C ends watching, and so does the folder going.
+    void watchesAFolder() {
+        const QString folder = path(u"watched"_qs);
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::copy(m_clip, folder + u"/before.mp3"_qs));
+        const QByteArray expected =
+            run({u"transcribe"_qs, m_clip, u"--no-library"_qs, u"-o"_qs, u"-"_qs}).out;
+        const auto watch = [&](const QStringList& options, QProcess& watcher) {
+            watcher.start(QStringLiteral(VOCALITH_BINARY),
+                          QStringList{u"watch"_qs, folder, u"--no-library"_qs} + options);
+            QByteArray said;
+            QVERIFY(QTest::qWaitFor(
+                [&] { return (said += watcher.readAllStandardError()).contains("Watching"); },
+                300'000));
+        };
+        QProcess watcher;
+        watch({}, watcher);
+        const QByteArray audio = readFile(m_clip);
+        QFile slow(folder + u"/slow.mp3"_qs);
+        QVERIFY(slow.open(QIODevice::WriteOnly));
+        for (int piece = 0; piece < 3; ++piece) { // a writer that pauses under two seconds
+            const qsizetype from = piece * audio.size() / 3;
+            slow.write(audio.mid(from, (piece + 1) * audio.size() / 3 - from));
+            slow.flush();
+            QTest::qWait(1500);
+        }
+        slow.close();
+        QByteArray printed;
+        QVERIFY(QTest::qWaitFor(
+            [&] { return (printed += watcher.readAllStandardOutput()).contains('\n'); }, 300'000));
+        QCOMPARE(printed, (folder + u"/slow.mp3\t"_qs + folder + u"/slow.txt\n"_qs).toUtf8());
+        QCOMPARE(readFile(folder + u"/slow.txt"_qs), expected);
+        QVERIFY(!QFile::exists(folder + u"/before.txt"_qs));
+        QVERIFY(QDir(folder).removeRecursively());
+        QVERIFY(watcher.waitForFinished(300'000));
+        QCOMPARE(watcher.exitCode(), 1);
+        QVERIFY(watcher.readAllStandardError().contains("is gone; watching stopped."));
+
+        QVERIFY(QDir().mkpath(folder) && QFile::copy(m_clip, folder + u"/before.mp3"_qs));
+        QProcess existing;
+        watch({u"--existing"_qs, u"--format"_qs, u"srt"_qs}, existing);
+        QVERIFY(
+            QTest::qWaitFor([&] { return QFile::exists(folder + u"/before.srt"_qs); }, 300'000));
+        ::kill(pid_t(existing.processId()), SIGINT);
+        QVERIFY(existing.waitForFinished(300'000));
+        QCOMPARE(existing.exitCode(), 0);
+    }
+
     void translateThroughTheProvider() {
         const QString input = writeFile(path(u"hello.txt"_qs), "Hello, world");
         m_server.enqueue({200, chatAnswer(u"Bonjour, le monde"_qs)});
