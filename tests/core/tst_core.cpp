@@ -83,15 +83,10 @@ private Q_SLOTS:
     void speakersInEveryFormat() {
         QFETCH(QString, format);
         QFETCH(QString, expected);
-        Segments segments{{u"Hello there."_qs, 0.0, 1.0},
-                          {u"How are you?"_qs, 1.0, 2.0},
-                          {u"Fine."_qs, 2.1, 3.0},
-                          {u"Good."_qs, 3.1, 4.0}};
-        for (const auto& [row, name] : {std::pair{0, u"Speaker 1"_qs},
-                                        {1, u"Speaker 1"_qs},
-                                        {2, u"Dr <Ann>"_qs},
-                                        {3, u"Speaker 1"_qs}})
-            segments[row].speaker = name;
+        const Segments segments{{u"Hello there."_qs, 0.0, 1.0, 1, -1, {}, u"Speaker 1"_qs},
+                                {u"How are you?"_qs, 1.0, 2.0, 1, -1, {}, u"Speaker 1"_qs},
+                                {u"Fine."_qs, 2.1, 3.0, 1, -1, {}, u"Dr <Ann>"_qs},
+                                {u"Good."_qs, 3.1, 4.0, 1, -1, {}, u"Speaker 1"_qs}};
         const QString rendered = format == u"txt"_qs   ? plainTextRendering(segments)
                                  : format == u"srt"_qs ? srtRendering(segments)
                                  : format == u"vtt"_qs
