@@ -1,12 +1,17 @@
 #include "core/TranscriptRendering.h"
+#include "library/TranscriptLibrary.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "support/TestDoubles.h"
 #include "transcription/TranscriptionService.h"
 #include "transcription/TranscriptionViewModel.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace vocalith;
 using namespace vocalith::test;
@@ -190,6 +195,62 @@ private Q_SLOTS:
         QVERIFY(f.store().providers().isEmpty());
     }
 
+    // Each finished job is kept and edits follow it, also when it is opened again from
+    // the library; a library that cannot be written leaves the transcript on the tab.
+    void keptInTheLibrary() {
+        QTemporaryDir folder;
+        const auto library =
+            std::make_shared<TranscriptLibrary>(folder.filePath(u"library.sqlite3"_qs));
+        Fixture f(nullptr, library);
+        TranscriptionViewModel& vm = *f.vm;
+        const QUrl talk = f.makeFile(u"talk.mp3"_qs, "not really a recording");
+        const auto transcribe = [&] {
+            vm.startTranscription();
+            f.onDevice->jobs.last().emitFromWorkerThread({TranscriptionEvent::success(threeWords)});
+            QTRY_VERIFY(!vm.isTranscribing());
+        };
+        vm.loadFile(talk);
+        transcribe();
+        QTRY_COMPARE(library->transcripts().size(), 1);
+        const StoredTranscript stored = library->transcripts().constFirst();
+        QCOMPARE(stored.recordingPath, talk.toLocalFile());
+        QCOMPARE(stored.recordingSize, 22);
+        QCOMPARE(
+            stored.contentHash,
+            QCryptographicHash::hash("not really a recording", QCryptographicHash::Sha256).toHex());
+        QCOMPARE(stored.engine, u"On-device (PocketSphinx)"_qs);
+
+        QList<TranscriptSegment> edited = threeWords;
+        edited[0].text = u"Grüß"_qs;
+        vm.setEditedSegments(edited);
+        QTRY_COMPARE(library->transcript(stored.id)->segments, edited);
+
+        vm.loadFile(f.makeFile(u"other.mp3"_qs));
+        vm.setEditedSegments(threeWords); // not the stored one's any more
+        QVERIFY(vm.openStoredTranscript(*library->transcript(stored.id)));
+        QCOMPARE(vm.segments(), edited);
+        QCOMPARE(vm.audioFileURL(), talk);
+        edited[1].text = u"von"_qs;
+        vm.setEditedSegments(edited);
+        QTRY_COMPARE(library->transcript(stored.id)->segments, edited);
+        QCOMPARE(library->transcripts().size(), 1);
+
+        // A disk that takes nothing more: files may not grow past their first byte.
+        rlimit limit{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlimit full{1, limit.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
+        transcribe();
+        QTRY_VERIFY(vm.errorMessage().has_value());
+        setrlimit(RLIMIT_FSIZE, &limit);
+        QVERIFY2(
+            vm.errorMessage()->startsWith(u"The transcript could not be kept in the library: "_qs),
+            qPrintable(*vm.errorMessage()));
+        QCOMPARE(vm.transcribedText(), plainTextRendering(threeWords));
+        QCOMPARE(library->transcripts().size(), 1);
+    }
+
     void dialogProposesNameAndFormats() {
         Transcribed f;
         auto& dialog = f.openDialog();
@@ -197,7 +258,7 @@ private Q_SLOTS:
         QCOMPARE(dialog.request.proposedName, u"Interview 3.txt"_qs);
         QCOMPARE(dialog.request.formats,
                  (QStringList{u"Plain Text (.txt)"_qs, u"Subtitles (.srt)"_qs,
-                              u"WebVTT Subtitles (.vtt)"_qs}));
+                              u"WebVTT Subtitles (.vtt)"_qs, u"JSON (.json)"_qs}));
 
         dialog.formatChanged(1);
         dialog.formatChanged(2);
