@@ -137,7 +137,7 @@ void SpeakerVoices::listen(const QString& audioPath, const QList<TranscriptSegme
                 speaker->longestTurn = length;
                 // From the middle of the turn, away from where the labels change.
                 const double clipLength = std::min(length, longestClip);
-                const double from = start + (length - clipLength) / 2;
+                const double from = std::max(0.0, start + (length - clipLength) / 2);
                 const qsizetype index = speaker - m_speakers.begin();
                 clips.erase(std::remove_if(clips.begin(), clips.end(),
                                            [&](const Clip& c) { return c.speaker == index; }),
