@@ -155,6 +155,10 @@ QVariant SqliteConnection::value(const char* sql, std::initializer_list<QVariant
     }
 }
 
+int SqliteConnection::changes() const {
+    return sqlite3_changes(m_db);
+}
+
 qint64 SqliteConnection::lastInsertId() const {
     return sqlite3_last_insert_rowid(m_db);
 }

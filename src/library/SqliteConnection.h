@@ -59,6 +59,8 @@ public:
     // The first column of the first row, or an invalid value.
     QVariant value(const char* sql, std::initializer_list<QVariant> values = {});
     qint64 lastInsertId() const;
+    // Rows the last statement changed.
+    int changes() const;
 
     int errorCode() const { return m_errorCode; }
     QString errorMessage() const { return m_errorMessage; }

@@ -247,11 +247,14 @@ bool TranscriptLibrary::replaceSegments(qint64 id, const QList<TranscriptSegment
         return fail(m_notice);
     if (!m_db->isOpen() || !m_db->exec("BEGIN IMMEDIATE"))
         return fail(m_db->errorMessage());
-    const bool ok = m_db->run("DELETE FROM passages WHERE transcript_id = ?", {id}) &&
-                    writePassages(id, segments) &&
-                    m_db->run("UPDATE transcripts SET edited_at = ? WHERE id = ?",
-                              {QDateTime::currentMSecsSinceEpoch(), id}) &&
-                    m_db->exec("COMMIT");
+    bool ok = m_db->run("UPDATE transcripts SET edited_at = ? WHERE id = ?",
+                        {QDateTime::currentMSecsSinceEpoch(), id});
+    // Deleted from the library meanwhile: the edits stay on the tab, the library stays empty
+    // of it, as the user asked.
+    if (ok && m_db->changes() == 0)
+        return m_db->exec("ROLLBACK"), true;
+    ok = ok && m_db->run("DELETE FROM passages WHERE transcript_id = ?", {id}) &&
+         writePassages(id, segments) && m_db->exec("COMMIT");
     if (!ok) {
         fail(m_db->errorMessage());
         m_db->exec("ROLLBACK");

@@ -94,6 +94,10 @@ private Q_SLOTS:
         QVERIFY(back->editedAt.isValid());
         QCOMPARE(library.search(u"birds"_qs).size(), 1);
         QVERIFY(library.search(u"began words"_qs).isEmpty());
+        // Edits of a transcript deleted meanwhile bring back nothing.
+        QVERIFY(library.remove(*id));
+        QVERIFY(library.replaceSegments(*id, segments));
+        QVERIFY(library.search(u"birds"_qs).isEmpty());
     }
 
     void search_data() {
