@@ -47,7 +47,7 @@ QList<int> SearchQuery::occurrences(const QStringList& words) const {
 
 QStringList SearchQuery::foldedWords(const QString& text) {
     // Plain ASCII, as most transcripts are, needs no normalising: ranking folds the
-    // text of hundreds of passages for each search.
+    // text of every passage it weighs.
     if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; })) {
         QStringList words;
         qsizetype start = -1;

@@ -92,7 +92,7 @@ double timeOfMatch(const QList<TranscriptSegment>& segments, const SearchQuery& 
 
 // A word said in most recordings matches hundreds of thousands of passages, and
 // ranking them all took seconds: past this many matches only the newest are ranked.
-constexpr int rankedMatches = 250;
+constexpr int rankedMatches = 150;
 
 // bm25 (k1 = 1.2, b = 0.75) with the ranked passages as the collection: each term's
 // count against the passage's length over their average. Every one of them holds
