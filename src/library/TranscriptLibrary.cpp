@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSettings>
@@ -386,66 +385,52 @@ QList<SearchHit> TranscriptLibrary::search(const QString& typed, int limit) {
     QMutexLocker lock(&m_mutex);
     if (!m_db->isOpen())
         return hits;
-    // The newest matches, which the index streams by id without weighing them.
+    // The newest matches, which the index streams by id without weighing them, each with
+    // what its hit shows.
     struct Ranked {
-        qint64 id;
         QList<int> counts;
         qsizetype words;
         double score;
+        SearchHit hit;
+        QByteArray segments;
+        QString marked;
     };
     QList<Ranked> ranked;
     qsizetype allWords = 0;
-    auto matches = m_db->prepare("SELECT rowid, text FROM passage_text WHERE passage_text "
-                                 "MATCH ? ORDER BY rowid DESC LIMIT ?",
-                                 {query.expression(), std::max(limit, rankedMatches)});
-    while (matches.next()) {
-        const QStringList words = SearchQuery::foldedWords(matches.text(1));
-        ranked.append({matches.integer(0), query.occurrences(words), words.size(), 0.0});
-        allWords += words.size();
-    }
-    if (!matches.done())
-        return fail(m_db->errorMessage()), hits;
-    if (ranked.isEmpty())
-        return hits;
-    const qint64 oldest = ranked.constLast().id;
-    for (Ranked& passage : ranked)
-        passage.score = relevance(passage.counts, passage.words, double(allWords) / ranked.size());
-    // Best first, and the newer of two alike.
-    std::stable_sort(ranked.begin(), ranked.end(),
-                     [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
-    ranked.resize(std::min<qsizetype>(ranked.size(), limit));
-    QByteArrayList ids;
-    for (const Ranked& passage : ranked)
-        ids.append(QByteArray::number(passage.id));
-    // The best with their snippets, reading the index again only as far back as the
-    // ranked went (the unary plus makes the ids a filter, not a seek for each).
     auto rows = m_db->prepare(
-        QByteArray("SELECT passage_text.rowid, p.transcript_id, t.recording_path, p.speaker, "
-                   "p.start_time, p.segments, snippet(passage_text, 0, char(2), char(3), '…', 24) "
-                   "FROM passage_text JOIN passages p ON p.id = passage_text.rowid "
-                   "JOIN transcripts t ON t.id = p.transcript_id "
-                   "WHERE passage_text MATCH ? AND passage_text.rowid >= ? "
-                   "AND +passage_text.rowid IN (" +
-                   ids.join(',') + ')')
-            .constData(),
-        {query.expression(), oldest});
-    QHash<qint64, SearchHit> found;
+        "SELECT p.text, p.transcript_id, t.recording_path, p.speaker, p.start_time, p.segments, "
+        "snippet(passage_text, 0, char(2), char(3), '…', 24) "
+        "FROM passage_text JOIN passages p ON p.id = passage_text.rowid "
+        "JOIN transcripts t ON t.id = p.transcript_id "
+        "WHERE passage_text MATCH ? ORDER BY passage_text.rowid DESC LIMIT ?",
+        {query.expression(), std::max(limit, rankedMatches)});
     while (rows.next()) {
-        SearchHit hit{.transcriptId = rows.integer(1),
-                      .recordingPath = rows.text(2),
-                      .speaker = rows.text(3),
-                      .time = 0.0,
-                      .context = {},
-                      .marks = {}};
-        hit.time = timeOfMatch(SegmentPacking::unpack(rows.blob(5)), query, rows.real(4));
-        readMarks(rows.text(6), hit);
-        found.insert(rows.integer(0), hit);
+        const QStringList words = SearchQuery::foldedWords(rows.text(0));
+        allWords += words.size();
+        ranked.append({.counts = query.occurrences(words),
+                       .words = words.size(),
+                       .score = 0.0,
+                       .hit = {.transcriptId = rows.integer(1),
+                               .recordingPath = rows.text(2),
+                               .speaker = rows.text(3),
+                               .time = rows.real(4),
+                               .context = {},
+                               .marks = {}},
+                       .segments = rows.blob(5),
+                       .marked = rows.text(6)});
     }
     if (!rows.done())
         return fail(m_db->errorMessage()), hits;
-    for (const Ranked& passage : ranked) {
-        if (found.contains(passage.id))
-            hits.append(found.value(passage.id));
+    for (Ranked& match : ranked)
+        match.score = relevance(match.counts, match.words, double(allWords) / ranked.size());
+    // Best first, and the newer of two alike.
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
+    for (qsizetype i = 0; i < std::min<qsizetype>(ranked.size(), limit); ++i) {
+        SearchHit& hit = ranked[i].hit;
+        hit.time = timeOfMatch(SegmentPacking::unpack(ranked[i].segments), query, hit.time);
+        readMarks(ranked[i].marked, hit);
+        hits.append(hit);
     }
     return hits;
 }
