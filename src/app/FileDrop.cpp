@@ -11,10 +11,8 @@ namespace {
 
 class DropFilter final : public QObject {
 public:
-    DropFilter(QWidget* target, const QStringList& extensions,
-               std::function<void(const QUrl&)> onDrop)
+    DropFilter(QWidget* target, std::function<void(const QMimeData*)> onDrop)
         : QObject(target)
-        , m_extensions(extensions)
         , m_onDrop(std::move(onDrop)) {}
 
     bool eventFilter(QObject*, QEvent* event) override {
@@ -33,8 +31,7 @@ public:
             if (!drop->mimeData()->hasUrls())
                 return false;
             drop->acceptProposedAction();
-            if (const std::optional<QUrl> url = droppedFile(drop->mimeData(), m_extensions))
-                m_onDrop(*url);
+            m_onDrop(drop->mimeData());
             return true;
         }
         default:
@@ -43,8 +40,7 @@ public:
     }
 
 private:
-    QStringList m_extensions;
-    std::function<void(const QUrl&)> m_onDrop;
+    std::function<void(const QMimeData*)> m_onDrop;
 };
 
 } // namespace
@@ -61,10 +57,29 @@ std::optional<QUrl> droppedFile(const QMimeData* data, const QStringList& extens
     return url;
 }
 
+QStringList droppedPaths(const QMimeData* data, const QStringList& extensions) {
+    QStringList paths;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QFileInfo info(url.toLocalFile());
+        if (info.isDir() || extensions.contains(info.suffix().toLower()))
+            paths.append(info.absoluteFilePath());
+    }
+    return paths;
+}
+
+void acceptDrops(QWidget* target, std::function<void(const QMimeData*)> onDrop) {
+    target->setAcceptDrops(true);
+    target->installEventFilter(new DropFilter(target, std::move(onDrop)));
+}
+
 void acceptFileDrops(QWidget* target, const QStringList& extensions,
                      std::function<void(const QUrl&)> onDrop) {
-    target->setAcceptDrops(true);
-    target->installEventFilter(new DropFilter(target, extensions, std::move(onDrop)));
+    acceptDrops(target, [extensions, onDrop = std::move(onDrop)](const QMimeData* data) {
+        if (const std::optional<QUrl> url = droppedFile(data, extensions))
+            onDrop(*url);
+    });
 }
 
 } // namespace vocalith

@@ -15,6 +15,12 @@ namespace vocalith {
 // extensions, compared without case; later items are ignored.
 std::optional<QUrl> droppedFile(const QMimeData* data, const QStringList& extensions);
 
+// The dropped local files with one of the extensions, and the dropped folders, in order.
+QStringList droppedPaths(const QMimeData* data, const QStringList& extensions);
+
+// Lets the whole widget take dropped files; onDrop gets every drop of files.
+void acceptDrops(QWidget* target, std::function<void(const QMimeData*)> onDrop);
+
 // Lets the whole widget take dropped files. Every drop of files is accepted; only a
 // first item that droppedFile() allows reaches onDrop, on the main thread.
 void acceptFileDrops(QWidget* target, const QStringList& extensions,

@@ -7,7 +7,11 @@
 #include "app/TranscribeView.h"
 #include "app/TranslationView.h"
 #include "playback/Player.h"
+#include "queue/QueueController.h"
+#include "queue/TranscriptionQueue.h"
+#include "transcription/ExternalTranscriptionService.h"
 #include "transcription/LibraryWriter.h"
+#include "transcription/TranscriptionService.h"
 #include "transcription/TranscriptionViewModel.h"
 #include "translation/TranslationViewModel.h"
 
@@ -23,7 +27,7 @@
 namespace vocalith {
 
 MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, FileDialogs& dialogs,
-                       QWidget* parent)
+                       QWidget* parent, TranscriptionQueue* queue)
     : QMainWindow(parent)
     , m_viewModel(viewModel)
     , m_dialogs(dialogs)
@@ -62,7 +66,18 @@ MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, Fi
     m_tabs->setParent(content);
     m_tabs->setDocumentMode(true);
     m_tabs->setContentsMargins(0, 4, 0, 0);
-    m_tabs->addTab(new TranscribeView(viewModel), Icons::get(QStringLiteral("waveform")),
+    auto* transcribe = new TranscribeView(viewModel);
+    if (!queue) {
+        LibraryWriter* writer = viewModel.libraryWriter();
+        queue =
+            new TranscriptionQueue({std::make_unique<TranscriptionService>(),
+                                    [] { return std::make_unique<ExternalTranscriptionService>(); },
+                                    &keyStore, writer ? writer->library() : nullptr},
+                                   this);
+    }
+    m_queue = new QueueController(viewModel, *queue, dialogs, this);
+    transcribe->setQueue(*m_queue);
+    m_tabs->addTab(transcribe, Icons::get(QStringLiteral("waveform")),
                    QStringLiteral("Transcribe"));
     // The Translate tab is built when it is first shown, so the window opens sooner.
     m_tabs->addTab(new QWidget, Icons::get(QStringLiteral("globe")), QStringLiteral("Translate"));
@@ -96,6 +111,8 @@ MainWindow::MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, Fi
     });
     review->setShortcut(Qt::CTRL | Qt::Key_R);
     review->setShortcutContext(Qt::ApplicationShortcut);
+    file->addAction(QStringLiteral("Watch Folder..."), m_queue,
+                    &QueueController::chooseFolderToWatch);
     QAction* library =
         file->addAction(QStringLiteral("Library..."), this, &MainWindow::openLibrary);
     library->setShortcut(Qt::CTRL | Qt::Key_L);
@@ -150,15 +167,19 @@ void MainWindow::openLibrary() {
 }
 
 void MainWindow::openFiles(const QStringList& absolutePaths) {
+    QStringList media;
     for (const QString& path : absolutePaths) {
         const QString suffix = QFileInfo(path).suffix().toLower();
         if (suffix == QLatin1String("txt") || suffix == QLatin1String("srt")) {
             m_tabs->setCurrentIndex(1); // builds the tab on first use
             m_translationView->viewModel().loadFile(QUrl::fromLocalFile(path));
         } else {
-            m_tabs->setCurrentIndex(0);
-            m_viewModel.loadFile(QUrl::fromLocalFile(path));
+            media.append(path);
         }
+    }
+    if (!media.isEmpty()) {
+        m_tabs->setCurrentIndex(0);
+        m_queue->open(media); // one file onto the tab, several into the queue
     }
     if (isMinimized())
         showNormal();

@@ -9,6 +9,8 @@ namespace vocalith {
 class FileDialogs;
 class KeyStore;
 class LibraryWindow;
+class QueueController;
+class TranscriptionQueue;
 class TranscriptionViewModel;
 class TranslationView;
 
@@ -20,8 +22,9 @@ class MainWindow final : public QMainWindow {
     Q_DISABLE_COPY_MOVE(MainWindow)
 
 public:
+    // Without a queue, the window makes one on the real engines.
     MainWindow(TranscriptionViewModel& viewModel, KeyStore& keyStore, FileDialogs& dialogs,
-               QWidget* parent = nullptr);
+               QWidget* parent = nullptr, TranscriptionQueue* queue = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
     // Loads files given on the command line or by a second start, and comes forward:
@@ -32,6 +35,7 @@ public:
     // library turned off, a word saying so.
     void openLibrary();
     LibraryWindow* libraryWindow() const { return m_library; }
+    QueueController& queue() const { return *m_queue; }
 
 private:
     TranscriptionViewModel& m_viewModel;
@@ -39,6 +43,7 @@ private:
     LibraryWindow* m_library = nullptr; // built when first opened
     QTabWidget* m_tabs;
     TranslationView* m_translationView = nullptr; // built on first show
+    QueueController* m_queue;
 };
 
 } // namespace vocalith

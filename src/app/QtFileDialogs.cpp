@@ -180,6 +180,64 @@ QtFileDialogs::beginSave(const SaveDialogRequest& request, std::function<void(in
     return std::make_shared<QtSaveDialog>(dialog);
 }
 
+QList<QUrl> QtFileDialogs::chooseFilesToOpen(const QString& message,
+                                             const QStringList& nameFilters) {
+    QStringList filters;
+    for (const QString& filter : nameFilters)
+        filters.append(withUpperCasePatterns(filter));
+    QFileDialog dialog(m_parent, message);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters(filters);
+    QSettings settings;
+    const QString last = settings.value(lastOpenFolderKey()).toString();
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        dialog.setDirectory(last);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    QList<QUrl> urls;
+    for (const QString& file : dialog.selectedFiles())
+        urls.append(QUrl::fromLocalFile(file));
+    settings.setValue(lastOpenFolderKey(),
+                      QFileInfo(dialog.selectedFiles().first()).absolutePath());
+    return urls;
+}
+
+std::optional<SaveDialogChoice> QtFileDialogs::chooseSaveFolder(const SaveDialogRequest& request) {
+    QFileDialog dialog(m_parent, request.message);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+    if (!request.directory.isEmpty() && QFileInfo(request.directory).isDir())
+        dialog.setDirectory(request.directory);
+    // The format and the line layout sit under the folder, in the dialog's own grid.
+    auto* formats = new QComboBox(&dialog);
+    formats->addItems(request.formats);
+    formats->setCurrentIndex(request.selectedFormat);
+    formats->setAccessibleName(QStringLiteral("Format"));
+    auto* layouts = new QComboBox(&dialog);
+    layouts->addItems(request.layouts);
+    layouts->setAccessibleName(QStringLiteral("Lines"));
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+        grid->addWidget(formats, grid->rowCount(), 1);
+        grid->addWidget(layouts, grid->rowCount(), 1);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return SaveDialogChoice{dialog.selectedFiles().first(), formats->currentIndex(),
+                            layouts->currentIndex()};
+}
+
+std::optional<QString> QtFileDialogs::chooseFolder(const QString& message) {
+    QFileDialog dialog(m_parent, message);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
 bool QtFileDialogs::confirmReplace(const QString& path) {
     const QString name = QFileInfo(path).fileName();
     return QMessageBox::question(

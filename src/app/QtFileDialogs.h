@@ -19,6 +19,9 @@ public:
     beginSave(const SaveDialogRequest& request, std::function<void(int)> formatChanged,
               std::function<void(const std::optional<SaveDialogChoice>&)> finished) override;
     bool confirmReplace(const QString& path) override;
+    QList<QUrl> chooseFilesToOpen(const QString& message, const QStringList& nameFilters) override;
+    std::optional<SaveDialogChoice> chooseSaveFolder(const SaveDialogRequest& request) override;
+    std::optional<QString> chooseFolder(const QString& message) override;
 
     // File names are matched with case on Linux: "MP3 Audio (*.mp3)" also gets "*.MP3".
     static QString withUpperCasePatterns(const QString& filter);

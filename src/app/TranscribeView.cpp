@@ -8,11 +8,14 @@
 #include "app/MessageBanner.h"
 #include "app/ProgressLine.h"
 #include "app/ProviderManagerDialog.h"
+#include "app/QueueView.h"
 #include "app/ReviewWindow.h"
 #include "app/ScrollingPage.h"
 #include "core/TranscriptRendering.h"
 #include "live/LiveTranscription.h"
 #include "live/MicrophoneCapture.h"
+#include "queue/QueueController.h"
+#include "queue/TranscriptionQueue.h"
 #include "transcription/TranscriptionViewModel.h"
 
 #include <QClipboard>
@@ -22,6 +25,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -74,8 +78,13 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     , m_text(new QPlainTextEdit(this))
     , m_live(new LiveTranscription(this))
     , m_microphones(new QComboBox(this)) {
-    acceptFileDrops(this, TranscriptionViewModel::mediaExtensions(),
-                    [this](const QUrl& url) { m_vm.loadFile(url); });
+    vocalith::acceptDrops(this, [this](const QMimeData* data) {
+        const QStringList& extensions = TranscriptionViewModel::mediaExtensions();
+        if (m_queue)
+            m_queue->open(droppedPaths(data, extensions));
+        else if (const std::optional<QUrl> url = droppedFile(data, extensions))
+            m_vm.loadFile(*url);
+    });
     QVBoxLayout* layout = scrollingPage(this);
 
     // Engine and language rows.
@@ -134,6 +143,7 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     fileLayout->setContentsMargins(0, 0, 0, 0);
     fileLayout->setSpacing(12);
     auto* card = new QFrame(filePage);
+    m_card = card;
     card->setObjectName(QStringLiteral("fileCard"));
     card->setAutoFillBackground(true);
     card->setBackgroundRole(QPalette::Base);
@@ -262,8 +272,18 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
     connect(manage, &QPushButton::clicked, this, [this] { m_vm.setShowProviderManager(true); });
     connect(m_select, &QPushButton::clicked, this, [this] { m_vm.openFilePanel(); });
     connect(m_clearFile, &QPushButton::clicked, this, [this] { m_vm.removeFile(); });
-    connect(m_start, &QPushButton::clicked, this, [this] { m_vm.startTranscription(); });
-    connect(m_cancel, &QPushButton::clicked, this, [this] { m_vm.cancelTranscription(); });
+    connect(m_start, &QPushButton::clicked, this, [this] {
+        if (m_queue && m_queue->isShown())
+            m_queue->start();
+        else
+            m_vm.startTranscription();
+    });
+    connect(m_cancel, &QPushButton::clicked, this, [this] {
+        if (m_queue && m_queue->queue().isRunning())
+            m_queue->queue().cancelAll();
+        else
+            m_vm.cancelTranscription();
+    });
     connect(m_notice, &MessageBanner::closeRequested, this,
             [this] { m_vm.setNoticeMessage(std::nullopt); });
     connect(m_error, &MessageBanner::retryRequested, this, [this] { m_vm.retryTranscription(); });
@@ -338,6 +358,37 @@ TranscribeView::TranscribeView(TranscriptionViewModel& viewModel, QWidget* paren
                                              "Start the transcription to transcribe it.")
                                   .arg(QFileInfo(*kept).fileName()));
     }
+}
+
+void TranscribeView::setQueue(QueueController& controller) {
+    m_queue = &controller;
+    auto* view = new QueueView(controller, m_filePage->parentWidget());
+    m_queueView = view;
+    auto* layout = static_cast<QVBoxLayout*>(m_filePage->parentWidget()->layout());
+    layout->insertWidget(layout->indexOf(m_filePage), view);
+    // The watched folder, above the queue.
+    m_watchBar = new QWidget(m_filePage->parentWidget());
+    auto* watchRow = new QHBoxLayout(m_watchBar);
+    watchRow->setContentsMargins(0, 0, 0, 0);
+    m_watched = new QLabel(m_watchBar);
+    m_watched->setTextFormat(Qt::PlainText);
+    m_watched->setAccessibleDescription(QStringLiteral("Watched folder"));
+    watchRow->addWidget(m_watched, 1);
+    auto* stopWatching = new QPushButton(QStringLiteral("Stop Watching"), m_watchBar);
+    stopWatching->setAccessibleName(stopWatching->text());
+    watchRow->addWidget(stopWatching);
+    layout->insertWidget(layout->indexOf(view), m_watchBar);
+    connect(stopWatching, &QPushButton::clicked, &controller, &QueueController::stopWatching);
+    connect(&controller, &QueueController::watchingChanged, this, &TranscribeView::refresh);
+    TranscriptionQueue& queue = controller.queue();
+    connect(&controller, &QueueController::shownChanged, this, &TranscribeView::refresh);
+    connect(&queue, &TranscriptionQueue::itemChanged, this, &TranscribeView::refresh);
+    connect(&queue, &TranscriptionQueue::itemsAdded, this, &TranscribeView::refresh);
+    connect(&queue, &TranscriptionQueue::itemRemoved, this, &TranscribeView::refresh);
+    connect(&queue, &TranscriptionQueue::finished, this, &TranscribeView::refresh);
+    connect(&queue, &TranscriptionQueue::libraryFailed, this,
+            [this](const QString& message) { m_vm.setErrorMessage(message); });
+    refresh();
 }
 
 void TranscribeView::buildMicrophones() {
@@ -415,7 +466,8 @@ void TranscribeView::buildEngines() {
 
 void TranscribeView::refresh() {
     const bool recording = m_live->isRecording() || m_live->isFinishing();
-    const bool busy = m_vm.isTranscribing() || recording;
+    const bool busy =
+        m_vm.isTranscribing() || recording || (m_queue && m_queue->queue().isRunning());
     // An engine that holds an edited provider's old copy matches no entry.
     m_engines->setCurrentIndex(int(m_vm.availableEngines().indexOf(m_vm.selectedEngine())));
     m_engines->setEnabled(!busy);
@@ -423,9 +475,18 @@ void TranscribeView::refresh() {
         m_languages->findData(QVariant::fromValue(m_vm.selectedLanguage())));
     m_languages->setEnabled(!busy);
 
+    const bool queued = m_queue && m_queue->isShown();
+    const bool queueRunning = queued && m_queue->queue().isRunning();
     const bool hasFile = !m_vm.audioFileURL().isEmpty();
-    m_dropZone->setVisible(!hasFile);
-    m_filePage->setVisible(hasFile);
+    m_dropZone->setVisible(!hasFile && !queued);
+    m_filePage->setVisible(hasFile || queued);
+    m_card->setVisible(hasFile && !queued);
+    if (m_queueView) {
+        m_queueView->setVisible(queued);
+        const QString watched = m_queue->watchedFolder();
+        m_watchBar->setVisible(!watched.isEmpty());
+        m_watched->setText(QStringLiteral("Watching ") + watched);
+    }
     m_select->setEnabled(!busy);
     m_fileName->setFullText(m_vm.audioFileURL().fileName());
     m_fileSize->setText(QLocale().formattedDataSize(m_vm.fileSize(), 1, QLocale::DataSizeSIFormat));
@@ -433,10 +494,14 @@ void TranscribeView::refresh() {
     m_start->setEnabled(!busy);
     m_record->setEnabled(!busy);
     m_microphones->setEnabled(!busy);
-    m_start->setText(m_vm.isTranscribing() ? QStringLiteral("Transcribing...")
-                                           : QStringLiteral("Start Transcription"));
-    m_start->setIcon(Icons::get(m_vm.isTranscribing() ? QStringLiteral("hourglass")
-                                                      : QStringLiteral("mic.fill")));
+    const bool working = m_vm.isTranscribing() || queueRunning;
+    m_start->setText(working  ? QStringLiteral("Transcribing...")
+                     : queued ? QStringLiteral("Transcribe %1 Files").arg(m_queue->waitingCount())
+                              : QStringLiteral("Start Transcription"));
+    m_start->setIcon(
+        Icons::get(working ? QStringLiteral("hourglass") : QStringLiteral("mic.fill")));
+    if (queued)
+        m_start->setEnabled(!working && !recording && m_queue->waitingCount() > 0);
     m_start->setAccessibleName(m_start->text());
 
     m_error->setVisible(m_vm.errorMessage().has_value());
@@ -445,7 +510,7 @@ void TranscribeView::refresh() {
     m_banner->setVisible(m_vm.showSuccessBanner());
     m_notice->setVisible(m_vm.noticeMessage().has_value());
     m_notice->setText(m_vm.noticeMessage().value_or(QString()));
-    m_cancel->setVisible(m_vm.isTranscribing());
+    m_cancel->setVisible(working);
     m_progress->setVisible(m_vm.isTranscribing() || (!recording && m_vm.progress() > 0.0));
     m_progress->setProgress(m_vm.progress(), m_vm.statusMessage(), m_vm.timeLeft());
     m_saveRecording->setVisible(m_vm.hasRecording());

@@ -15,6 +15,7 @@ class ElidedLabel;
 class LiveTranscription;
 class MessageBanner;
 class ProgressLine;
+class QueueController;
 class ReviewWindow;
 class TranscriptionViewModel;
 
@@ -32,6 +33,8 @@ public:
     ReviewWindow* openReview();
     // Closes it, asking about unsaved edits; false when the user kept it open.
     bool closeReview();
+    // Several files go into the controller's queue, shown on the tab from then on.
+    void setQueue(QueueController& controller);
 
 private:
     void buildEngines();
@@ -48,6 +51,11 @@ private:
     QComboBox* m_languages;
     QWidget* m_dropZone;
     QWidget* m_filePage;
+    QWidget* m_card;
+    QueueController* m_queue = nullptr;
+    QWidget* m_queueView = nullptr;
+    QWidget* m_watchBar = nullptr;
+    QLabel* m_watched = nullptr;
     QPushButton* m_select;
     ElidedLabel* m_fileName;
     QLabel* m_fileSize;

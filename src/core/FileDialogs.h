@@ -57,6 +57,25 @@ public:
     virtual std::optional<QUrl> chooseFileToOpen(const QString& message,
                                                  const QStringList& nameFilters) = 0;
 
+    // A modal dialog choosing one or more existing files; empty when cancelled.
+    virtual QList<QUrl> chooseFilesToOpen(const QString& message, const QStringList& nameFilters) {
+        const std::optional<QUrl> url = chooseFileToOpen(message, nameFilters);
+        return url ? QList<QUrl>{*url} : QList<QUrl>{};
+    }
+
+    // A modal dialog choosing a folder with the request's format and layout choices,
+    // for writing many transcripts at once; the choice's path is the folder.
+    virtual std::optional<SaveDialogChoice> chooseSaveFolder(const SaveDialogRequest& request) {
+        Q_UNUSED(request);
+        return std::nullopt;
+    }
+
+    // A modal dialog choosing an existing folder; absent when cancelled.
+    virtual std::optional<QString> chooseFolder(const QString& message) {
+        Q_UNUSED(message);
+        return std::nullopt;
+    }
+
     // Opens a save dialog and returns at once. formatChanged is called with the
     // index of each format the user picks; finished once, with the choice or with
     // nothing when the user cancels.

@@ -68,6 +68,19 @@ int TranscriptionQueue::indexOf(quint64 id) const {
     return found == m_items.cend() ? -1 : int(found - m_items.cbegin());
 }
 
+StoredTranscript TranscriptionQueue::transcript(int index) const {
+    const QueueItem& item = m_items.at(index);
+    const std::optional<CustomProvider>& provider = m_engine.provider();
+    return {.recordingPath = item.path,
+            .engine = m_engine.label(),
+            .model = provider ? provider->model : QStringLiteral("en-us"),
+            .language = m_language == TranscriptionLanguage::autoDetect ? QStringLiteral("auto")
+                                                                        : rawValue(m_language),
+            .duration = item.duration,
+            .createdAt = QDateTime::currentDateTime(),
+            .segments = item.segments};
+}
+
 int TranscriptionQueue::add(const QStringList& paths) {
     QSet<QString> queued;
     for (const QueueItem& item : std::as_const(m_items))
@@ -195,18 +208,8 @@ void TranscriptionQueue::apply(quint64 id, quint64 run, const TranscriptionEvent
         item.state = QueueItem::State::done;
         item.progress = 1.0;
         item.segments = success->segments;
-        if (m_library) {
-            const std::optional<CustomProvider>& provider = m_engine.provider();
-            m_library->store({.recordingPath = item.path,
-                              .engine = m_engine.label(),
-                              .model = provider ? provider->model : QStringLiteral("en-us"),
-                              .language = m_language == TranscriptionLanguage::autoDetect
-                                              ? QStringLiteral("auto")
-                                              : rawValue(m_language),
-                              .duration = item.duration,
-                              .createdAt = QDateTime::currentDateTime(),
-                              .segments = item.segments});
-        }
+        if (m_library)
+            m_library->store(transcript(index));
     } else if (const auto* failure = std::get_if<TranscriptionEvent::Failure>(&event.value)) {
         item.state = QueueItem::State::failed;
         item.error = failure->error.description;

@@ -2,6 +2,7 @@
 
 #include "core/TranscriptionEvent.h"
 #include "core/TranscriptionLanguage.h"
+#include "library/StoredTranscript.h"
 #include "providers/TranscriptionEngine.h"
 #include "queue/QueueItem.h"
 
@@ -48,6 +49,8 @@ public:
     int add(const QStringList& paths);
     const QList<QueueItem>& items() const { return m_items; }
     int indexOf(quint64 id) const;
+    // The item's transcript as the library keeps it.
+    StoredTranscript transcript(int index) const;
 
     // Runs the waiting files on the engine, in the language, until none is left.
     void start(const TranscriptionEngine& engine, TranscriptionLanguage language);

@@ -179,12 +179,22 @@ void TranscriptionViewModel::openFilePanel() {
     if (m_recording)
         return setNoticeMessage(QStringLiteral("Files can be opened once the recording stops."));
     const QString patterns = QStringLiteral("*.") + mediaExtensions().join(QStringLiteral(" *."));
-    const std::optional<QUrl> url = m_dialogs.chooseFileToOpen(
-        QStringLiteral("Select an MP3 file to transcribe"),
-        {QStringLiteral("Audio and video files (") + patterns + QLatin1Char(')'),
-         QStringLiteral("MP3 Audio (*.mp3)")});
-    if (url && !url->isEmpty())
-        loadFile(*url);
+    const QStringList filters{QStringLiteral("Audio and video files (") + patterns + QLatin1Char(')'),
+                              QStringLiteral("MP3 Audio (*.mp3)")};
+    const QString message = QStringLiteral("Select an MP3 file to transcribe");
+    if (!m_filesHandler) {
+        const std::optional<QUrl> url = m_dialogs.chooseFileToOpen(message, filters);
+        if (url && !url->isEmpty())
+            loadFile(*url);
+        return;
+    }
+    QStringList paths;
+    for (const QUrl& url : m_dialogs.chooseFilesToOpen(message, filters)) {
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    if (!paths.isEmpty())
+        m_filesHandler(paths);
 }
 
 bool TranscriptionViewModel::loadFile(const QUrl& url) {

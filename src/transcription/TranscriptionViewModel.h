@@ -124,6 +124,10 @@ public:
     // file); false keeps it. The window closes its review there, asking about edits.
     void setReplaceGuard(std::function<bool()> guard) { m_replaceGuard = std::move(guard); }
 
+    // With a handler, the open dialog takes several files and hands them all to it.
+    void setFilesHandler(std::function<void(const QStringList&)> handler) {
+        m_filesHandler = std::move(handler);
+    }
     void openFilePanel();
     // False when the file was not taken (a recording runs, or the user kept the transcript).
     bool loadFile(const QUrl& url);
@@ -251,6 +255,7 @@ private:
     std::unique_ptr<SubtitleDocument> m_subtitles;
     QString m_subtitlePath;
     std::function<bool()> m_replaceGuard;
+    std::function<void(const QStringList&)> m_filesHandler;
     std::shared_ptr<SaveDialog> m_activeSavePanel;
     QString m_jobSourcePath;
     bool m_hasRecording = false;

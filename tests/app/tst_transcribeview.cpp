@@ -13,9 +13,11 @@
 #include "app/WaveformView.h"
 #include "core/TimeLeft.h"
 #include "core/TranscriptRendering.h"
+#include "library/TranscriptLibrary.h"
 #include "playback/Player.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
+#include "queue/TranscriptionQueue.h"
 #include "review/ReviewModel.h"
 #include "support/AudioFixtures.h"
 #include "support/EventLog.h"
@@ -33,6 +35,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -41,6 +45,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -79,6 +84,16 @@ struct Fixture : TestController {
         QApplication::setActiveWindow(window.get());
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
     }
+};
+
+// The window with a queue whose on-device jobs the test plays.
+struct QueueFixture : TestController {
+    RecordingOnDeviceEngine* engine = new RecordingOnDeviceEngine;
+    TranscriptionQueue queue{{std::unique_ptr<RecordingOnDeviceEngine>(engine), nullptr,
+                              &KeychainHelper::shared(),
+                              std::make_shared<TranscriptLibrary>(dir.filePath(u"l.db"_qs))}};
+    MainWindow window{*vm, KeychainHelper::shared(), dialogs, nullptr, &queue};
+    QueueFixture() { window.show(); }
 };
 
 QFileDialog* openFileDialog() {
@@ -262,11 +277,10 @@ private Q_SLOTS:
         QDir(f.dir.path()).mkdir(u"folder.mp3"_qs);
         dropFiles(f.tab(), {text});
         dropFiles(f.tab(), {QUrl::fromLocalFile(f.dir.filePath(u"folder.mp3"_qs))});
-        dropFiles(f.tab(), {text, f.makeFile(u"second.mp3"_qs)});
         QVERIFY(f.vm->audioFileURL().isEmpty());
         for (const QString& name : {u"Talk.MP3"_qs, u"clip.mkv"_qs, u"memo.WAV"_qs}) {
             const QUrl media = f.makeFile(name);
-            dropFiles(f.tab(), {media, f.makeFile(u"other.mp3"_qs)});
+            dropFiles(f.tab(), {text, media}); // one media file among them: the tab's
             QCOMPARE(f.vm->audioFileURL(), media);
         }
 
@@ -831,6 +845,111 @@ private Q_SLOTS:
         QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(window->model().segments().at(2).text, u"hello"_qs);
         QCOMPARE(window->model().segments().at(3).text, u"world"_qs);
+    }
+
+    // Several files make a queue on the tab: a folder dropped and a file dropped twice
+    // are taken once each; rows are cancelled, retried, removed and opened through their
+    // buttons; Save All refuses names that clash and writes one file per recording.
+    void queueOnTheTab() {
+        QueueFixture c;
+        RecordingOnDeviceEngine& engine = *c.engine;
+        TranscriptionQueue& queue = c.queue;
+        QWidget* tab = c.window.tabs()->widget(0);
+        const QString wav = AudioFixtures::librivoxDirectory() +
+                            u"/sense_and_sensibility_01_austen_64kb-0930.wav"_qs;
+        QDir(c.dir.path()).mkpath(u"one"_qs);
+        QDir(c.dir.path()).mkpath(u"two/deeper"_qs);
+        const QStringList paths{c.dir.filePath(u"one/talk.wav"_qs), c.dir.filePath(u"b.wav"_qs),
+                                c.dir.filePath(u"two/deeper/talk.wav"_qs)};
+        for (const QString& path : paths)
+            QVERIFY(QFile::copy(wav, path));
+        writeFile(c.dir.filePath(u"two/notes.txt"_qs), "not media");
+
+        c.window.openFiles(paths.mid(0, 2));
+        auto* start = byName<QPushButton>(tab, u"Transcribe 2 Files"_qs);
+        QVERIFY(start && start->isVisible());
+        QVERIFY(!tab->findChild<QWidget*>(u"fileCard"_qs)->isVisible());
+        dropFiles(tab,
+                  {QUrl::fromLocalFile(c.dir.filePath(u"two"_qs)), QUrl::fromLocalFile(paths[1])});
+        QTRY_COMPARE(queue.items().size(), 3);
+        QCOMPARE(start->text(), u"Transcribe 3 Files"_qs);
+        auto* table = byName<QTableWidget>(tab, u"Queue"_qs);
+        QTRY_COMPARE(table->item(0, 1)->text(), u"0:03"_qs); // read in the background
+        const auto button = [&](int row, const QString& text) {
+            return table->cellWidget(row, 3)->findChild<QPushButton*>(text);
+        };
+        const auto finish = [&](const QString& text) {
+            const qsizetype jobs = engine.jobs.size();
+            engine.jobs.last().emitFromWorkerThread({TranscriptionEvent::success({{text, 0, 1}})});
+            QTRY_VERIFY(engine.jobs.size() > jobs || !queue.isRunning());
+        };
+
+        start->click();
+        QCOMPARE(engine.jobs.size(), 1);
+        finish(u"first"_qs);
+        QCOMPARE(table->item(0, 2)->text(), u"Done"_qs);
+        button(1, u"Cancel"_qs)->click();
+        QCOMPARE(table->item(1, 2)->text(), u"Cancelled"_qs);
+        QCOMPARE(engine.jobs.last().audioFilePath, paths[2]);
+        byName<QPushButton>(tab, u"Cancel All"_qs)->click();
+        QTRY_VERIFY(!queue.isRunning());
+        QCOMPARE(table->item(2, 2)->text(), u"Cancelled"_qs);
+        button(1, u"Retry"_qs)->click();
+        QCOMPARE(engine.jobs.last().audioFilePath, paths[1]);
+        finish(u"second"_qs);
+        button(2, u"Retry"_qs)->click();
+        finish(u"third"_qs);
+        QCOMPARE(engine.jobs.size(), 5);
+
+        const QString out = c.dir.filePath(u"out"_qs);
+        QDir().mkpath(out);
+        c.dialogs.folderAnswers = {SaveDialogChoice{out, 0, 0}, SaveDialogChoice{out, 0, 0}};
+        byName<QPushButton>(tab, u"Save All..."_qs)->click();
+        QCOMPARE(c.vm->errorMessage().value_or(QString()), paths[0] + u" and "_qs + paths[2] +
+                                                               u" would both be written to "_qs +
+                                                               out + u"/talk.txt."_qs);
+        QVERIFY(QDir(out).isEmpty());
+        button(0, u"Remove"_qs)->click();
+        QCOMPARE(table->rowCount(), 2);
+        byName<QPushButton>(tab, u"Save All..."_qs)->click();
+        QCOMPARE(readFile(out + u"/b.txt"_qs), "second");
+        QCOMPARE(readFile(out + u"/talk.txt"_qs), "third");
+
+        button(0, u"Open"_qs)->click();
+        QCOMPARE(c.vm->transcribedText(), u"second"_qs);
+        QVERIFY(byName<QPlainTextEdit>(tab, u"Transcription text"_qs)->isVisible());
+    }
+
+    // File → Watch Folder...: a file copied in joins the queue and runs; Stop Watching
+    // ends it, and so does the folder going away, with its message.
+    void watchFolder() {
+        QueueFixture c;
+        QWidget* tab = c.window.tabs()->widget(0);
+        const QString folder = c.dir.filePath(u"inbox"_qs);
+        QDir().mkpath(folder);
+        c.dialogs.folderToWatch = {folder, folder};
+        const auto watchAction = [&] {
+            for (QAction* action : c.window.findChildren<QAction*>()) {
+                if (action->text() == u"Watch Folder..."_qs)
+                    return action->trigger();
+            }
+            QFAIL("no Watch Folder...");
+        };
+        watchAction();
+        QVERIFY(byName<QWidget>(tab, u"Watched folder"_qs)->isVisible());
+        byName<QPushButton>(tab, u"Stop Watching"_qs)->click();
+        QVERIFY(!byName<QWidget>(tab, u"Watched folder"_qs)->isVisible());
+        watchAction();
+        QVERIFY(QFile::copy(AudioFixtures::librivoxDirectory() +
+                                u"/sense_and_sensibility_01_austen_64kb-0930.wav"_qs,
+                            folder + u"/new.wav"_qs));
+        QTRY_COMPARE_WITH_TIMEOUT(c.engine->jobs.size(), 1, 20000);
+        QCOMPARE(c.engine->jobs.first().audioFilePath, folder + u"/new.wav"_qs);
+        QCOMPARE(c.queue.items().size(), 1);
+        QVERIFY(QDir(folder).removeRecursively());
+        QTRY_VERIFY_WITH_TIMEOUT(c.vm->errorMessage().has_value(), 20000);
+        QVERIFY(c.vm->errorMessage()->contains(u"is gone; watching stopped."_qs));
+        QVERIFY(!byName<QWidget>(tab, u"Watched folder"_qs)->isVisible());
     }
 
     void textHelpers() {

@@ -37,7 +37,24 @@ public:
     beginSave(const SaveDialogRequest& request, std::function<void(int)> formatChanged,
               std::function<void(const std::optional<SaveDialogChoice>&)> finished) override;
     bool confirmReplace(const QString& path) override;
+    QList<QUrl> chooseFilesToOpen(const QString& message, const QStringList& nameFilters) override {
+        if (!manyOpenAnswers.isEmpty())
+            return manyOpenAnswers.takeFirst();
+        return FileDialogs::chooseFilesToOpen(message, nameFilters);
+    }
+    std::optional<SaveDialogChoice> chooseSaveFolder(const SaveDialogRequest& request) override {
+        folderRequests.append(request);
+        return folderAnswers.isEmpty() ? std::nullopt : folderAnswers.takeFirst();
+    }
 
+    std::optional<QString> chooseFolder(const QString&) override {
+        return folderToWatch.isEmpty() ? std::nullopt : std::optional(folderToWatch.takeFirst());
+    }
+
+    QStringList folderToWatch;
+    QList<QList<QUrl>> manyOpenAnswers;
+    QList<SaveDialogRequest> folderRequests;
+    QList<std::optional<SaveDialogChoice>> folderAnswers;
     QList<std::optional<QUrl>> openAnswers;
     QStringList openMessages;
     QList<QStringList> openFilters;

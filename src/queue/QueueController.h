@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace vocalith {
+
+class FileDialogs;
+class FolderWatcher;
+class SerialQueue;
+class TranscriptionQueue;
+class TranscriptionViewModel;
+
+// Decides where files opened on the Transcribe tab go: one file onto the tab as
+// always, more into the queue; runs the queue with the tab's choices, opens a row's
+// result on the tab and writes every result into one folder.
+class QueueController final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(QueueController)
+
+public:
+    QueueController(TranscriptionViewModel& viewModel, TranscriptionQueue& queue,
+                    FileDialogs& dialogs, QObject* parent = nullptr);
+    ~QueueController() override;
+
+    TranscriptionQueue& queue() const { return m_queue; }
+    // The queue is on the tab: it holds a file.
+    bool isShown() const;
+    int waitingCount() const;
+    bool hasResults() const;
+
+    // Files and folders, folders read for their media files away from the window.
+    void open(const QStringList& paths);
+    void start();
+    // The row's transcript becomes the tab's, ready for Review..., Save... and Copy.
+    bool openResult(int index);
+    // Asks once for a folder, a format and the lines, then writes one file per done
+    // recording; names that clash are refused before anything is written.
+    void saveAll();
+    // Where each done recording would be written, or why not.
+    struct Plan {
+        QList<int> rows;
+        QStringList targets;
+        QString problem;
+    };
+    Plan planSave(const QString& folder, int format) const;
+
+    // File → Watch Folder...: asks for a folder and watches it.
+    void chooseFolderToWatch();
+    // Each new media file in the folder joins the queue once it stopped growing, and
+    // runs with the tab's engine and language.
+    bool watch(const QString& folder);
+    void stopWatching();
+    // The watched folder, empty when none.
+    QString watchedFolder() const;
+
+Q_SIGNALS:
+    void shownChanged();
+    void saved(int files);
+    void watchingChanged();
+
+private:
+    void take(const QStringList& files);
+
+    TranscriptionViewModel& m_vm;
+    TranscriptionQueue& m_queue;
+    FileDialogs& m_dialogs;
+    std::shared_ptr<SerialQueue> m_folders;
+    FolderWatcher* m_watcher;
+};
+
+} // namespace vocalith
