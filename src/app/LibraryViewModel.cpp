@@ -24,16 +24,6 @@ constexpr int hitLimit = 200;
 // Playback starts a little before the words, so they are heard in their sentence.
 constexpr double leadIn = 2.0;
 
-QString withExtension(const QString& path, const QString& extension) {
-    const QFileInfo info(path);
-    if (info.suffix().toLower() == extension)
-        return path;
-    QString name = info.fileName();
-    if (!info.suffix().isEmpty())
-        name.chop(info.suffix().size() + 1);
-    return QDir(info.path()).filePath(name + QLatin1Char('.') + extension);
-}
-
 } // namespace
 
 LibraryViewModel::LibraryViewModel(std::shared_ptr<TranscriptLibrary> library,
@@ -284,7 +274,7 @@ void LibraryViewModel::finishSave(const StoredTranscript& transcript,
     const bool broadcast = choice->layoutIndex == 1 && TranscriptFormats::isSubtitles(format);
     const QString content =
         TranscriptFormats::render(transcript, format, broadcast, choice->speakerNames);
-    const QString target = withExtension(choice->path, TranscriptFormats::extension(format));
+    const QString target = TranscriptFormats::pathWithExtension(choice->path, format);
     // The dialog asked about the name the user typed, not about the repaired one.
     if (target != choice->path && QFileInfo::exists(target) && !m_dialogs.confirmReplace(target))
         return;

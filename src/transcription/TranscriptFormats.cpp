@@ -4,6 +4,7 @@
 #include "library/TranscriptJson.h"
 #include "subtitles/BroadcastLayout.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <array>
@@ -56,6 +57,17 @@ int TranscriptFormats::forPath(const QString& path, int index) {
     if (typed > txt)
         return typed;
     return index > 0 && size_t(index) < formats.size() ? index : txt;
+}
+
+QString TranscriptFormats::pathWithExtension(const QString& path, int index) {
+    const QString wanted = extension(index);
+    const QFileInfo info(path);
+    if (info.suffix().toLower() == wanted)
+        return path;
+    QString name = info.fileName();
+    if (!info.suffix().isEmpty())
+        name.chop(info.suffix().size() + 1);
+    return QDir(info.path()).filePath(name + QLatin1Char('.') + wanted);
 }
 
 QString TranscriptFormats::render(const StoredTranscript& transcript, int index,

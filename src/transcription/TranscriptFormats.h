@@ -21,6 +21,8 @@ public:
     // The chosen format; an extension the user typed wins over the choice.
     static int forPath(const QString& path, int index);
     static bool isSubtitles(int index) { return index == srt || index == vtt; }
+    // The chosen path with its last extension replaced when it is not the format's.
+    static QString pathWithExtension(const QString& path, int index);
 
     // The transcript in a format; subtitles in broadcast lines when asked, laid out for
     // the transcript's language; SRT cues with their speaker's name first when asked.

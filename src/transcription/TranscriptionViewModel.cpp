@@ -4,19 +4,19 @@
 #include "core/QueuedEventHandler.h"
 #include "core/TimeLeft.h"
 #include "core/TranscriptRendering.h"
+#include "library/TranscriptLibrary.h"
 #include "providers/KeyStore.h"
 #include "providers/ProviderHttp.h"
 #include "providers/ProviderStore.h"
 #include "subtitles/BroadcastLayout.h"
 #include "subtitles/SubtitleChecker.h"
 #include "subtitles/SubtitleDocument.h"
-#include "library/TranscriptLibrary.h"
 #include "transcription/LibraryWriter.h"
 #include "transcription/MediaInput.h"
 #include "transcription/OnDeviceEngine.h"
 #include "transcription/ProviderEngine.h"
-#include "transcription/TranscriptionError.h"
 #include "transcription/TranscriptFormats.h"
+#include "transcription/TranscriptionError.h"
 #include "transcription/TranscriptionService.h"
 
 #include <QDir>
@@ -31,21 +31,6 @@
 #include <filesystem>
 
 namespace vocalith {
-
-namespace {
-
-// The chosen path with its last extension replaced when it is not the format's.
-QString pathWithExtension(const QString& path, const QString& extension) {
-    const QFileInfo info(path);
-    if (info.suffix().toLower() == extension)
-        return path;
-    QString name = info.fileName();
-    if (!info.suffix().isEmpty())
-        name.chop(info.suffix().size() + 1);
-    return QDir(info.path()).filePath(name + QLatin1Char('.') + extension);
-}
-
-} // namespace
 
 TranscriptionViewModel::TranscriptionViewModel(Services services, QObject* parent)
     : QObject(parent)
@@ -179,7 +164,8 @@ void TranscriptionViewModel::openFilePanel() {
     if (m_recording)
         return setNoticeMessage(QStringLiteral("Files can be opened once the recording stops."));
     const QString patterns = QStringLiteral("*.") + mediaExtensions().join(QStringLiteral(" *."));
-    const QStringList filters{QStringLiteral("Audio and video files (") + patterns + QLatin1Char(')'),
+    const QStringList filters{QStringLiteral("Audio and video files (") + patterns +
+                                  QLatin1Char(')'),
                               QStringLiteral("MP3 Audio (*.mp3)")};
     const QString message = QStringLiteral("Select an MP3 file to transcribe");
     if (!m_filesHandler) {
@@ -542,16 +528,16 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
 
     const int format = TranscriptFormats::forPath(choice->path, choice->formatIndex);
     const bool broadcast = choice->layoutIndex == 1 && TranscriptFormats::isSubtitles(format);
-    const bool asOpened = m_subtitles && !broadcast &&
-                          format == (m_subtitles->isWebVtt() ? TranscriptFormats::vtt
-                                                             : TranscriptFormats::srt);
+    const bool asOpened =
+        m_subtitles && !broadcast &&
+        format == (m_subtitles->isWebVtt() ? TranscriptFormats::vtt : TranscriptFormats::srt);
     // Subtitles under review stay cue for cue; in another format, one cue a row.
     const QString content = asOpened ? m_subtitles->write(m_segments)
                             : m_subtitles && !broadcast && format != TranscriptFormats::json
                                 ? TranscriptFormats::renderCues(m_segments, format)
                                 : TranscriptFormats::render(transcriptToSave(format), format,
                                                             broadcast, choice->speakerNames);
-    const QString target = pathWithExtension(choice->path, TranscriptFormats::extension(format));
+    const QString target = TranscriptFormats::pathWithExtension(choice->path, format);
 
     // The dialog asked about the name the user typed, not about the repaired one.
     if (target != choice->path && QFileInfo::exists(target) && !m_dialogs.confirmReplace(target))
