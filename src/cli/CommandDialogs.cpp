@@ -19,10 +19,12 @@ public:
 
 } // namespace
 
-void CommandDialogs::setTarget(const QString& output, int formatIndex, int layoutIndex) {
+void CommandDialogs::setTarget(const QString& output, int formatIndex, int layoutIndex,
+                               bool speakerNames) {
     m_output = output;
     m_formatIndex = formatIndex;
     m_layoutIndex = layoutIndex;
+    m_speakerNames = speakerNames;
     m_chosenPath.clear();
 }
 
@@ -43,7 +45,7 @@ CommandDialogs::beginSave(const SaveDialogRequest& request, std::function<void(i
                                ? m_output
                                : QDir(directory.isEmpty() ? QDir::currentPath() : directory)
                                      .filePath(proposed->name);
-            finished(SaveDialogChoice{m_chosenPath, m_formatIndex, m_layoutIndex});
+            finished(SaveDialogChoice{m_chosenPath, m_formatIndex, m_layoutIndex, m_speakerNames});
             m_answering = false;
         },
         Qt::QueuedConnection);

@@ -11,7 +11,8 @@ namespace vocalith {
 class CommandDialogs final : public FileDialogs {
 public:
     // output: a file, an existing directory, or empty for the controller's proposal.
-    void setTarget(const QString& output, int formatIndex, int layoutIndex = 0);
+    void setTarget(const QString& output, int formatIndex, int layoutIndex = 0,
+                   bool speakerNames = false);
     // The path last chosen, once the controller has been answered.
     QString chosenPath() const { return m_chosenPath; }
     bool isAnswering() const { return m_answering; }
@@ -29,6 +30,7 @@ private:
     QString m_output;
     int m_formatIndex = 0;
     int m_layoutIndex = 0;
+    bool m_speakerNames = false;
     QString m_chosenPath;
     bool m_answering = false;
 };

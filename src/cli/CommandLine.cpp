@@ -35,7 +35,7 @@ QString CommandLine::helpText() {
     return QStringLiteral(
         "Usage: vocalith [FILE...]\n"
         "  or:  vocalith transcribe FILE... [--engine ENGINE] [--language CODE] [--format FORMAT] "
-        "[--lines LAYOUT] [--output PATH]\n"
+        "[--lines LAYOUT] [--speakers] [--speaker-names] [--output PATH]\n"
         "  or:  vocalith translate FILE... --provider NAME --to LANGUAGE [--context TEXT] "
         "[--lines LAYOUT] [--output PATH]\n"
         "  or:  vocalith check FILE... [--max-cps N] [--max-chars N]\n"
@@ -87,6 +87,9 @@ QString CommandLine::helpText() {
         "  --lines LAYOUT       subtitle lines: as-recognised (default), or broadcast: at most\n"
         "                       2 lines of 42 characters, 0.833 to 7 s, 17 characters a second;\n"
         "                       a translated .srt keeps its cues, each broken into such lines\n"
+        "  --speakers           transcribe: ask the provider who spoke, for this run, whatever\n"
+        "                       its setting; each segment then names its speaker\n"
+        "  --speaker-names      transcribe, export: SRT subtitles begin with the speaker's name\n"
         "  --provider NAME      the provider that translates\n"
         "  --to LANGUAGE        target language, such as French or \"Chinese (Simplified)\"\n"
         "  --context TEXT       instructions for the translation: names, terms, tone\n"
@@ -149,6 +152,8 @@ CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption keepAudio(QStringLiteral("keep-audio"), {}, QStringLiteral("file"));
     const QCommandLineOption duration(QStringLiteral("duration"), {}, QStringLiteral("seconds"));
     const QCommandLineOption noLibrary(QStringLiteral("no-library"), {});
+    const QCommandLineOption speakers(QStringLiteral("speakers"), {});
+    const QCommandLineOption speakerNames(QStringLiteral("speaker-names"), {});
     const QCommandLineOption limit(QStringLiteral("limit"), {}, QStringLiteral("n"));
     const QCommandLineOption json(QStringLiteral("json"), {});
     const QCommandLineOption existing(QStringLiteral("existing"), {});
@@ -158,6 +163,7 @@ CommandLine::parse(const QStringList& arguments) {
     parser.addOptions({engine,    language,    format, lines,    output, provider,  to,
                        context,   contextFile, maxCps, maxChars, device, keepAudio, duration,
                        noLibrary, limit,       json,   existing, quiet,  help,      version});
+    parser.addOptions({speakers, speakerNames});
     if (!parser.parse(arguments))
         return UsageError{parser.errorText()};
 
@@ -197,6 +203,7 @@ CommandLine::parse(const QStringList& arguments) {
         if (!misplaced && !formats.contains(line.format))
             misplaced = QStringLiteral("--format must be txt, srt, vtt or json.");
         line.keepInLibrary = !parser.isSet(noLibrary);
+        line.speakerNames = parser.isSet(speakerNames);
     };
     if (name == QLatin1String("providers") || name == QLatin1String("devices")) {
         line.command = name == QLatin1String("devices") ? Command::devices : Command::providers;
@@ -225,8 +232,10 @@ CommandLine::parse(const QStringList& arguments) {
         line.command = Command::transcribe;
         misplaced = onlyFor({QStringLiteral("engine"), QStringLiteral("language"),
                              QStringLiteral("format"), QStringLiteral("lines"),
-                             QStringLiteral("output"), QStringLiteral("no-library")});
+                             QStringLiteral("output"), QStringLiteral("no-library"),
+                             QStringLiteral("speakers"), QStringLiteral("speaker-names")});
         readTranscriptOptions();
+        line.speakers = parser.isSet(speakers);
     } else if (name == QLatin1String("watch")) {
         line.command = Command::watch;
         misplaced =
@@ -258,8 +267,8 @@ CommandLine::parse(const QStringList& arguments) {
             misplaced = QStringLiteral("library takes no files.");
     } else if (name == QLatin1String("export")) {
         line.command = Command::exportTranscript;
-        misplaced =
-            onlyFor({QStringLiteral("format"), QStringLiteral("lines"), QStringLiteral("output")});
+        misplaced = onlyFor({QStringLiteral("format"), QStringLiteral("lines"),
+                             QStringLiteral("output"), QStringLiteral("speaker-names")});
         readTranscriptOptions();
         bool ok = line.files.size() == 1;
         if (ok)

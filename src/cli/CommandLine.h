@@ -31,6 +31,8 @@ struct CommandLine {
     QString language = QStringLiteral("auto");
     QString format = QStringLiteral("txt");
     bool broadcastLines = false;     // --lines broadcast
+    bool speakers = false;           // transcribe: ask the provider who spoke (--speakers)
+    bool speakerNames = false;       // SRT cues begin with "Name: " (--speaker-names)
     double maxCharsPerSecond = 17.0; // check
     int maxChars = 42;
     std::optional<QString> output; // a file, a directory, or "-" for standard output

@@ -229,7 +229,7 @@ bool CommandRunner::save(const CommandLine& line, int formatIndex,
     const bool toStandardOutput = line.output == QLatin1String("-");
     QTemporaryDir spool;
     m_dialogs.setTarget(toStandardOutput ? spool.path() : line.output.value_or(QString()),
-                        formatIndex, line.broadcastLines ? 1 : 0);
+                        formatIndex, line.broadcastLines ? 1 : 0, line.speakerNames);
     beginSave();
     waitFor([this] { return !m_dialogs.isAnswering(); }, [] {});
     if (!toStandardOutput)
@@ -320,7 +320,14 @@ int CommandRunner::transcribe(const CommandLine& line) {
     if (!choice)
         return usage;
     const auto& [engine, language] = *choice;
-    vm.setSelectedEngine(engine);
+    std::optional<CustomProvider> provider = engine.provider();
+    if (line.speakers && !provider) {
+        printError(QStringLiteral("The on-device engine does not identify speakers."));
+        return usage;
+    }
+    if (line.speakers) // for this run, whatever the provider's setting
+        provider->identifySpeakers = true;
+    vm.setSelectedEngine(provider ? TranscriptionEngine::custom(*provider) : engine);
     vm.setSelectedLanguage(language);
     const int formatIndex = TranscriptFormats::indexOf(line.format);
     const std::shared_ptr<TranscriptLibrary> library = libraryFor(line);
@@ -728,7 +735,8 @@ int CommandRunner::exportTranscript(const CommandLine& line) {
     }
     const int format = TranscriptFormats::indexOf(line.format);
     const QByteArray content =
-        TranscriptFormats::render(*transcript, format, line.broadcastLines).toUtf8();
+        TranscriptFormats::render(*transcript, format, line.broadcastLines, line.speakerNames)
+            .toUtf8();
     if (!line.output || line.output == QLatin1String("-")) {
         std::fwrite(content.constData(), 1, size_t(content.size()), stdout);
         return std::fflush(stdout) == 0 ? succeeded : failed;

@@ -115,6 +115,9 @@ private Q_SLOTS:
         QTest::newRow("unknown engine")
             << QStringList{u"transcribe"_qs, u"a"_qs, u"--engine"_qs, u"Nobody"_qs} << 2
             << u"No provider is named \"Nobody\""_qs;
+        QTest::newRow("speakers on the device")
+            << QStringList{u"transcribe"_qs, m_clip, u"--speakers"_qs} << 2
+            << u"The on-device engine does not identify speakers."_qs;
         QTest::newRow("stdout for two")
             << QStringList{u"transcribe"_qs, u"a"_qs, u"b"_qs, u"-o"_qs, u"-"_qs} << 2
             << u"--output - takes one input only."_qs;
@@ -314,6 +317,20 @@ private Q_SLOTS:
         QCOMPARE(contents(u"talk_translated.srt"_qs),
                  times + "Bonjour \xc3\xa0 tous et bienvenue\ndans cette conf\xc3\xa9rence sur "
                          "les sous-titres");
+    }
+
+    // --speakers asks the provider (its setting left as it is); --speaker-names names cues.
+    void speakersThroughTheProvider() {
+        m_server.enqueue({200, R"({"segments":[{"start":0,"end":1,"text":"Hi.","speaker":"S_1"},)"
+                               R"({"start":1,"end":2,"text":"Hello.","speaker":"S_0"}]})"});
+        const Run result = run({u"transcribe"_qs, m_clip, u"--engine"_qs, u"Loop"_qs,
+                                u"--speakers"_qs, u"--speaker-names"_qs, u"--format"_qs, u"srt"_qs,
+                                u"--no-library"_qs, u"-o"_qs, u"-"_qs});
+        QVERIFY2(result.exitCode == 0, result.err.constData());
+        QCOMPARE(result.out, QByteArray("1\n00:00:00,000 --> 00:00:01,000\nSpeaker 1: Hi.\n\n2\n"
+                                        "00:00:01,000 --> 00:00:02,000\nSpeaker 2: Hello.\n\n"));
+        QVERIFY(m_server.requests().last().body.contains("name=\"diarize\"\r\n\r\ntrue\r\n"));
+        QVERIFY(!ProviderStore(KeychainHelper::shared()).providers().first().identifySpeakers);
     }
 
     // What a server says reaches the terminal without its control characters; a job
