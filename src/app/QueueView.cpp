@@ -69,23 +69,27 @@ QueueView::QueueView(QueueController& controller, QWidget* parent)
     connect(&queue, &TranscriptionQueue::itemsAdded, this, &QueueView::addRows);
     connect(&queue, &TranscriptionQueue::itemChanged, this, &QueueView::refreshRow);
     connect(&queue, &TranscriptionQueue::itemRemoved, this, [this](int row) {
-        m_table->removeRow(row);
+        if (row < m_table->rowCount())
+            m_table->removeRow(row);
         refreshButtons();
     });
     connect(&queue, &TranscriptionQueue::finished, this, &QueueView::refreshButtons);
+    m_building.setInterval(0);
+    m_building.setSingleShot(true);
+    connect(&m_building, &QTimer::timeout, this, &QueueView::addRows);
     connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row) {
         if (m_controller.openResult(row))
             Q_EMIT resultOpened();
     });
-    if (!queue.items().isEmpty())
-        addRows(0, int(queue.items().size()) - 1);
-    refreshButtons();
+    addRows();
 }
 
-void QueueView::addRows(int first, int last) {
+void QueueView::addRows() {
+    // Thousands of rows are built a few at a time, so the window never stalls.
+    constexpr int rowsAtOnce = 20;
     const TranscriptionQueue& queue = m_controller.queue();
-    m_table->setUpdatesEnabled(false);
-    for (int row = first; row <= last; ++row) {
+    const int last = std::min(int(queue.items().size()), m_table->rowCount() + rowsAtOnce);
+    for (int row = m_table->rowCount(); row < last; ++row) {
         const QueueItem& item = queue.items().at(row);
         m_table->insertRow(row);
         m_table->setItem(row, nameColumn, cell(item.name()));
@@ -115,11 +119,14 @@ void QueueView::addRows(int first, int last) {
         m_table->setCellWidget(row, actionsColumn, actions);
         refreshRow(row);
     }
-    m_table->setUpdatesEnabled(true);
     refreshButtons();
+    if (m_table->rowCount() < queue.items().size() && !m_building.isActive())
+        m_building.start();
 }
 
 void QueueView::refreshRow(int row) {
+    if (row >= m_table->rowCount())
+        return; // built later
     const QueueItem& item = m_controller.queue().items().at(row);
     m_table->item(row, durationColumn)->setText(durationText(item.duration));
     m_table->item(row, statusColumn)->setText(item.statusText());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 class QPushButton;
@@ -23,7 +24,8 @@ Q_SIGNALS:
     void resultOpened();
 
 private:
-    void addRows(int first, int last);
+    // Builds the rows of newly queued files.
+    void addRows();
     void refreshRow(int row);
     void refreshButtons();
 
@@ -31,6 +33,7 @@ private:
     QTableWidget* m_table;
     QPushButton* m_cancelAll;
     QPushButton* m_saveAll;
+    QTimer m_building;
 };
 
 } // namespace vocalith
