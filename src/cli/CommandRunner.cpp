@@ -824,6 +824,9 @@ int CommandRunner::watch(const CommandLine& line) {
     connect(&m_interrupts, &InterruptWatcher::interrupted, &loop, &QEventLoop::quit);
     if (!m_interrupted)
         loop.exec();
+    // Ctrl+C is how watching ends: no deadline turns a slow shutdown into a failure, and
+    // a second one still ends at once.
+    m_interrupts.liftDeadline();
     queue.cancelAll();
     // Ctrl+C is how watching is meant to end.
     return status;
