@@ -114,7 +114,8 @@ private Q_SLOTS:
         QCOMPARE(segmentsOf(job),
                  (QList<TranscriptSegment>{word(u"Hello"_qs, 1.0, 1.5),
                                            word(u"mid"_qs, 44.1 + 2.5, 44.1 + 2.5 + 0.4),
-                                           word(u"world"_qs, 90.6 + 2.5, 90.6 + 2.5 + 0.4)}));
+                                           // the recording's end ends the sentence
+                                           word(u"world."_qs, 90.6 + 2.5, 90.6 + 2.5 + 0.4)}));
         QCOMPARE(s.recognizer().calls.load(), 3);
         QCOMPARE(s.leftovers(), QStringList{});
 
