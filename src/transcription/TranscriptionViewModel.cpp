@@ -341,6 +341,7 @@ bool TranscriptionViewModel::openSubtitlesForReview() {
 }
 
 void TranscriptionViewModel::resetResults() {
+    ++m_result;
     discardKeptJob();
     if (m_libraryWriter)
         m_libraryWriter->forget();
@@ -509,9 +510,15 @@ void TranscriptionViewModel::saveTranscription() {
             if (guard)
                 guard->formatChanged(index);
         },
-        [guard](const std::optional<SaveDialogChoice>& choice) {
-            if (guard)
-                guard->finishSave(choice);
+        [guard, result = m_result](const std::optional<SaveDialogChoice>& choice) {
+            if (!guard)
+                return;
+            // The tab's transcript was replaced while the dialog was open (a file handed
+            // over by the desktop, one opened from the library): it is not what was offered.
+            if (result != guard->m_result && choice)
+                return guard->setNoticeMessage(QStringLiteral(
+                    "Nothing was saved: the transcript changed while the save dialog was open."));
+            guard->finishSave(choice);
         });
 }
 

@@ -257,6 +257,7 @@ private:
     std::function<bool()> m_replaceGuard;
     std::function<void(const QStringList&)> m_filesHandler;
     std::shared_ptr<SaveDialog> m_activeSavePanel;
+    quint64 m_result = 0; // counts the transcripts the tab has shown, so a late save knows its own
     QString m_jobSourcePath;
     bool m_hasRecording = false;
     QString m_ownRecording; // finished here, removed once its transcript is discarded

@@ -251,6 +251,18 @@ private Q_SLOTS:
         QCOMPARE(library->transcripts().size(), 1);
     }
 
+    // A dialog still open when the transcript is replaced saves nothing rather than the
+    // wrong transcript under the old name.
+    void lateSaveOfAReplacedTranscript() {
+        Transcribed f;
+        const auto finished = f.openDialog().finished;
+        f.vm->loadFile(f.makeFile(u"other.mp3"_qs));
+        finished(SaveDialogChoice{f.path(u"Interview 3.txt"_qs), 0, 0});
+        QVERIFY(!QFile::exists(f.path(u"Interview 3.txt"_qs)));
+        QCOMPARE(f.vm->noticeMessage(),
+                 u"Nothing was saved: the transcript changed while the save dialog was open."_qs);
+    }
+
     void dialogProposesNameAndFormats() {
         Transcribed f;
         auto& dialog = f.openDialog();
