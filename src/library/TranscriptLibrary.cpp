@@ -172,7 +172,14 @@ bool TranscriptLibrary::openFile() {
         const QString aside =
             m_path + QStringLiteral(".unreadable-") +
             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        QFile::rename(m_path, aside);
+        // Left in place it would be found unreadable again, for as long as the move fails;
+        // gone, another process has just moved it.
+        if (!QFile::rename(m_path, aside) && QFile::exists(m_path)) {
+            m_notice = QStringLiteral("The library %1 could not be read, nor moved aside: new "
+                                      "transcripts are not kept.")
+                           .arg(QDir::toNativeSeparators(m_path));
+            return fail(m_notice);
+        }
         for (const char* journal : {"-wal", "-shm", "-journal"})
             QFile::rename(m_path + QLatin1String(journal), aside + QLatin1String(journal));
         m_notice = QStringLiteral("The library could not be read. It was moved aside as %1 "

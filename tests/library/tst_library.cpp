@@ -235,6 +235,17 @@ private Q_SLOTS:
         QCOMPARE(aside.size(), 1);
         QVERIFY(readFile(m_dir.filePath(aside[0])).startsWith("SQLite format 3xxx"));
         QVERIFY(fresh.store(transcriptOf(u"e.mp3"_qs, spoken(u"again"_qs, 0))));
+
+        // One that cannot be moved aside (here: the names are taken) is an error, not a
+        // retry for as long as the move fails.
+        const QString stuckPath = newPath();
+        QVERIFY(QFile::copy(m_dir.filePath(aside[0]), stuckPath));
+        for (int s = -1; s < 20; ++s)
+            QDir().mkpath(stuckPath + u".unreadable-"_qs +
+                          QDateTime::currentDateTime().addSecs(s).toString(u"yyyyMMdd-HHmmss"_qs));
+        TranscriptLibrary stuck(stuckPath);
+        QVERIFY2(stuck.notice().contains(u"nor moved aside"_qs), qPrintable(stuck.notice()));
+        QVERIFY(!stuck.store(transcriptOf(u"f.mp3"_qs, spoken(u"lost"_qs, 0))));
     }
 
     // Two processes' worth of connections storing and searching at once wait for each other.
