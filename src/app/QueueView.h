@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QTimer>
 #include <QWidget>
 
@@ -10,8 +11,9 @@ namespace vocalith {
 
 class QueueController;
 
-// The queue on the Transcribe tab: a row per file with its name, duration and status,
-// each with Open, Cancel, Retry and Remove; Cancel All and Save All... beneath.
+// The queue on the Transcribe tab: a row per file with its name, duration and status;
+// Open, Cancel, Retry and Remove act on the selected row, Cancel All and Save All...
+// on all of them.
 class QueueView final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QueueView)
@@ -28,9 +30,15 @@ private:
     void addRows();
     void refreshRow(int row);
     void refreshButtons();
+    // The selected row's file, 0 when none.
+    quint64 selectedId() const;
 
     QueueController& m_controller;
     QTableWidget* m_table;
+    QPushButton* m_open;
+    QPushButton* m_cancel;
+    QPushButton* m_retry;
+    QPushButton* m_remove;
     QPushButton* m_cancelAll;
     QPushButton* m_saveAll;
     QTimer m_building;

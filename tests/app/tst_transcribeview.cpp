@@ -875,8 +875,9 @@ private Q_SLOTS:
         QCOMPARE(start->text(), u"Transcribe 3 Files"_qs);
         auto* table = byName<QTableWidget>(tab, u"Queue"_qs);
         QTRY_COMPARE(table->item(0, 1)->text(), u"0:03"_qs); // read in the background
-        const auto button = [&](int row, const QString& text) {
-            return table->cellWidget(row, 3)->findChild<QPushButton*>(text);
+        const auto button = [&](int row, const QString& name) {
+            table->selectRow(row);
+            return byName<QPushButton>(tab, name);
         };
         const auto finish = [&](const QString& text) {
             const qsizetype jobs = engine.jobs.size();
@@ -888,16 +889,16 @@ private Q_SLOTS:
         QCOMPARE(engine.jobs.size(), 1);
         finish(u"first"_qs);
         QCOMPARE(table->item(0, 2)->text(), u"Done"_qs);
-        button(1, u"Cancel"_qs)->click();
+        button(1, u"Cancel file"_qs)->click();
         QCOMPARE(table->item(1, 2)->text(), u"Cancelled"_qs);
         QCOMPARE(engine.jobs.last().audioFilePath, paths[2]);
         byName<QPushButton>(tab, u"Cancel All"_qs)->click();
         QTRY_VERIFY(!queue.isRunning());
         QCOMPARE(table->item(2, 2)->text(), u"Cancelled"_qs);
-        button(1, u"Retry"_qs)->click();
+        button(1, u"Retry file"_qs)->click();
         QCOMPARE(engine.jobs.last().audioFilePath, paths[1]);
         finish(u"second"_qs);
-        button(2, u"Retry"_qs)->click();
+        button(2, u"Retry file"_qs)->click();
         finish(u"third"_qs);
         QCOMPARE(engine.jobs.size(), 5);
 
@@ -909,13 +910,13 @@ private Q_SLOTS:
                                                                u" would both be written to "_qs +
                                                                out + u"/talk.txt."_qs);
         QVERIFY(QDir(out).isEmpty());
-        button(0, u"Remove"_qs)->click();
+        button(0, u"Remove from queue"_qs)->click();
         QCOMPARE(table->rowCount(), 2);
         byName<QPushButton>(tab, u"Save All..."_qs)->click();
         QCOMPARE(readFile(out + u"/b.txt"_qs), "second");
         QCOMPARE(readFile(out + u"/talk.txt"_qs), "third");
 
-        button(0, u"Open"_qs)->click();
+        button(0, u"Open result"_qs)->click();
         QCOMPARE(c.vm->transcribedText(), u"second"_qs);
         QVERIFY(byName<QPlainTextEdit>(tab, u"Transcription text"_qs)->isVisible());
     }
