@@ -24,25 +24,39 @@ bool isAsciiLetterOrNumber(char16_t c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
 }
 
+bool occursAt(const SearchQuery::Term& term, const QStringList& words, qsizetype at) {
+    const qsizetype length = term.words.size();
+    if (at + length > words.size())
+        return false;
+    for (qsizetype i = 0; i < length; ++i) {
+        const bool same = term.prefix && i == length - 1 ? words[at + i].startsWith(term.words[i])
+                                                         : words[at + i] == term.words[i];
+        if (!same)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QList<int> SearchQuery::occurrences(const QStringList& words) const {
     QList<int> counts;
     counts.reserve(m_terms.size());
     for (const Term& term : m_terms) {
-        const qsizetype length = term.words.size();
         int count = 0;
-        for (qsizetype at = 0; at + length <= words.size(); ++at) {
-            bool same = true;
-            for (qsizetype i = 0; same && i < length; ++i) {
-                same = term.prefix && i == length - 1 ? words[at + i].startsWith(term.words[i])
-                                                      : words[at + i] == term.words[i];
-            }
-            count += same ? 1 : 0;
-        }
+        for (qsizetype at = 0; at < words.size(); ++at)
+            count += occursAt(term, words, at) ? 1 : 0;
         counts.append(count);
     }
     return counts;
+}
+
+qsizetype SearchQuery::firstOccurrence(const QStringList& words) const {
+    for (qsizetype at = 0; !m_terms.isEmpty() && at < words.size(); ++at) {
+        if (occursAt(m_terms.constFirst(), words, at))
+            return at;
+    }
+    return -1;
 }
 
 QStringList SearchQuery::foldedWords(const QString& text) {

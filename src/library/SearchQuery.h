@@ -25,6 +25,8 @@ public:
     // How often each term occurs in folded words, as the index finds it: its words in a
     // row, the last one only as the start of a word when starred.
     QList<int> occurrences(const QStringList& words) const;
+    // Where the first term first occurs in folded words; -1 when nowhere.
+    qsizetype firstOccurrence(const QStringList& words) const;
 
     // Lower case without accents, split into the words the index sees.
     static QStringList foldedWords(const QString& text);

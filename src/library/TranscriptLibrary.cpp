@@ -58,35 +58,33 @@ QDateTime fromMsecs(qint64 msecs, bool isNull) {
     return isNull ? QDateTime() : QDateTime::fromMSecsSinceEpoch(msecs);
 }
 
-bool wordMatches(const QString& text, const SearchQuery::Term& term) {
-    const QString& first = term.words.constFirst();
-    const QStringList words = SearchQuery::foldedWords(text);
-    return std::any_of(words.begin(), words.end(), [&](const QString& word) {
-        return term.prefix && term.words.size() == 1 ? word.startsWith(first) : word == first;
-    });
-}
-
-// When the first searched word was said: its own time where the engine gave words,
-// otherwise a share of its segment's span as far into the text as it comes.
+// When the first searched term was said: its first word's own time where the engine
+// gave words, otherwise a share of its segment's span as far into the text as it comes.
 double timeOfMatch(const QList<TranscriptSegment>& segments, const SearchQuery& query,
                    double passageStart) {
-    const SearchQuery::Term& term = query.terms().constFirst();
-    for (const TranscriptSegment& segment : segments) {
-        for (const TranscriptWord& word : segment.words) {
-            if (wordMatches(word.text, term))
-                return word.startTime;
+    // The passage's words as the index sees them, each with its time: a phrase may
+    // span segments, and its first word may have been said before on its own.
+    QStringList words;
+    QList<double> times;
+    const auto add = [&](const QString& text, double time) {
+        for (const QString& word : SearchQuery::foldedWords(text)) {
+            words.append(word);
+            times.append(time);
         }
+    };
+    for (const TranscriptSegment& segment : segments) {
+        for (const TranscriptWord& word : segment.words)
+            add(word.text, word.startTime);
         if (!segment.words.isEmpty())
             continue;
-        const QStringList words = segment.text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        for (qsizetype i = 0; i < words.size(); ++i) {
-            if (wordMatches(words[i], term)) {
-                const double share = double(i) / double(words.size());
-                return segment.startTime + share * (segment.endTime - segment.startTime);
-            }
+        const QStringList pieces = segment.text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (qsizetype i = 0; i < pieces.size(); ++i) {
+            const double share = double(i) / double(pieces.size());
+            add(pieces[i], segment.startTime + share * (segment.endTime - segment.startTime));
         }
     }
-    return passageStart;
+    const qsizetype at = query.firstOccurrence(words);
+    return at < 0 ? passageStart : times[at];
 }
 
 // A word said in most recordings matches hundreds of thousands of passages, and

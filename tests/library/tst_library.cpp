@@ -107,6 +107,8 @@ private Q_SLOTS:
         QTest::newRow("words anywhere in a passage")
             << u"lazy dog"_qs << QStringList{u"fox@13.5"_qs};
         QTest::newRow("phrase") << u"\"brown fox\""_qs << QStringList{u"fox@11"_qs};
+        QTest::newRow("phrase whose first word came earlier")
+            << u"\"the lazy\""_qs << QStringList{u"fox@13"_qs};
         QTest::newRow("phrase out of order") << u"\"fox brown\""_qs << QStringList{};
         QTest::newRow("prefix") << u"jum*"_qs << QStringList{u"fox@12"_qs};
         QTest::newRow("accents folded both ways") << u"cafe SÃO"_qs << QStringList{u"news@20"_qs};
