@@ -12,6 +12,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <sqlite3.h>
+
 namespace vocalith {
 
 namespace {
@@ -311,12 +313,17 @@ bool TranscriptLibrary::removeAll() {
                                "CREATE TRIGGER passages_removed AFTER DELETE ON passages BEGIN "
                                "INSERT INTO passage_text(passage_text, rowid, text) VALUES "
                                "('delete', old.id, old.text); END; COMMIT;");
-    if (!ok) {
-        fail(m_db->errorMessage());
+    if (!ok)
         m_db->exec("ROLLBACK");
-        return false;
-    }
-    return (scrub() && m_db->exec("VACUUM")) || fail(m_db->errorMessage());
+    if (ok && scrub() && m_db->exec("VACUUM"))
+        return true;
+    if (m_db->errorCode() != SQLITE_CORRUPT)
+        return fail(m_db->errorMessage());
+    // A damaged file cannot be emptied in place, and all it holds is what is to go.
+    m_db->close();
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        QFile::remove(m_path + QLatin1String(suffix));
+    return openFile();
 }
 
 namespace {

@@ -190,6 +190,23 @@ private Q_SLOTS:
         QVERIFY(library.transcripts().isEmpty());
         QVERIFY(library.store(transcriptOf(u"after.mp3"_qs, spoken(u"new start"_qs, 0))));
         QCOMPARE(library.search(u"start"_qs).size(), 1);
+
+        // Damaged pages in the middle of the file do not keep its words there.
+        const QString damaged = newPath();
+        {
+            TranscriptLibrary full(damaged);
+            for (int i = 0; i < 200; ++i)
+                full.store(
+                    transcriptOf(u"keep.mp3"_qs, spoken(u"ordinary words"_qs.repeated(9), i)));
+        }
+        QFile file(damaged);
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(file.size() / 2));
+        file.write(QByteArray(16384, '\xa5'));
+        file.close();
+        TranscriptLibrary again(damaged);
+        QVERIFY2(again.removeAll(), qPrintable(again.lastError()));
+        QVERIFY(!readFile(damaged).contains("ordinary"));
+        QVERIFY(again.store(transcriptOf(u"after.mp3"_qs, spoken(u"new start"_qs, 0))));
     }
 
     // Files from before, from after, and not a library at all.
