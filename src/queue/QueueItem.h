@@ -21,6 +21,7 @@ struct QueueItem {
     std::optional<double> secondsLeft = {};
     QString error = {};
     QList<TranscriptSegment> segments = {};
+    qint64 libraryId = 0; // once kept in the library
 
     QString name() const;
     bool isRunning() const { return state == State::preparing || state == State::transcribing; }

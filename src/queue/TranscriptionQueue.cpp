@@ -2,6 +2,7 @@
 
 #include "core/SerialQueue.h"
 #include "library/StoredTranscript.h"
+#include "library/TranscriptLibrary.h"
 #include "providers/KeyStore.h"
 #include "providers/ProviderHttp.h"
 #include "transcription/LibraryWriter.h"
@@ -46,7 +47,15 @@ TranscriptionQueue::TranscriptionQueue(Services services, QObject* parent)
     , m_durations(SerialQueue::create(QStringLiteral("com.vocalith.durations"))) {
     if (services.library) {
         m_library = std::make_unique<LibraryWriter>(std::move(services.library));
-        connect(m_library.get(), &LibraryWriter::failed, this, &TranscriptionQueue::libraryFailed);
+        connect(m_library.get(), &LibraryWriter::failed, this, [this](const QString& message) {
+            m_storing.removeFirst();
+            Q_EMIT libraryFailed(message);
+        });
+        // Stores finish in turn: the id tells a review opened from the queue where edits go.
+        connect(m_library.get(), &LibraryWriter::stored, this, [this](qint64 libraryId) {
+            if (const int index = indexOf(m_storing.takeFirst()); index >= 0)
+                m_items[index].libraryId = libraryId;
+        });
     }
 }
 
@@ -71,7 +80,8 @@ int TranscriptionQueue::indexOf(quint64 id) const {
 StoredTranscript TranscriptionQueue::transcript(int index) const {
     const QueueItem& item = m_items.at(index);
     const std::optional<CustomProvider>& provider = m_engine.provider();
-    return {.recordingPath = item.path,
+    return {.id = item.libraryId,
+            .recordingPath = item.path,
             .engine = m_engine.label(),
             .model = provider ? provider->model : QStringLiteral("en-us"),
             .language = m_language == TranscriptionLanguage::autoDetect ? QStringLiteral("auto")
@@ -208,8 +218,12 @@ void TranscriptionQueue::apply(quint64 id, quint64 run, const TranscriptionEvent
         item.state = QueueItem::State::done;
         item.progress = 1.0;
         item.segments = success->segments;
-        if (m_library)
+        if (m_library) {
+            // A read-only library takes nothing and so answers nothing.
+            if (!m_library->library()->isReadOnly())
+                m_storing.append(id);
             m_library->store(transcript(index));
+        }
     } else if (const auto* failure = std::get_if<TranscriptionEvent::Failure>(&event.value)) {
         item.state = QueueItem::State::failed;
         item.error = failure->error.description;

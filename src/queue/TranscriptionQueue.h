@@ -93,6 +93,7 @@ private:
     QList<QueueItem> m_items;
     std::vector<Slot> m_slots;
     QHash<quint64, quint64> m_runs; // item -> the run whose events count
+    QList<quint64> m_storing;       // items handed to the library, in order
     quint64 m_nextId = 0;
     quint64 m_nextRun = 0;
     bool m_running = false;

@@ -93,6 +93,10 @@ private Q_SLOTS:
         QCOMPARE(states(), (QList{State::cancelled, State::cancelled, State::done}));
         QCOMPARE(finished.size(), 1); // a failure in the middle ends nothing
         QTRY_COMPARE(library->transcripts().size(), 2);
+        // Opened from the queue, it is the one kept: review edits go back to it.
+        QTRY_COMPARE(
+            library->transcript(queue.transcript(2).id).value_or(StoredTranscript{}).recordingPath,
+            paths[3]);
     }
 
     void parallelProviderJobs_data() {
