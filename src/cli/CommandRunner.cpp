@@ -46,6 +46,16 @@ void printError(const QString& message) {
     std::fprintf(stderr, "vocalith: %s\n", qPrintable(printableText(message)));
 }
 
+// A field of a line printed: a newline or tab in it would split the line or its columns.
+QString onOneLine(const QString& text) {
+    QString printable = printableText(text);
+    for (QChar& c : printable) {
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\t'))
+            c = QChar::ReplacementCharacter;
+    }
+    return printable;
+}
+
 // Ends the process at once after the work files are gone: the job did not stop in time.
 [[noreturn]] void exitNow(int status) {
     WorkFiles::removeAll();
@@ -684,11 +694,10 @@ int CommandRunner::search(const CommandLine& line) {
         if (line.json)
             break;
         const QString speaker =
-            hit.speaker.isEmpty() ? QString() : hit.speaker + QStringLiteral(": ");
-        std::printf("%s %s %s%s\n",
-                    qPrintable(printableText(QFileInfo(hit.recordingPath).fileName())),
+            hit.speaker.isEmpty() ? QString() : onOneLine(hit.speaker) + QStringLiteral(": ");
+        std::printf("%s %s %s%s\n", qPrintable(onOneLine(QFileInfo(hit.recordingPath).fileName())),
                     qPrintable(utteranceTime(hit.time)), qPrintable(speaker),
-                    qPrintable(printableText(hit.context)));
+                    qPrintable(onOneLine(hit.context)));
     }
     return hits.isEmpty() ? failed : succeeded;
 }
@@ -717,8 +726,8 @@ int CommandRunner::listLibrary(const CommandLine& line) {
         }
         std::printf("%lld\t%s\t%s\t%s\t%s\t%s\n", transcript.id, qPrintable(created),
                     qPrintable(utteranceTime(transcript.duration).mid(1).chopped(1)),
-                    qPrintable(printableText(transcript.engine)), qPrintable(transcript.language),
-                    qPrintable(printableText(transcript.recordingPath)));
+                    qPrintable(onOneLine(transcript.engine)), qPrintable(transcript.language),
+                    qPrintable(onOneLine(transcript.recordingPath)));
     }
     if (line.json)
         std::fputs(QJsonDocument(array).toJson().constData(), stdout);

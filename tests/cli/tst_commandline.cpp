@@ -1,6 +1,7 @@
 #include "app/InstanceChannel.h"
 #include "app/MainWindow.h"
 #include "app/TranslationView.h"
+#include "library/TranscriptLibrary.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
 #include "support/AudioFixtures.h"
@@ -241,6 +242,12 @@ private Q_SLOTS:
         QCOMPARE(nothing.exitCode, 1);
         QCOMPARE(nothing.out + nothing.err, QByteArray());
         QCOMPARE(run({u"export"_qs, u"999999"_qs}).exitCode, 1);
+
+        // One hit or transcript a line, whatever the recording is called.
+        QVERIFY(TranscriptLibrary().store({.recordingPath = path(u"two\nlines\t.mp3"_qs),
+                                           .segments = {{u"zyxwords"_qs, 1.0, 2.0}}}));
+        QCOMPARE(run({u"search"_qs, u"zyxwords"_qs}).out.count('\n'), 1);
+        QCOMPARE(run({u"library"_qs}).out.count('\n'), listed().size());
     }
 
     // A file copied in slowly is transcribed once, after it stopped growing; files there
