@@ -168,19 +168,21 @@ void MainWindow::openLibrary() {
 
 void MainWindow::openFiles(const QStringList& absolutePaths) {
     QStringList media;
+    bool textLast = false; // the tab of the last file handed over is the one shown
     for (const QString& path : absolutePaths) {
         const QString suffix = QFileInfo(path).suffix().toLower();
-        if (suffix == QLatin1String("txt") || suffix == QLatin1String("srt")) {
+        textLast = suffix == QLatin1String("txt") || suffix == QLatin1String("srt");
+        if (textLast) {
             m_tabs->setCurrentIndex(1); // builds the tab on first use
             m_translationView->viewModel().loadFile(QUrl::fromLocalFile(path));
         } else {
             media.append(path);
         }
     }
-    if (!media.isEmpty()) {
-        m_tabs->setCurrentIndex(0);
+    if (!media.isEmpty())
         m_queue->open(media); // one file onto the tab, several into the queue
-    }
+    if (!absolutePaths.isEmpty())
+        m_tabs->setCurrentIndex(textLast ? 1 : 0);
     if (isMinimized())
         showNormal();
     raise();
