@@ -75,6 +75,21 @@ private:
 
 } // namespace
 
+void QtFileDialogs::prepareToOpen(QFileDialog& dialog, const QStringList& nameFilters,
+                                  QFileDialog::FileMode mode) {
+    QStringList filters;
+    for (const QString& filter : nameFilters)
+        filters.append(withUpperCasePatterns(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(mode);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters(filters);
+    // Where the user last opened a file, as desktop dialogs remember it.
+    const QString last = QSettings().value(lastOpenFolderKey()).toString();
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        dialog.setDirectory(last);
+}
+
 QtFileDialogs::QtFileDialogs(QWidget* parent)
     : m_parent(parent) {
 }
@@ -100,19 +115,9 @@ QString QtFileDialogs::withUpperCasePatterns(const QString& filter) {
 
 std::optional<QUrl> QtFileDialogs::chooseFileToOpen(const QString& message,
                                                     const QStringList& nameFilters) {
-    QStringList filters;
-    for (const QString& filter : nameFilters)
-        filters.append(withUpperCasePatterns(filter));
     SingleFileDialog dialog(m_parent, message);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilters(filters);
-    // Where the user last opened a file, as desktop dialogs remember it.
+    prepareToOpen(dialog, nameFilters, QFileDialog::ExistingFile);
     QSettings settings;
-    const QString last = settings.value(lastOpenFolderKey()).toString();
-    if (!last.isEmpty() && QFileInfo(last).isDir())
-        dialog.setDirectory(last);
     if (dialog.exec() != QDialog::Accepted || dialog.chosenFile().isEmpty())
         return std::nullopt;
     const QString chosen = dialog.chosenFile();
@@ -182,18 +187,9 @@ QtFileDialogs::beginSave(const SaveDialogRequest& request, std::function<void(in
 
 QList<QUrl> QtFileDialogs::chooseFilesToOpen(const QString& message,
                                              const QStringList& nameFilters) {
-    QStringList filters;
-    for (const QString& filter : nameFilters)
-        filters.append(withUpperCasePatterns(filter));
     QFileDialog dialog(m_parent, message);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilters(filters);
+    prepareToOpen(dialog, nameFilters, QFileDialog::ExistingFiles);
     QSettings settings;
-    const QString last = settings.value(lastOpenFolderKey()).toString();
-    if (!last.isEmpty() && QFileInfo(last).isDir())
-        dialog.setDirectory(last);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     QList<QUrl> urls;

@@ -2,6 +2,8 @@
 
 #include "core/FileDialogs.h"
 
+#include <QFileDialog>
+
 class QWidget;
 
 namespace vocalith {
@@ -29,6 +31,11 @@ public:
     static QString nameFilter(const QString& format);
 
 private:
+    // An open dialog on Qt's own widgets, its filters matching names in capitals too, in
+    // the folder the user last opened from.
+    static void prepareToOpen(QFileDialog& dialog, const QStringList& nameFilters,
+                              QFileDialog::FileMode mode);
+
     QWidget* m_parent;
 };
 
