@@ -71,7 +71,16 @@ TranslationService::TranslationService(std::optional<std::chrono::milliseconds> 
 }
 
 TranslationService::~TranslationService() {
+    m_closing = true;
     cancel();
+}
+
+TranslationEventHandler TranslationService::untilClosed(TranslationEventHandler onEvent) {
+    // Transfers are joined before the members they read go, so this is never read late.
+    return [this, onEvent = std::move(onEvent)](const TranslationEvent& event) {
+        if (!m_closing)
+            onEvent(event);
+    };
 }
 
 void TranslationService::cancel() {
@@ -96,7 +105,7 @@ bool TranslationService::resume(TranslationEventHandler onEvent) {
         const std::lock_guard lock(m_cancelMutex);
         job->generation = m_generation;
     }
-    job->onEvent = std::move(onEvent);
+    job->onEvent = untilClosed(std::move(onEvent));
     runBatch(job, job->translated.size());
     return true;
 }
@@ -398,7 +407,7 @@ void TranslationService::translateSRT(const QString& text, const QString& target
     job->systemPrompt = withInstructions(srtSystemPrompt(targetLanguage), instructions);
     job->provider = provider;
     job->apiKey = apiKey;
-    job->onEvent = std::move(onEvent);
+    job->onEvent = untilClosed(std::move(onEvent));
     {
         const std::lock_guard lock(m_cancelMutex);
         job->generation = m_generation;
@@ -473,6 +482,7 @@ void TranslationService::translatePlainText(const QString& text, const QString& 
                                             TranslationEventHandler onEvent,
                                             const QString& instructions) {
     discardKeptJob();
+    onEvent = untilClosed(std::move(onEvent));
     onEvent(TranslationEvent::progress(0.05, QStringLiteral("Preparing request to ") +
                                                  provider.name + QStringLiteral("...")));
     quint64 generation = 0;

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -105,6 +106,8 @@ private:
     void runBatch(const std::shared_ptr<SrtJob>& job, qsizetype index);
     void sendBatch(const std::shared_ptr<SrtJob>& job, qsizetype index, bool corrective);
     void failBatch(const std::shared_ptr<SrtJob>& job, const TranslationError& error);
+    // onEvent, silent once this service is going: whoever listened may be going too.
+    TranslationEventHandler untilClosed(TranslationEventHandler onEvent);
     // Sends attempt number attempt of a request unless its job was cancelled.
     void post(const HttpRequest& request, const QString& providerName, quint64 generation,
               int attempt, std::chrono::milliseconds waited, ChatCompletion completion,
@@ -117,6 +120,7 @@ private:
     std::optional<std::chrono::milliseconds> m_timeout;
     mutable std::mutex m_cancelMutex; // a batch is never started past a cancel
     quint64 m_generation = 0;
+    std::atomic<bool> m_closing = false;
     KeptJob<SrtJob> m_kept; // the failed job resume() continues
     RateLimit::Wait m_rateWait;
     HttpClient m_http; // last: its transfers end before anything else goes
