@@ -60,11 +60,13 @@ std::optional<QUrl> droppedFile(const QMimeData* data, const QStringList& extens
 QStringList droppedPaths(const QMimeData* data, const QStringList& extensions) {
     QStringList paths;
     for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QFileInfo info(url.toLocalFile());
-        if (info.isDir() || extensions.contains(info.suffix().toLower()))
-            paths.append(info.absoluteFilePath());
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    if (paths.size() == 1) {
+        const QFileInfo info(paths.first());
+        if (!info.isDir() && !extensions.contains(info.suffix().toLower()))
+            return {};
     }
     return paths;
 }

@@ -15,7 +15,9 @@ namespace vocalith {
 // extensions, compared without case; later items are ignored.
 std::optional<QUrl> droppedFile(const QMimeData* data, const QStringList& extensions);
 
-// The dropped local files with one of the extensions, and the dropped folders, in order.
+// The dropped local files and folders, in order. One file without one of the extensions
+// is left out here; of several, each is looked at by whoever opens them, as checking
+// hundreds here would stall the window.
 QStringList droppedPaths(const QMimeData* data, const QStringList& extensions);
 
 // Lets the whole widget take dropped files; onDrop gets every drop of files.

@@ -78,54 +78,71 @@ bool QueueController::hasResults() const {
 }
 
 void QueueController::open(const QStringList& paths) {
-    QStringList files;
-    QStringList folders;
-    for (const QString& path : paths)
-        (QFileInfo(path).isDir() ? folders : files).append(path);
-    if (folders.isEmpty())
-        return take(files);
-    // A folder may hold thousands of files: they are listed on a thread of their own.
+    if (paths.isEmpty())
+        return;
+    // One file is the tab's at once, as it has always been, unless files opened before
+    // it are still being looked at.
+    if (paths.size() == 1 && m_looking == 0 && !QFileInfo(paths.first()).isDir())
+        return take({TranscriptionQueue::sourceOf(paths.first())}, 0);
+    // Thousands of files, or folders holding them, are looked at away from the window.
+    ++m_looking;
     QPointer<QueueController> self(this);
-    m_folders->post([self, files, folders] {
-        QStringList found = files;
-        for (const QString& folder : folders) {
+    m_folders->post([self, paths] {
+        QList<TranscriptionQueue::Source> found;
+        int leftOut = 0;
+        for (const QString& path : paths) {
+            const QFileInfo info(path);
+            if (!info.isDir()) {
+                if (isMedia(info))
+                    found.append(TranscriptionQueue::sourceOf(path));
+                else
+                    ++leftOut;
+                continue;
+            }
             QStringList inFolder;
-            QDirIterator it(folder, QDir::Files | QDir::Readable, QDirIterator::Subdirectories);
+            QDirIterator it(path, QDir::Files | QDir::Readable, QDirIterator::Subdirectories);
             while (it.hasNext()) {
                 it.next();
                 if (isMedia(it.fileInfo()))
                     inFolder.append(it.filePath());
             }
             inFolder.sort(Qt::CaseInsensitive);
-            found += inFolder;
+            for (const QString& file : std::as_const(inFolder))
+                found.append(TranscriptionQueue::sourceOf(file));
         }
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, found] {
-                if (self)
-                    self->take(found);
+            [self, found, leftOut] {
+                if (!self)
+                    return;
+                --self->m_looking;
+                self->take(found, leftOut);
             },
             Qt::QueuedConnection);
     });
 }
 
-void QueueController::take(const QStringList& files) {
-    if (files.isEmpty())
-        return;
+void QueueController::take(const QList<TranscriptionQueue::Source>& files, int leftOut) {
     // One file with no queue on the tab is the tab's, as it has always been.
     if (!isShown() && files.size() == 1) {
-        m_vm.loadFile(QUrl::fromLocalFile(files.first()));
-        return;
+        m_vm.loadFile(QUrl::fromLocalFile(files.first().path));
+    } else if (!files.isEmpty()) {
+        QList<TranscriptionQueue::Source> queued;
+        // A file waiting on the tab joins the queue as its first row.
+        const QUrl current = m_vm.audioFileURL();
+        if (!isShown() && current.isLocalFile() && !m_vm.isTranscribing() &&
+            m_vm.transcribedText().isEmpty()) {
+            queued.append(TranscriptionQueue::sourceOf(current.toLocalFile()));
+            m_vm.removeFile();
+        }
+        m_queue.add(queued + files);
     }
-    QStringList queued;
-    // A file waiting on the tab joins the queue as its first row.
-    const QUrl current = m_vm.audioFileURL();
-    if (!isShown() && current.isLocalFile() && !m_vm.isTranscribing() &&
-        m_vm.transcribedText().isEmpty()) {
-        queued.append(current.toLocalFile());
-        m_vm.removeFile();
-    }
-    m_queue.add(queued + files);
+    if (leftOut > 0)
+        m_vm.setNoticeMessage(leftOut == 1
+                                  ? QStringLiteral("1 file was left out: it is not audio or video.")
+                                  : QStringLiteral("%1 files were left out: they are not audio or "
+                                                   "video.")
+                                        .arg(leftOut));
 }
 
 void QueueController::start() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "queue/TranscriptionQueue.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -11,7 +13,6 @@ namespace vocalith {
 class FileDialogs;
 class FolderWatcher;
 class SerialQueue;
-class TranscriptionQueue;
 class TranscriptionViewModel;
 
 // Decides where files opened on the Transcribe tab go: one file onto the tab as
@@ -32,7 +33,8 @@ public:
     int waitingCount() const;
     bool hasResults() const;
 
-    // Files and folders, folders read for their media files away from the window.
+    // Files and folders, folders read for their media files away from the window; of
+    // several files, those that are not audio or video are left out with a notice.
     void open(const QStringList& paths);
     void start();
     // The row's transcript becomes the tab's, ready for Review..., Save... and Copy.
@@ -63,13 +65,14 @@ Q_SIGNALS:
     void watchingChanged();
 
 private:
-    void take(const QStringList& files);
+    void take(const QList<TranscriptionQueue::Source>& files, int leftOut);
 
     TranscriptionViewModel& m_vm;
     TranscriptionQueue& m_queue;
     FileDialogs& m_dialogs;
     std::shared_ptr<SerialQueue> m_folders;
     FolderWatcher* m_watcher;
+    int m_looking = 0; // open() calls whose files are being looked at
 };
 
 } // namespace vocalith

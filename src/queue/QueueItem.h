@@ -15,6 +15,7 @@ struct QueueItem {
 
     quint64 id = 0;
     QString path;
+    QString key;           // the path compared for duplicates: links resolved
     double duration = 0.0; // seconds; 0 until read, or when the file does not say
     State state = State::waiting;
     double progress = 0.0;

@@ -25,12 +25,6 @@ namespace {
 // Both engines report up to a tenth while they prepare the audio.
 constexpr double preparedAt = 0.1;
 
-QString comparablePath(const QString& path) {
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
-}
-
 } // namespace
 
 int TranscriptionQueue::parallelProviderJobs() {
@@ -91,17 +85,26 @@ StoredTranscript TranscriptionQueue::transcript(int index) const {
             .segments = item.segments};
 }
 
+TranscriptionQueue::Source TranscriptionQueue::sourceOf(const QString& path) {
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return {info.absoluteFilePath(), canonical.isEmpty() ? info.absoluteFilePath() : canonical};
+}
+
 int TranscriptionQueue::add(const QStringList& paths) {
-    QSet<QString> queued;
-    for (const QueueItem& item : std::as_const(m_items))
-        queued.insert(comparablePath(item.path));
+    QList<Source> sources;
+    for (const QString& path : paths)
+        sources.append(sourceOf(path));
+    return add(sources);
+}
+
+int TranscriptionQueue::add(const QList<Source>& sources) {
     const int first = int(m_items.size());
-    for (const QString& path : paths) {
-        const QString comparable = comparablePath(path);
-        if (queued.contains(comparable))
+    for (const Source& source : sources) {
+        if (m_keys.contains(source.key))
             continue;
-        queued.insert(comparable);
-        const QueueItem item{.id = ++m_nextId, .path = QFileInfo(path).absoluteFilePath()};
+        m_keys.insert(source.key);
+        const QueueItem item{.id = ++m_nextId, .path = source.path, .key = source.key};
         m_items.append(item);
         // Reading a duration opens the file: thousands of them must not stall the window.
         QPointer<TranscriptionQueue> self(this);
@@ -283,6 +286,7 @@ void TranscriptionQueue::remove(quint64 id) {
     const int index = indexOf(id);
     if (index < 0)
         return;
+    m_keys.remove(m_items[index].key);
     m_items.removeAt(index);
     Q_EMIT itemRemoved(index);
 }

@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 
 #include <functional>
 #include <memory>
@@ -44,8 +45,17 @@ public:
     explicit TranscriptionQueue(Services services, QObject* parent = nullptr);
     ~TranscriptionQueue() override;
 
+    // A file as the queue takes it. Resolving its links touches the disk, so a window
+    // makes many away from its own thread.
+    struct Source {
+        QString path; // absolute
+        QString key;  // canonical, to find the same file under another name
+    };
+    static Source sourceOf(const QString& path);
+
     // Queues the files not queued already, in order; their durations are read in the
     // background. Returns how many were added.
+    int add(const QList<Source>& sources);
     int add(const QStringList& paths);
     const QList<QueueItem>& items() const { return m_items; }
     int indexOf(quint64 id) const;
@@ -91,6 +101,7 @@ private:
     std::shared_ptr<SerialQueue> m_durations;
 
     QList<QueueItem> m_items;
+    QSet<QString> m_keys; // of m_items
     std::vector<Slot> m_slots;
     QHash<quint64, quint64> m_runs; // item -> the run whose events count
     QList<quint64> m_storing;       // items handed to the library, in order

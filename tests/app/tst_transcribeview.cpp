@@ -281,7 +281,7 @@ private Q_SLOTS:
         for (const QString& name : {u"Talk.MP3"_qs, u"clip.mkv"_qs, u"memo.WAV"_qs}) {
             const QUrl media = f.makeFile(name);
             dropFiles(f.tab(), {text, media}); // one media file among them: the tab's
-            QCOMPARE(f.vm->audioFileURL(), media);
+            QTRY_COMPARE(f.vm->audioFileURL(), media);
         }
 
         // Ctrl+O opens from either tab.
@@ -866,12 +866,15 @@ private Q_SLOTS:
         writeFile(c.dir.filePath(u"two/notes.txt"_qs), "not media");
 
         c.window.openFiles(paths.mid(0, 2));
+        QTRY_VERIFY(byName<QPushButton>(tab, u"Transcribe 2 Files"_qs)); // looked at away
         auto* start = byName<QPushButton>(tab, u"Transcribe 2 Files"_qs);
         QVERIFY(start && start->isVisible());
         QVERIFY(!tab->findChild<QWidget*>(u"fileCard"_qs)->isVisible());
         dropFiles(tab,
-                  {QUrl::fromLocalFile(c.dir.filePath(u"two"_qs)), QUrl::fromLocalFile(paths[1])});
+                  {QUrl::fromLocalFile(c.dir.filePath(u"two"_qs)), QUrl::fromLocalFile(paths[1]),
+                   QUrl::fromLocalFile(c.dir.filePath(u"two/notes.txt"_qs))});
         QTRY_COMPARE(queue.items().size(), 3);
+        QCOMPARE(c.vm->noticeMessage(), u"1 file was left out: it is not audio or video."_qs);
         QCOMPARE(start->text(), u"Transcribe 3 Files"_qs);
         auto* table = byName<QTableWidget>(tab, u"Queue"_qs);
         QTRY_COMPARE(table->item(0, 1)->text(), u"0:03"_qs); // read in the background

@@ -52,6 +52,9 @@ private Q_SLOTS:
         const QStringList paths = files(u"order"_qs, 4);
         QCOMPARE(queue.add(paths.mid(0, 3)), 3);
         QCOMPARE(queue.add({paths[1], paths[3]}), 1); // queued once
+        const QString link = m_dir.filePath(u"order-link.wav"_qs);
+        QVERIFY(QFile::link(paths[3], link));
+        QCOMPARE(queue.add({link}), 0); // the same file under another name
         QCOMPARE(queue.items().size(), 4);
         QTRY_VERIFY(queue.items()[0].duration > 2.0); // read in the background
         const auto states = [&] {
@@ -91,7 +94,8 @@ private Q_SLOTS:
         QCOMPARE(states(), (QList{State::cancelled, State::preparing, State::done}));
         queue.cancelAll();
         QCOMPARE(states(), (QList{State::cancelled, State::cancelled, State::done}));
-        QCOMPARE(finished.size(), 1); // a failure in the middle ends nothing
+        QCOMPARE(finished.size(), 1);       // a failure in the middle ends nothing
+        QCOMPARE(queue.add({paths[0]}), 1); // removed, so it may come again
         QTRY_COMPARE(library->transcripts().size(), 2);
         // Opened from the queue, it is the one kept: review edits go back to it.
         QTRY_COMPARE(
