@@ -4,11 +4,11 @@
 #include "library/StoredTranscript.h"
 #include "library/TranscriptLibrary.h"
 #include "providers/KeyStore.h"
-#include "providers/ProviderHttp.h"
 #include "transcription/LibraryWriter.h"
 #include "transcription/MediaInput.h"
 #include "transcription/OnDeviceEngine.h"
 #include "transcription/ProviderEngine.h"
+#include "transcription/TranscriptionJob.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -55,14 +55,8 @@ TranscriptionQueue::TranscriptionQueue(Services services, QObject* parent)
 
 TranscriptionQueue::~TranscriptionQueue() {
     m_durations->close();
-    for (Slot& slot : m_slots) {
-        if (slot.item == 0)
-            continue;
-        if (slot.provider)
-            slot.provider->cancel();
-        else
-            slot.onDevice->cancel();
-    }
+    for (Slot& slot : m_slots)
+        slot.job->cancel();
 }
 
 int TranscriptionQueue::indexOf(quint64 id) const {
@@ -136,24 +130,18 @@ void TranscriptionQueue::start(const TranscriptionEngine& engine, TranscriptionL
     m_engine = engine;
     m_language = language;
     m_slots.clear();
-    if (const std::optional<CustomProvider>& provider = engine.provider()) {
-        const std::optional<QString> key = m_keyStore.loadKey(provider->idText());
-        if ((!key || key->isEmpty()) && !ProviderHttp::isLocalServer(provider->baseURL)) {
-            for (int i = 0; i < m_items.size(); ++i) {
-                if (m_items[i].state != QueueItem::State::waiting)
-                    continue;
-                m_items[i].state = QueueItem::State::failed;
-                m_items[i].error = QStringLiteral("No API key found for ") + provider->name +
-                                   QStringLiteral(". Edit the provider and add your API key.");
-                changed(i);
-            }
-            Q_EMIT finished();
-            return;
-        }
-        for (int i = parallelProviderJobs(); i > 0; --i)
-            m_slots.push_back(Slot{nullptr, m_makeProviderEngine(), 0});
-    } else {
-        m_slots.push_back(Slot{m_onDevice.get(), nullptr, 0});
+    const int slots = engine.isOnDevice() ? 1 : parallelProviderJobs();
+    for (int i = 0; i < slots; ++i) {
+        Slot slot;
+        if (!engine.isOnDevice())
+            slot.provider = m_makeProviderEngine();
+        slot.job =
+            std::make_unique<TranscriptionJob>(m_onDevice.get(), slot.provider.get(), m_keyStore,
+                                               [this, job = i](const TranscriptionEvent& event) {
+                                                   if (const quint64 item = m_slots[job].item)
+                                                       apply(item, event);
+                                               });
+        m_slots.push_back(std::move(slot));
     }
     m_running = true;
     fill();
@@ -162,53 +150,37 @@ void TranscriptionQueue::start(const TranscriptionEngine& engine, TranscriptionL
 
 void TranscriptionQueue::fill() {
     for (Slot& slot : m_slots) {
-        if (slot.item != 0)
-            continue;
-        const auto waiting =
-            std::find_if(m_items.begin(), m_items.end(), [](const QueueItem& item) {
-                return item.state == QueueItem::State::waiting;
-            });
-        if (waiting == m_items.end())
-            return;
-        run(slot, *waiting);
+        while (slot.item == 0) {
+            const auto waiting =
+                std::find_if(m_items.begin(), m_items.end(), [](const QueueItem& item) {
+                    return item.state == QueueItem::State::waiting;
+                });
+            if (waiting == m_items.end())
+                return;
+            run(slot, *waiting);
+        }
     }
 }
 
 void TranscriptionQueue::run(Slot& slot, QueueItem& item) {
-    item.state = QueueItem::State::preparing;
     item.progress = 0.0;
     item.secondsLeft.reset();
     item.error.clear();
     item.segments.clear();
-    const quint64 run = ++m_nextRun;
-    m_runs.insert(item.id, run);
-    slot.item = item.id;
-    changed(indexOf(item.id));
-
-    QPointer<TranscriptionQueue> self(this);
-    TranscriptionEventHandler onEvent = [self, id = item.id, run](const TranscriptionEvent& event) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, id, run, event] {
-                if (self)
-                    self->apply(id, run, event);
-            },
-            Qt::QueuedConnection);
-    };
-    if (slot.provider) {
-        const CustomProvider& provider = *m_engine.provider();
-        slot.provider->transcribe(item.path, provider,
-                                  m_keyStore.loadKey(provider.idText()).value_or(QString()),
-                                  m_language, std::move(onEvent));
-    } else {
-        slot.onDevice->transcribe(item.path, m_language, std::move(onEvent));
+    if (slot.job->start(item.path, m_engine, m_language)) {
+        item.state = QueueItem::State::preparing;
+        slot.item = item.id;
+    } else { // the key went since the queue started: the slot stays free for nothing
+        item.state = QueueItem::State::failed;
+        item.error = TranscriptionJob::missingKeyMessage(*m_engine.provider());
     }
+    changed(indexOf(item.id));
 }
 
-void TranscriptionQueue::apply(quint64 id, quint64 run, const TranscriptionEvent& event) {
+void TranscriptionQueue::apply(quint64 id, const TranscriptionEvent& event) {
     const int index = indexOf(id);
-    if (index < 0 || m_runs.value(id) != run)
-        return; // cancelled, removed or run again since
+    if (index < 0)
+        return;
     QueueItem& item = m_items[index];
     if (const auto* progress = std::get_if<TranscriptionEvent::Progress>(&event.value)) {
         item.progress = progress->fraction;
@@ -239,7 +211,6 @@ void TranscriptionQueue::apply(quint64 id, quint64 run, const TranscriptionEvent
 }
 
 void TranscriptionQueue::release(quint64 id) {
-    m_runs.remove(id);
     for (Slot& slot : m_slots) {
         if (slot.item == id)
             slot.item = 0;
@@ -251,12 +222,8 @@ void TranscriptionQueue::cancel(quint64 id) {
     if (index < 0 || m_items[index].isFinished())
         return;
     for (Slot& slot : m_slots) {
-        if (slot.item != id)
-            continue;
-        if (slot.provider)
-            slot.provider->cancel();
-        else
-            slot.onDevice->cancel();
+        if (slot.item == id)
+            slot.job->cancel();
     }
     release(id);
     m_items[index].state = QueueItem::State::cancelled;

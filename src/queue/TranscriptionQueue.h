@@ -21,6 +21,7 @@ class LibraryWriter;
 class OnDeviceEngine;
 class ProviderEngine;
 class SerialQueue;
+class TranscriptionJob;
 class TranscriptLibrary;
 
 // Many files transcribed in turn: on the device one at a time (the recogniser already
@@ -81,15 +82,16 @@ Q_SIGNALS:
     void libraryFailed(const QString& message);
 
 private:
-    // A place a job runs in: the on-device engine, or one provider engine of several.
+    // A place a job runs in: on the device, or one provider engine of several.
     struct Slot {
-        OnDeviceEngine* onDevice = nullptr;
-        std::unique_ptr<ProviderEngine> provider;
+        std::unique_ptr<ProviderEngine> provider; // none on the device
+        std::unique_ptr<TranscriptionJob> job;
         quint64 item = 0; // 0 when free
     };
     void fill();
+    // Leaves the slot free, and the item failed, when the provider's key went meanwhile.
     void run(Slot& slot, QueueItem& item);
-    void apply(quint64 item, quint64 run, const TranscriptionEvent& event);
+    void apply(quint64 item, const TranscriptionEvent& event);
     void release(quint64 item);
     void changed(int index);
     void finishIfIdle();
@@ -103,10 +105,8 @@ private:
     QList<QueueItem> m_items;
     QSet<QString> m_keys; // of m_items
     std::vector<Slot> m_slots;
-    QHash<quint64, quint64> m_runs; // item -> the run whose events count
-    QList<quint64> m_storing;       // items handed to the library, in order
+    QList<quint64> m_storing; // items handed to the library, in order
     quint64 m_nextId = 0;
-    quint64 m_nextRun = 0;
     bool m_running = false;
     TranscriptionEngine m_engine = TranscriptionEngine::onDevice();
     TranscriptionLanguage m_language = TranscriptionLanguage::autoDetect;

@@ -1,12 +1,10 @@
 #include "TranscriptionViewModel.h"
 
 #include "core/FileDialogs.h"
-#include "core/QueuedEventHandler.h"
 #include "core/TimeLeft.h"
 #include "core/TranscriptRendering.h"
 #include "library/TranscriptLibrary.h"
 #include "providers/KeyStore.h"
-#include "providers/ProviderHttp.h"
 #include "providers/ProviderStore.h"
 #include "subtitles/BroadcastLayout.h"
 #include "subtitles/SubtitleChecker.h"
@@ -17,6 +15,7 @@
 #include "transcription/ProviderEngine.h"
 #include "transcription/TranscriptFormats.h"
 #include "transcription/TranscriptionError.h"
+#include "transcription/TranscriptionJob.h"
 #include "transcription/TranscriptionService.h"
 
 #include <QDir>
@@ -40,6 +39,9 @@ TranscriptionViewModel::TranscriptionViewModel(Services services, QObject* paren
     , m_keyStore(*services.keyStore)
     , m_dialogs(*services.dialogs) {
     Q_ASSERT(m_providerStore && m_onDeviceService && m_externalService);
+    m_job = std::make_unique<TranscriptionJob>(
+        m_onDeviceService.get(), m_externalService.get(), m_keyStore,
+        [this](const TranscriptionEvent& event) { handleEvent(event); });
     if (services.library) {
         if (!services.library->notice().isEmpty())
             setNoticeMessage(services.library->notice());
@@ -369,34 +371,19 @@ void TranscriptionViewModel::startTranscription() {
     const QString path = m_audioFileURL.toLocalFile();
     // The result is saved under this file's name even if another one is loaded meanwhile.
     m_jobSourcePath = path;
-    const auto apply = queuedEventHandler(this, &TranscriptionViewModel::handleJobEvent);
-    TranscriptionEventHandler onEvent = [apply, job = ++m_job](const TranscriptionEvent& event) {
-        apply(JobEvent{job, event});
-    };
-
-    const std::optional<CustomProvider>& provider = m_selectedEngine.provider();
-    m_jobOnDevice = !provider;
-    if (!provider) {
-        m_onDeviceService->transcribe(path, m_selectedLanguage, std::move(onEvent));
-        return;
-    }
-    const std::optional<QString> key = providerKey(*provider);
-    if (!key) {
+    m_jobOnDevice = m_selectedEngine.isOnDevice();
+    if (!m_job->start(path, m_selectedEngine, m_selectedLanguage)) {
+        setErrorMessage(TranscriptionJob::missingKeyMessage(*m_selectedEngine.provider()));
         setIsTranscribing(false);
         setStatusMessage(QStringLiteral("Transcription failed"));
-        return;
     }
-    m_externalService->transcribe(path, *provider, *key, m_selectedLanguage, std::move(onEvent));
 }
 
 std::optional<QString> TranscriptionViewModel::providerKey(const CustomProvider& provider) {
-    const std::optional<QString> key = m_keyStore.loadKey(provider.idText());
-    if ((!key || key->isEmpty()) && !ProviderHttp::isLocalServer(provider.baseURL)) {
-        setErrorMessage(QStringLiteral("No API key found for ") + provider.name +
-                        QStringLiteral(". Edit the provider and add your API key."));
-        return std::nullopt;
-    }
-    return key.value_or(QString());
+    const std::optional<QString> key = TranscriptionJob::keyFor(provider, m_keyStore);
+    if (!key)
+        setErrorMessage(TranscriptionJob::missingKeyMessage(provider));
+    return key;
 }
 
 void TranscriptionViewModel::retryTranscription() {
@@ -405,14 +392,10 @@ void TranscriptionViewModel::retryTranscription() {
     if (m_replaceGuard && !m_replaceGuard())
         return;
     setCanRetry(false);
-    const auto apply = queuedEventHandler(this, &TranscriptionViewModel::handleJobEvent);
-    TranscriptionEventHandler onEvent = [apply, job = ++m_job](const TranscriptionEvent& event) {
-        apply(JobEvent{job, event});
-    };
     setErrorMessage(std::nullopt);
     setIsTranscribing(true);
     m_jobOnDevice = false;
-    if (!m_externalService->resume(std::move(onEvent))) { // gone meanwhile: start afresh
+    if (!m_job->resume()) { // gone meanwhile: start afresh
         setIsTranscribing(false);
         startTranscription();
     }
@@ -421,21 +404,12 @@ void TranscriptionViewModel::retryTranscription() {
 void TranscriptionViewModel::cancelTranscription() {
     if (!m_isTranscribing)
         return;
-    ++m_job; // whatever the job still reports is not shown
-    if (m_jobOnDevice)
-        m_onDeviceService->cancel();
-    else
-        m_externalService->cancel();
+    m_job->cancel(); // whatever it still reports is not shown
     setIsTranscribing(false);
     setProgress(0.0);
     setStatusMessage({});
     setTimeLeft({});
     setNoticeMessage(QStringLiteral("Transcription was cancelled."));
-}
-
-void TranscriptionViewModel::handleJobEvent(const JobEvent& event) {
-    if (event.job == m_job)
-        handleEvent(event.event);
 }
 
 void TranscriptionViewModel::handleEvent(const TranscriptionEvent& event) {

@@ -23,6 +23,7 @@ class OnDeviceEngine;
 class ProviderEngine;
 class ProviderStore;
 class SubtitleDocument;
+class TranscriptionJob;
 class LibraryWriter;
 class TranscriptLibrary;
 struct StoredTranscript;
@@ -205,12 +206,6 @@ private:
     template <typename T>
     void assign(T& field, const T& value, void (TranscriptionViewModel::*changed)());
 
-    // An event tagged with the job it belongs to; events of a cancelled job are dropped.
-    struct JobEvent {
-        quint64 job = 0;
-        TranscriptionEvent event;
-    };
-    void handleJobEvent(const JobEvent& event);
     void handleEvent(const TranscriptionEvent& event);
     // Where save dialogs open: beside the file, or Documents for a recording.
     QString saveDirectory() const;
@@ -232,6 +227,7 @@ private:
     std::unique_ptr<ProviderEngine> m_externalService;
     KeyStore& m_keyStore;
     FileDialogs& m_dialogs;
+    std::unique_ptr<TranscriptionJob> m_job; // after the engines it runs on
 
     QUrl m_audioFileURL;
     qint64 m_fileSize = 0;
@@ -245,7 +241,6 @@ private:
     std::optional<QString> m_errorMessage;
     bool m_showSuccessBanner = false;
     std::optional<QString> m_noticeMessage;
-    quint64 m_job = 0;
     bool m_jobOnDevice = true;
     TranscriptionEngine m_selectedEngine = TranscriptionEngine::onDevice();
     bool m_showProviderManager = false;
