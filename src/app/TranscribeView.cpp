@@ -365,7 +365,7 @@ void TranscribeView::setQueue(QueueController& controller) {
     auto* view = new QueueView(controller, m_filePage->parentWidget());
     m_queueView = view;
     auto* layout = static_cast<QVBoxLayout*>(m_filePage->parentWidget()->layout());
-    layout->insertWidget(layout->indexOf(m_filePage), view);
+    layout->insertWidget(layout->indexOf(m_filePage), view, 1); // the rows take the room there is
     // The watched folder, above the queue.
     m_watchBar = new QWidget(m_filePage->parentWidget());
     auto* watchRow = new QHBoxLayout(m_watchBar);

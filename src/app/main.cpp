@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QScreen>
 #include <QSettings>
 
 using namespace vocalith;
@@ -66,7 +67,8 @@ int main(int argc, char* argv[]) {
     MainWindow window(viewModel, keys, dialogs);
     dialogs.setParent(&window);
     QObject::connect(&channel, &InstanceChannel::filesReceived, &window, &MainWindow::openFiles);
-    window.resize(720, 760);
+    // A small screen gets a window that fits it, down to the window's own minimum.
+    window.resize(QSize(720, 760).boundedTo(window.screen()->availableGeometry().size()));
     window.show();
     window.openFiles(files);
     return QApplication::exec();
