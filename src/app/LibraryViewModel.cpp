@@ -2,6 +2,7 @@
 
 #include "core/FileDialogs.h"
 #include "core/SerialQueue.h"
+#include "core/TextFiles.h"
 #include "library/TranscriptLibrary.h"
 #include "subtitles/SubtitleChecker.h"
 #include "transcription/LibraryWriter.h"
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
-#include <QSaveFile>
 #include <QSemaphore>
 #include <QStandardPaths>
 
@@ -270,17 +270,14 @@ void LibraryViewModel::finishSave(const StoredTranscript& transcript,
     m_savePanel.reset();
     if (!choice || choice->path.isEmpty())
         return;
-    const int format = TranscriptFormats::forPath(choice->path, choice->formatIndex);
-    const bool broadcast = choice->layoutIndex == 1 && TranscriptFormats::isSubtitles(format);
+    const auto [format, broadcast, target] = TranscriptFormats::target(*choice);
     const QString content =
         TranscriptFormats::render(transcript, format, broadcast, choice->speakerNames);
-    const QString target = TranscriptFormats::pathWithExtension(choice->path, format);
     // The dialog asked about the name the user typed, not about the repaired one.
     if (target != choice->path && QFileInfo::exists(target) && !m_dialogs.confirmReplace(target))
         return;
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content.toUtf8()) < 0 || !file.commit())
-        return setErrorMessage(QStringLiteral("Failed to save: ") + file.errorString());
+    if (const std::optional<QString> failure = TextFiles::save(target, content))
+        return setErrorMessage(*failure);
     if (broadcast)
         setNoticeMessage(SubtitleChecker::savedNotice(content));
 }

@@ -1,5 +1,6 @@
 #include "CommandRunner.h"
 
+#include "core/TextFiles.h"
 #include "core/TextTrimming.h"
 #include "core/WorkFiles.h"
 #include "library/TranscriptJson.h"
@@ -743,11 +744,11 @@ int CommandRunner::exportTranscript(const CommandLine& line) {
         return failed;
     }
     const int format = TranscriptFormats::indexOf(line.format);
-    const QByteArray content =
-        TranscriptFormats::render(*transcript, format, line.broadcastLines, line.speakerNames)
-            .toUtf8();
+    const QString content =
+        TranscriptFormats::render(*transcript, format, line.broadcastLines, line.speakerNames);
     if (!line.output || line.output == QLatin1String("-")) {
-        std::fwrite(content.constData(), 1, size_t(content.size()), stdout);
+        const QByteArray bytes = content.toUtf8();
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
         return std::fflush(stdout) == 0 ? succeeded : failed;
     }
     // A folder takes it under the recording's name, as transcribe names its outputs.
@@ -760,9 +761,8 @@ int CommandRunner::exportTranscript(const CommandLine& line) {
         printError(*problem);
         return usage;
     }
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) < 0 || !file.commit()) {
-        printError(QStringLiteral("Failed to save: ") + file.errorString());
+    if (const std::optional<QString> failure = TextFiles::save(target, content)) {
+        printError(*failure);
         return failed;
     }
     return succeeded;
@@ -806,20 +806,16 @@ int CommandRunner::watch(const CommandLine& line) {
             const QString target =
                 QDir(line.output.value_or(QFileInfo(item.path).absolutePath()))
                     .filePath(TranscriptionViewModel::proposedFileName(item.path, format));
-            QSaveFile file(target);
             const StoredTranscript transcript{.recordingPath = item.path,
                                               .language = QLocale().name(),
                                               .duration = item.duration,
                                               .segments = item.segments};
-            if (file.open(QIODevice::WriteOnly) &&
-                file.write(
-                    TranscriptFormats::render(transcript, format, line.broadcastLines).toUtf8()) >=
-                    0 &&
-                file.commit())
+            if (const std::optional<QString> failure = TextFiles::save(
+                    target, TranscriptFormats::render(transcript, format, line.broadcastLines)))
+                reportFailure(item.path, *failure);
+            else
                 std::printf("%s\t%s\n", qPrintable(printableText(item.path)),
                             qPrintable(printableText(target)));
-            else
-                reportFailure(item.path, QStringLiteral("Failed to save: ") + file.errorString());
             std::fflush(stdout);
         }
         // Done with: a folder watched for weeks must not hold every file in memory.

@@ -2,6 +2,7 @@
 
 #include "core/FileDialogs.h"
 #include "core/SerialQueue.h"
+#include "core/TextFiles.h"
 #include "queue/FolderWatcher.h"
 #include "queue/TranscriptionQueue.h"
 #include "transcription/TranscriptFormats.h"
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -209,14 +209,11 @@ void QueueController::saveAll() {
         return;
     const bool broadcast = choice->layoutIndex == 1 && TranscriptFormats::isSubtitles(format);
     for (int i = 0; i < plan.rows.size(); ++i) {
-        QSaveFile file(plan.targets[i]);
-        if (!file.open(QIODevice::WriteOnly) ||
-            file.write(
-                TranscriptFormats::render(m_queue.transcript(plan.rows[i]), format, broadcast)
-                    .toUtf8()) < 0 ||
-            !file.commit())
-            return m_vm.setErrorMessage(QStringLiteral("Failed to save ") + plan.targets[i] +
-                                        QStringLiteral(": ") + file.errorString());
+        if (const std::optional<QString> failure = TextFiles::save(
+                plan.targets[i],
+                TranscriptFormats::render(m_queue.transcript(plan.rows[i]), format, broadcast)))
+            return m_vm.setErrorMessage(*failure + QStringLiteral(" (") + plan.targets[i] +
+                                        QLatin1Char(')'));
     }
     Q_EMIT saved(int(plan.rows.size()));
 }

@@ -70,6 +70,12 @@ QString TranscriptFormats::pathWithExtension(const QString& path, int index) {
     return QDir(info.path()).filePath(name + QLatin1Char('.') + wanted);
 }
 
+TranscriptFormats::Target TranscriptFormats::target(const SaveDialogChoice& choice) {
+    const int format = forPath(choice.path, choice.formatIndex);
+    return {format, choice.layoutIndex == 1 && isSubtitles(format),
+            pathWithExtension(choice.path, format)};
+}
+
 QString TranscriptFormats::render(const StoredTranscript& transcript, int index,
                                   bool broadcastLines, bool speakerNames) {
     if (index == json)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/FileDialogs.h"
 #include "library/StoredTranscript.h"
 
 #include <QString>
@@ -23,6 +24,14 @@ public:
     static bool isSubtitles(int index) { return index == srt || index == vtt; }
     // The chosen path with its last extension replaced when it is not the format's.
     static QString pathWithExtension(const QString& path, int index);
+    // What a save dialog's choice comes to: the format, subtitles in broadcast lines or
+    // not, and the path with the format's extension.
+    struct Target {
+        int format = txt;
+        bool broadcast = false;
+        QString path;
+    };
+    static Target target(const SaveDialogChoice& choice);
 
     // The transcript in a format; subtitles in broadcast lines when asked, laid out for
     // the transcript's language; SRT cues with their speaker's name first when asked.

@@ -1,6 +1,7 @@
 #include "TranscriptionViewModel.h"
 
 #include "core/FileDialogs.h"
+#include "core/TextFiles.h"
 #include "core/TimeLeft.h"
 #include "core/TranscriptRendering.h"
 #include "library/TranscriptLibrary.h"
@@ -22,7 +23,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
 
@@ -507,8 +507,7 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
     if (!choice || choice->path.isEmpty())
         return;
 
-    const int format = TranscriptFormats::forPath(choice->path, choice->formatIndex);
-    const bool broadcast = choice->layoutIndex == 1 && TranscriptFormats::isSubtitles(format);
+    const auto [format, broadcast, target] = TranscriptFormats::target(*choice);
     const bool asOpened =
         m_subtitles && !broadcast &&
         format == (m_subtitles->isWebVtt() ? TranscriptFormats::vtt : TranscriptFormats::srt);
@@ -518,15 +517,12 @@ void TranscriptionViewModel::finishSave(const std::optional<SaveDialogChoice>& c
                                 ? TranscriptFormats::renderCues(m_segments, format)
                                 : TranscriptFormats::render(transcriptToSave(format), format,
                                                             broadcast, choice->speakerNames);
-    const QString target = TranscriptFormats::pathWithExtension(choice->path, format);
-
     // The dialog asked about the name the user typed, not about the repaired one.
     if (target != choice->path && QFileInfo::exists(target) && !m_dialogs.confirmReplace(target))
         return;
 
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content.toUtf8()) < 0 || !file.commit())
-        return setErrorMessage(QStringLiteral("Failed to save: ") + file.errorString());
+    if (const std::optional<QString> failure = TextFiles::save(target, content))
+        return setErrorMessage(*failure);
     if (broadcast)
         setNoticeMessage(SubtitleChecker::savedNotice(content));
     Q_EMIT transcriptSaved();

@@ -2,6 +2,7 @@
 
 #include "core/FileDialogs.h"
 #include "core/QueuedEventHandler.h"
+#include "core/TextFiles.h"
 #include "core/TextTrimming.h"
 #include "providers/KeyStore.h"
 #include "providers/ProviderHttp.h"
@@ -12,7 +13,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace vocalith {
 
@@ -320,9 +320,8 @@ void TranslationViewModel::finishSave(const std::optional<SaveDialogChoice>& cho
         broadcast ? BroadcastLayout::rewrapSrt(
                         m_outputText, LineBreaking::codeForLanguageName(m_jobTargetLanguage))
                   : m_outputText;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content.toUtf8()) < 0 || !file.commit())
-        return setErrorMessage(QStringLiteral("Failed to save: ") + file.errorString());
+    if (const std::optional<QString> failure = TextFiles::save(path, content))
+        return setErrorMessage(*failure);
     if (broadcast)
         setNoticeMessage(SubtitleChecker::savedNotice(content));
 }
