@@ -11,6 +11,8 @@ ElidedLabel::ElidedLabel(QWidget* parent)
 }
 
 void ElidedLabel::setFullText(const QString& text) {
+    if (text == m_fullText)
+        return; // a new geometry for nothing would lay the window out again
     m_fullText = text;
     setToolTip(text);
     setAccessibleName(text);

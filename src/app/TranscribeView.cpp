@@ -382,7 +382,11 @@ void TranscribeView::setQueue(QueueController& controller) {
     connect(&controller, &QueueController::watchingChanged, this, &TranscribeView::refresh);
     TranscriptionQueue& queue = controller.queue();
     connect(&controller, &QueueController::shownChanged, this, &TranscribeView::refresh);
-    connect(&queue, &TranscriptionQueue::itemChanged, this, &TranscribeView::refresh);
+    // Durations and progress come for every row: the tab catches up once for a batch.
+    m_queueChanged.setSingleShot(true);
+    m_queueChanged.setInterval(0);
+    connect(&m_queueChanged, &QTimer::timeout, this, &TranscribeView::refresh);
+    connect(&queue, &TranscriptionQueue::itemChanged, &m_queueChanged, qOverload<>(&QTimer::start));
     connect(&queue, &TranscriptionQueue::itemsAdded, this, &TranscribeView::refresh);
     connect(&queue, &TranscriptionQueue::itemRemoved, this, &TranscribeView::refresh);
     connect(&queue, &TranscriptionQueue::finished, this, &TranscribeView::refresh);
@@ -498,8 +502,12 @@ void TranscribeView::refresh() {
     m_start->setText(working  ? QStringLiteral("Transcribing...")
                      : queued ? QStringLiteral("Transcribe %1 Files").arg(m_queue->waitingCount())
                               : QStringLiteral("Start Transcription"));
-    m_start->setIcon(
-        Icons::get(working ? QStringLiteral("hourglass") : QStringLiteral("mic.fill")));
+    // Made afresh, an icon costs the window a new layout: only a change is set.
+    if (const QString icon = working ? QStringLiteral("hourglass") : QStringLiteral("mic.fill");
+        icon != m_startIcon) {
+        m_startIcon = icon;
+        m_start->setIcon(Icons::get(icon));
+    }
     if (queued)
         m_start->setEnabled(!working && !recording && m_queue->waitingCount() > 0);
     m_start->setAccessibleName(m_start->text());

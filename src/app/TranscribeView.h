@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 class QComboBox;
@@ -61,6 +62,8 @@ private:
     QLabel* m_fileSize;
     QPushButton* m_clearFile;
     QPushButton* m_start;
+    QString m_startIcon;
+    QTimer m_queueChanged;
     QPushButton* m_cancel;
     MessageBanner* m_error;
     MessageBanner* m_banner;
