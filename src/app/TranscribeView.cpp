@@ -381,13 +381,12 @@ void TranscribeView::setQueue(QueueController& controller) {
     connect(stopWatching, &QPushButton::clicked, &controller, &QueueController::stopWatching);
     connect(&controller, &QueueController::watchingChanged, this, &TranscribeView::refresh);
     TranscriptionQueue& queue = controller.queue();
-    connect(&controller, &QueueController::shownChanged, this, &TranscribeView::refresh);
     // Durations and progress come for every row: the tab catches up once for a batch.
     m_queueChanged.setSingleShot(true);
     m_queueChanged.setInterval(0);
     connect(&m_queueChanged, &QTimer::timeout, this, &TranscribeView::refresh);
     connect(&queue, &TranscriptionQueue::itemChanged, &m_queueChanged, qOverload<>(&QTimer::start));
-    connect(&queue, &TranscriptionQueue::itemsAdded, this, &TranscribeView::refresh);
+    connect(&queue, &TranscriptionQueue::itemsAdded, &m_queueChanged, qOverload<>(&QTimer::start));
     connect(&queue, &TranscriptionQueue::itemRemoved, this, &TranscribeView::refresh);
     connect(&queue, &TranscriptionQueue::finished, this, &TranscribeView::refresh);
     connect(&queue, &TranscriptionQueue::libraryFailed, this,

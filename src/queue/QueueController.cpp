@@ -46,14 +46,6 @@ QueueController::QueueController(TranscriptionViewModel& viewModel, Transcriptio
         Q_EMIT watchingChanged();
     });
     m_vm.setFilesHandler([this](const QStringList& paths) { open(paths); });
-    connect(&m_queue, &TranscriptionQueue::itemsAdded, this, [this](int first) {
-        if (first == 0)
-            Q_EMIT shownChanged();
-    });
-    connect(&m_queue, &TranscriptionQueue::itemRemoved, this, [this] {
-        if (!isShown())
-            Q_EMIT shownChanged();
-    });
 }
 
 QueueController::~QueueController() {
@@ -215,7 +207,12 @@ void QueueController::saveAll() {
             return m_vm.setErrorMessage(*failure + QStringLiteral(" (") + plan.targets[i] +
                                         QLatin1Char(')'));
     }
-    Q_EMIT saved(int(plan.rows.size()));
+    m_vm.setErrorMessage(std::nullopt);
+    const QString count = plan.rows.size() == 1
+                              ? QStringLiteral("1 transcript")
+                              : QStringLiteral("%1 transcripts").arg(plan.rows.size());
+    m_vm.setNoticeMessage(QStringLiteral("Saved ") + count + QStringLiteral(" in ") +
+                          QDir::toNativeSeparators(choice->path) + QLatin1Char('.'));
 }
 
 void QueueController::chooseFolderToWatch() {

@@ -60,8 +60,6 @@ public:
     QString watchedFolder() const;
 
 Q_SIGNALS:
-    void shownChanged();
-    void saved(int files);
     void watchingChanged();
 
 private:

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPointer>
 #include <QSettings>
@@ -54,15 +55,18 @@ TranscriptionQueue::TranscriptionQueue(Services services, QObject* parent)
 }
 
 TranscriptionQueue::~TranscriptionQueue() {
+    *m_closing = true;
     m_durations->close();
     for (Slot& slot : m_slots)
         slot.job->cancel();
 }
 
 int TranscriptionQueue::indexOf(quint64 id) const {
-    const auto found = std::find_if(m_items.cbegin(), m_items.cend(),
-                                    [id](const QueueItem& item) { return item.id == id; });
-    return found == m_items.cend() ? -1 : int(found - m_items.cbegin());
+    // Items are only ever appended or removed, so their ids ascend.
+    const auto found =
+        std::lower_bound(m_items.cbegin(), m_items.cend(), id,
+                         [](const QueueItem& item, quint64 wanted) { return item.id < wanted; });
+    return found == m_items.cend() || found->id != id ? -1 : int(found - m_items.cbegin());
 }
 
 StoredTranscript TranscriptionQueue::transcript(int index) const {
@@ -94,34 +98,59 @@ int TranscriptionQueue::add(const QStringList& paths) {
 
 int TranscriptionQueue::add(const QList<Source>& sources) {
     const int first = int(m_items.size());
+    QList<std::pair<quint64, QString>> unread;
     for (const Source& source : sources) {
         if (m_keys.contains(source.key))
             continue;
         m_keys.insert(source.key);
-        const QueueItem item{.id = ++m_nextId, .path = source.path, .key = source.key};
-        m_items.append(item);
-        // Reading a duration opens the file: thousands of them must not stall the window.
-        QPointer<TranscriptionQueue> self(this);
-        m_durations->post([self, id = item.id, path = item.path] {
-            const double duration = MediaInput::durationOf(path);
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, id, duration] {
-                    const int index = self ? self->indexOf(id) : -1;
-                    if (index < 0 || duration <= 0.0)
-                        return;
-                    self->m_items[index].duration = duration;
-                    Q_EMIT self->itemChanged(index);
-                },
-                Qt::QueuedConnection);
-        });
+        m_items.append(QueueItem{.id = ++m_nextId, .path = source.path, .key = source.key});
+        unread.append({m_nextId, source.path});
     }
+    if (!unread.isEmpty())
+        readDurations(unread);
     const int added = int(m_items.size()) - first;
     if (added > 0)
         Q_EMIT itemsAdded(first, int(m_items.size()) - 1);
     if (m_running)
         fill();
     return added;
+}
+
+void TranscriptionQueue::readDurations(const QList<std::pair<quint64, QString>>& files) {
+    // Reading a duration opens the file: thousands of them must not stall the window,
+    // nor their answers flood it, so they come back fifty at a time.
+    constexpr qsizetype filesAtOnce = 50;
+    constexpr qint64 msAtOnce = 50;
+    QPointer<TranscriptionQueue> self(this);
+    m_durations->post([self, closing = m_closing, files] {
+        QList<std::pair<quint64, double>> read;
+        QElapsedTimer batch;
+        batch.start();
+        for (qsizetype i = 0; i < files.size() && !*closing; ++i) {
+            read.append({files[i].first, MediaInput::durationOf(files[i].second)});
+            if (i + 1 < files.size() && read.size() < filesAtOnce && batch.elapsed() < msAtOnce)
+                continue;
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, read] {
+                    if (self)
+                        self->setDurations(read);
+                },
+                Qt::QueuedConnection);
+            read.clear();
+            batch.restart();
+        }
+    });
+}
+
+void TranscriptionQueue::setDurations(const QList<std::pair<quint64, double>>& read) {
+    for (const auto& [id, duration] : read) {
+        const int index = indexOf(id);
+        if (index < 0 || duration <= 0.0)
+            continue;
+        m_items[index].duration = duration;
+        Q_EMIT itemChanged(index);
+    }
 }
 
 void TranscriptionQueue::start(const TranscriptionEngine& engine, TranscriptionLanguage language) {

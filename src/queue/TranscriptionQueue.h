@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QSet>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -94,6 +95,9 @@ private:
     void apply(quint64 item, const TranscriptionEvent& event);
     void release(quint64 item);
     void changed(int index);
+    // Reads the files' durations in the background, in order.
+    void readDurations(const QList<std::pair<quint64, QString>>& files);
+    void setDurations(const QList<std::pair<quint64, double>>& read);
     void finishIfIdle();
 
     std::unique_ptr<OnDeviceEngine> m_onDevice;
@@ -101,6 +105,8 @@ private:
     KeyStore& m_keyStore;
     std::unique_ptr<LibraryWriter> m_library;
     std::shared_ptr<SerialQueue> m_durations;
+    // Set when going: a long read of durations stops at the next file.
+    std::shared_ptr<std::atomic<bool>> m_closing = std::make_shared<std::atomic<bool>>(false);
 
     QList<QueueItem> m_items;
     QSet<QString> m_keys; // of m_items

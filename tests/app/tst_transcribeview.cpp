@@ -875,7 +875,7 @@ private Q_SLOTS:
                    QUrl::fromLocalFile(c.dir.filePath(u"two/notes.txt"_qs))});
         QTRY_COMPARE(queue.items().size(), 3);
         QCOMPARE(c.vm->noticeMessage(), u"1 file was left out: it is not audio or video."_qs);
-        QCOMPARE(start->text(), u"Transcribe 3 Files"_qs);
+        QTRY_COMPARE(start->text(), u"Transcribe 3 Files"_qs);
         auto* table = byName<QTableWidget>(tab, u"Queue"_qs);
         QTRY_COMPARE(table->item(0, 1)->text(), u"0:03"_qs); // read in the background
         const auto button = [&](int row, const QString& name) {
@@ -918,6 +918,7 @@ private Q_SLOTS:
         byName<QPushButton>(tab, u"Save All..."_qs)->click();
         QCOMPARE(readFile(out + u"/b.txt"_qs), "second");
         QCOMPARE(readFile(out + u"/talk.txt"_qs), "third");
+        QCOMPARE(c.vm->noticeMessage(), u"Saved 2 transcripts in "_qs + out + u"."_qs);
 
         button(0, u"Open result"_qs)->click();
         QCOMPARE(c.vm->transcribedText(), u"second"_qs);
