@@ -27,18 +27,26 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 
 using namespace vocalith;
 namespace fixtures = vocalith::test::AudioFixtures;
 
 namespace {
 
-QStringList copies(const QString& source, const QString& folder, const QString& stem, int count) {
+// Copies of the file, or hard links to it: other names for the same bytes, which the
+// queue takes as other files.
+QStringList copies(const QString& source, const QString& folder, const QString& stem, int count,
+                   bool linked = false) {
     QStringList paths;
     for (int i = 0; i < count; ++i) {
         const QString path =
-            folder + QStringLiteral("/%1%2.wav").arg(stem).arg(i, 3, 10, QLatin1Char('0'));
-        if (!QFile::copy(source, path))
+            folder + QStringLiteral("/%1%2.wav").arg(stem).arg(i, 5, 10, QLatin1Char('0'));
+        std::error_code error;
+        if (linked ? (std::filesystem::create_hard_link(source.toStdString(), path.toStdString(),
+                                                        error),
+                      bool(error))
+                   : !QFile::copy(source, path))
             return {};
         paths.append(path);
     }
@@ -54,8 +62,9 @@ std::unique_ptr<TranscriptionViewModel> makeViewModel(FileDialogs& dialogs,
         &KeychainHelper::shared(), &dialogs});
 }
 
-// The longest gap between ticks of a 2 ms timer from the drop until every duration was read.
-double dropStallMs(const QStringList& files, const QString& settings) {
+// The longest gap between ticks of a 2 ms timer from the drop until every duration was read;
+// the files are dropped one by one, or as the folder that holds them.
+double dropStallMs(const QStringList& files, const QString& settings, bool asFolder) {
     QtFileDialogs dialogs;
     std::unique_ptr<TranscriptionViewModel> vm = makeViewModel(dialogs, settings);
     TranscriptionQueue queue({std::make_unique<TranscriptionService>(),
@@ -88,6 +97,8 @@ double dropStallMs(const QStringList& files, const QString& settings) {
     QList<QUrl> urls;
     for (const QString& file : files)
         urls.append(QUrl::fromLocalFile(file));
+    if (asFolder)
+        urls = {QUrl::fromLocalFile(QFileInfo(files.first()).absolutePath())};
     QMimeData data;
     data.setUrls(urls);
     clock.start();
@@ -155,15 +166,34 @@ int main(int argc, char* argv[]) {
     const QString clip = fixtures::librivoxDirectory() +
                          QStringLiteral("/sense_and_sensibility_01_austen_64kb-0930.wav");
 
+    // Five windows each take the drop, and the worst stall counts: the first, on cold
+    // caches, is the one users meet.
     const QStringList dropped = copies(clip, dir.path(), QStringLiteral("drop"), 500);
-    if (dropped.isEmpty()) {
+    QDir(dir.path()).mkdir(QStringLiteral("many"));
+    const QStringList many =
+        copies(clip, dir.filePath(QStringLiteral("many")), QStringLiteral("m"), 10000, true);
+    if (dropped.isEmpty() || many.isEmpty()) {
         std::fprintf(stderr, "cannot make the dropped files\n");
         return 1;
     }
-    const double stall = dropStallMs(dropped, settings);
-    std::fprintf(stderr, "dropped 500 files: longest stall %.1f ms\n", stall);
-    if (app.arguments().contains(QStringLiteral("--drop-only")))
+    QList<double> stalls;
+    for (int i = 0; i < 5; ++i) {
+        stalls.append(dropStallMs(dropped, settings, false));
+        std::fprintf(stderr, "dropped 500 files: longest stall %.1f ms\n", stalls.last());
+    }
+    const double stall = *std::max_element(stalls.cbegin(), stalls.cend());
+    const double folderStall = dropStallMs(many, settings, true);
+    std::fprintf(stderr, "dropped a folder of 10000 files: longest stall %.1f ms\n", folderStall);
+    const auto printDropFigures = [&] {
+        std::printf("queue_drop_stall_ms: %.1f (target < 16)\n", stall);
+        std::printf("queue_folder_drop_stall_ms: %.1f (10000 files; no target, the window must "
+                    "answer)\n",
+                    folderStall);
+    };
+    if (app.arguments().contains(QStringLiteral("--drop-only"))) {
+        printDropFigures();
         return 0;
+    }
 
     // Provider jobs on a server that takes a second a request.
     bench::ThreadedServer server([](test::LoopbackHttpServer& server) {
@@ -216,7 +246,7 @@ int main(int argc, char* argv[]) {
                 oneAtATime, fourAtATime);
     std::printf("twenty 30 s files on the device: single jobs %.1f s, through the queue %.1f s\n",
                 single, queued);
-    std::printf("queue_drop_stall_ms: %.1f (target < 16)\n", stall);
+    printDropFigures();
     std::printf("parallel_provider_speedup: %.2f (target >= 3.0)\n", oneAtATime / fourAtATime);
     std::printf("queue_overhead_ratio: %.3f (target <= 1.05)\n", queued / single);
     return 0;
