@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -216,8 +217,13 @@ std::optional<SaveDialogChoice> QtFileDialogs::chooseSaveFolder(const SaveDialog
     layouts->addItems(request.layouts);
     layouts->setAccessibleName(QStringLiteral("Lines"));
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
-        grid->addWidget(formats, grid->rowCount(), 1);
-        grid->addWidget(layouts, grid->rowCount(), 1);
+        // Labelled, as the dialog's own rows are: a screen reader says a combo box's text.
+        auto* label = new QLabel(QStringLiteral("Format:"), &dialog);
+        label->setBuddy(formats);
+        const int row = grid->rowCount();
+        grid->addWidget(label, row, 0);
+        grid->addWidget(formats, row, 1);
+        grid->addWidget(layouts, row + 1, 1);
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
