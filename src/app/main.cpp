@@ -68,7 +68,10 @@ int main(int argc, char* argv[]) {
     dialogs.setParent(&window);
     QObject::connect(&channel, &InstanceChannel::filesReceived, &window, &MainWindow::openFiles);
     // A small screen gets a window that fits it, down to the window's own minimum.
-    window.resize(QSize(720, 760).boundedTo(window.screen()->availableGeometry().size()));
+    QSize size(720, 760);
+    if (const QScreen* screen = window.screen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    window.resize(size);
     window.show();
     window.openFiles(files);
     return QApplication::exec();

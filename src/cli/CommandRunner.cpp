@@ -29,6 +29,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -796,10 +797,12 @@ int CommandRunner::watch(const CommandLine& line) {
         loop.quit();
     });
     const int format = TranscriptFormats::indexOf(line.format);
+    QSet<quint64> reported; // a duration read late changes a finished file once more
     connect(&queue, &TranscriptionQueue::itemChanged, this, [&](int index) {
         const QueueItem item = queue.items().value(index);
-        if (!item.isFinished())
+        if (!item.isFinished() || reported.contains(item.id))
             return;
+        reported.insert(item.id);
         if (item.state == QueueItem::State::failed) {
             reportFailure(item.path, item.error);
         } else if (item.state == QueueItem::State::done) {
@@ -820,7 +823,12 @@ int CommandRunner::watch(const CommandLine& line) {
         }
         // Done with: a folder watched for weeks must not hold every file in memory.
         QMetaObject::invokeMethod(
-            this, [&queue, id = item.id] { queue.remove(id); }, Qt::QueuedConnection);
+            this,
+            [&queue, &reported, id = item.id] {
+                queue.remove(id);
+                reported.remove(id);
+            },
+            Qt::QueuedConnection);
     });
     if (!watcher.watch(line.files.constFirst(), line.existing))
         return failed;

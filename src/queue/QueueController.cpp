@@ -49,6 +49,7 @@ QueueController::QueueController(TranscriptionViewModel& viewModel, Transcriptio
 }
 
 QueueController::~QueueController() {
+    *m_closing = true;
     m_folders->close();
     m_vm.setFilesHandler({});
 }
@@ -79,13 +80,14 @@ void QueueController::open(const QStringList& paths) {
     // Thousands of files, or folders holding them, are looked at away from the window.
     ++m_looking;
     QPointer<QueueController> self(this);
-    m_folders->post([self, paths] {
+    m_folders->post([self, closing = m_closing, paths] {
         QList<TranscriptionQueue::Source> found;
         int leftOut = 0;
         for (const QString& path : paths) {
             const QFileInfo info(path);
             if (!info.isDir()) {
-                if (isMedia(info))
+                // One file is the tab's whatever it is, as it is when nothing is pending.
+                if (isMedia(info) || paths.size() == 1)
                     found.append(TranscriptionQueue::sourceOf(path));
                 else
                     ++leftOut;
@@ -93,14 +95,17 @@ void QueueController::open(const QStringList& paths) {
             }
             QStringList inFolder;
             QDirIterator it(path, QDir::Files | QDir::Readable, QDirIterator::Subdirectories);
-            while (it.hasNext()) {
+            while (it.hasNext() && !*closing) {
                 it.next();
                 if (isMedia(it.fileInfo()))
                     inFolder.append(it.filePath());
             }
             inFolder.sort(Qt::CaseInsensitive);
-            for (const QString& file : std::as_const(inFolder))
+            for (const QString& file : std::as_const(inFolder)) {
+                if (*closing)
+                    return;
                 found.append(TranscriptionQueue::sourceOf(file));
+            }
         }
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
@@ -117,7 +122,9 @@ void QueueController::open(const QStringList& paths) {
 void QueueController::take(const QList<TranscriptionQueue::Source>& files, int leftOut) {
     // One file with no queue on the tab is the tab's, as it has always been.
     if (!isShown() && files.size() == 1) {
-        m_vm.loadFile(QUrl::fromLocalFile(files.first().path));
+        // Refused (a recording runs, say): the tab has said why, and that is what matters.
+        if (!m_vm.loadFile(QUrl::fromLocalFile(files.first().path)))
+            return;
     } else if (!files.isEmpty()) {
         QList<TranscriptionQueue::Source> queued;
         // A file waiting on the tab joins the queue as its first row.
@@ -182,12 +189,20 @@ void QueueController::saveAll() {
     const std::optional<SaveDialogChoice> choice = m_dialogs.chooseSaveFolder(request);
     if (!choice)
         return;
+    // What an earlier Save All said goes; other errors (the watch stopping, say) stay.
+    m_vm.setNoticeMessage(std::nullopt);
+    if (!m_saveError.isEmpty() && m_vm.errorMessage() == m_saveError)
+        m_vm.setErrorMessage(std::nullopt);
+    const auto fail = [this](const QString& message) {
+        m_saveError = message;
+        m_vm.setErrorMessage(message);
+    };
     const int format = choice->formatIndex;
     const Plan plan = planSave(choice->path, format);
     if (!plan.problem.isEmpty())
-        return m_vm.setErrorMessage(plan.problem);
+        return fail(plan.problem);
     if (!QFileInfo(choice->path).isDir() || !QFileInfo(choice->path).isWritable())
-        return m_vm.setErrorMessage(QStringLiteral("Cannot write in ") + choice->path);
+        return fail(QStringLiteral("Cannot write in ") + choice->path);
     // Files there already are asked about once, for all of them.
     QStringList existing;
     for (const QString& target : plan.targets) {
@@ -204,10 +219,11 @@ void QueueController::saveAll() {
         if (const std::optional<QString> failure = TextFiles::save(
                 plan.targets[i],
                 TranscriptFormats::render(m_queue.transcript(plan.rows[i]), format, broadcast)))
-            return m_vm.setErrorMessage(*failure + QStringLiteral(" (") + plan.targets[i] +
-                                        QLatin1Char(')'));
+            return fail(*failure + QStringLiteral(" (") + plan.targets[i] +
+                        QStringLiteral("). %1 of %2 transcripts were written before it.")
+                            .arg(i)
+                            .arg(plan.rows.size()));
     }
-    m_vm.setErrorMessage(std::nullopt);
     const QString count = plan.rows.size() == 1
                               ? QStringLiteral("1 transcript")
                               : QStringLiteral("%1 transcripts").arg(plan.rows.size());

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -69,8 +70,11 @@ private:
     TranscriptionQueue& m_queue;
     FileDialogs& m_dialogs;
     std::shared_ptr<SerialQueue> m_folders;
+    // Set when going: a long look through folders stops at the next file.
+    std::shared_ptr<std::atomic<bool>> m_closing = std::make_shared<std::atomic<bool>>(false);
     FolderWatcher* m_watcher;
-    int m_looking = 0; // open() calls whose files are being looked at
+    QString m_saveError; // the last one Save All showed
+    int m_looking = 0;   // open() calls whose files are being looked at
 };
 
 } // namespace vocalith

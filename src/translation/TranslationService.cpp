@@ -71,13 +71,18 @@ TranslationService::TranslationService(std::optional<std::chrono::milliseconds> 
 }
 
 TranslationService::~TranslationService() {
-    m_closing = true;
+    {
+        // Waits for a report on its way, then lets none through.
+        const std::unique_lock lock(m_closingMutex);
+        m_closing = true;
+    }
     cancel();
 }
 
 TranslationEventHandler TranslationService::untilClosed(TranslationEventHandler onEvent) {
     // Transfers are joined before the members they read go, so this is never read late.
     return [this, onEvent = std::move(onEvent)](const TranslationEvent& event) {
+        const std::shared_lock lock(m_closingMutex);
         if (!m_closing)
             onEvent(event);
     };

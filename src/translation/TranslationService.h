@@ -10,11 +10,11 @@
 #include <QObject>
 #include <QStringList>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <variant>
 
 namespace vocalith {
@@ -120,7 +120,8 @@ private:
     std::optional<std::chrono::milliseconds> m_timeout;
     mutable std::mutex m_cancelMutex; // a batch is never started past a cancel
     quint64 m_generation = 0;
-    std::atomic<bool> m_closing = false;
+    std::shared_mutex m_closingMutex; // held while a job reports
+    bool m_closing = false;
     KeptJob<SrtJob> m_kept; // the failed job resume() continues
     RateLimit::Wait m_rateWait;
     HttpClient m_http; // last: its transfers end before anything else goes

@@ -457,9 +457,10 @@ private Q_SLOTS:
             },
             120'000));
         QVERIFY(loudest > 30);
-        // A file dropped meanwhile would be lost to the recording's result: it waits.
-        f.vm->loadFile(f.makeFile(u"Interview.mp3"_qs));
-        QCOMPARE(f.vm->noticeMessage(), u"Files can be opened once the recording stops."_qs);
+        // A file dropped meanwhile would be lost to the recording's result: it waits, and
+        // that is what the tab says, not that a file beside it was left out.
+        dropFiles(f.tab(), {f.makeFile(u"Interview.mp3"_qs), f.makeFile(u"notes.txt"_qs)});
+        QTRY_COMPARE(f.vm->noticeMessage(), u"Files can be opened once the recording stops."_qs);
         QVERIFY(f.vm->audioFileURL().isEmpty());
         QVERIFY(f.spoken(u"Recording time"_qs) != u"0:00"_qs);
         QVERIFY(reader.waitForFinished(120'000));
@@ -907,7 +908,10 @@ private Q_SLOTS:
 
         const QString out = c.dir.filePath(u"out"_qs);
         QDir().mkpath(out);
-        c.dialogs.folderAnswers = {SaveDialogChoice{out, 0, 0}, SaveDialogChoice{out, 0, 0}};
+        const QString full = c.dir.filePath(u"full"_qs);
+        QDir().mkpath(full + u"/talk.txt"_qs); // a folder where a transcript goes
+        c.dialogs.folderAnswers = {SaveDialogChoice{out, 0, 0}, SaveDialogChoice{out, 0, 0},
+                                   SaveDialogChoice{full, 0, 0}};
         byName<QPushButton>(tab, u"Save All..."_qs)->click();
         QCOMPARE(c.vm->errorMessage().value_or(QString()), paths[0] + u" and "_qs + paths[2] +
                                                                u" would both be written to "_qs +
@@ -919,6 +923,13 @@ private Q_SLOTS:
         QCOMPARE(readFile(out + u"/b.txt"_qs), "second");
         QCOMPARE(readFile(out + u"/talk.txt"_qs), "third");
         QCOMPARE(c.vm->noticeMessage(), u"Saved 2 transcripts in "_qs + out + u"."_qs);
+        QVERIFY(!c.vm->errorMessage()); // the clash is no longer the news
+        c.dialogs.replaceAnswers = {true};
+        byName<QPushButton>(tab, u"Save All..."_qs)->click();
+        QVERIFY(!c.vm->noticeMessage());
+        QVERIFY2(c.vm->errorMessage().value_or(QString()).endsWith(
+                     u"talk.txt). 1 of 2 transcripts were written before it."_qs),
+                 qPrintable(c.vm->errorMessage().value_or(QString())));
 
         button(0, u"Open result"_qs)->click();
         QCOMPARE(c.vm->transcribedText(), u"second"_qs);
