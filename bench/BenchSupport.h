@@ -3,11 +3,14 @@
 #include "support/LoopbackHttpServer.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 
@@ -40,6 +43,37 @@ inline double timeCommand(const QString& program, const QStringList& arguments,
         *output = process.readAllStandardOutput();
     return elapsed.count();
 }
+
+// The longest gap between ticks of a 2 ms timer on the main thread: how long the window
+// could not answer. onTick runs at every tick.
+class StallMeter {
+public:
+    explicit StallMeter(std::function<void()> onTick = {})
+        : m_onTick(std::move(onTick)) {
+        m_ticker.setInterval(2);
+        QObject::connect(&m_ticker, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_worst = std::max(m_worst, now - m_last);
+            m_last = now;
+            if (m_onTick)
+                m_onTick();
+        });
+    }
+    void start() {
+        m_clock.start();
+        m_last = 0;
+        m_ticker.start();
+    }
+    void stop() { m_ticker.stop(); }
+    double worstMs() const { return double(m_worst) / 1e6; }
+
+private:
+    std::function<void()> m_onTick;
+    QTimer m_ticker;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_worst = 0;
+};
 
 // A loopback server on a thread of its own, so that reading never waits on the client.
 class ThreadedServer {

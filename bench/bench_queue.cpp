@@ -79,15 +79,7 @@ double dropStallMs(const QStringList& files, const QString& settings, bool asFol
     while (settle.elapsed() < 500)
         QApplication::processEvents();
 
-    QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 worst = 0;
-    QTimer ticker;
-    ticker.setInterval(2);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        worst = std::max(worst, now - last);
-        last = now;
+    bench::StallMeter stalls([&] {
         const bool read = queue.items().size() == files.size() &&
                           std::all_of(queue.items().cbegin(), queue.items().cend(),
                                       [](const QueueItem& item) { return item.duration > 0.0; });
@@ -101,8 +93,7 @@ double dropStallMs(const QStringList& files, const QString& settings, bool asFol
         urls = {QUrl::fromLocalFile(QFileInfo(files.first()).absolutePath())};
     QMimeData data;
     data.setUrls(urls);
-    clock.start();
-    ticker.start();
+    stalls.start();
     QTimer::singleShot(10, &window, [&] {
         QWidget* tab = window.tabs()->widget(0);
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
@@ -112,7 +103,7 @@ double dropStallMs(const QStringList& files, const QString& settings, bool asFol
         QApplication::sendEvent(tab, &drop);
     });
     QApplication::exec();
-    return worst / 1e6;
+    return stalls.worstMs();
 }
 
 // Seconds for the queue to transcribe the files on the engine; negative when one failed.

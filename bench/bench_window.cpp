@@ -84,31 +84,21 @@ int longestStall(const QString& mp3, const QString& settings) {
     vm->setSelectedLanguage(TranscriptionLanguage::english);
     vm->loadFile(QUrl::fromLocalFile(mp3));
 
-    QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 worst = 0;
-    QTimer ticker;
-    ticker.setInterval(2);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        worst = std::max(worst, now - last);
-        last = now;
-    });
+    bench::StallMeter stalls;
     // The job ends where the save dialog opens; opening it is not part of the job.
     QObject::connect(vm.get(), &TranscriptionViewModel::isTranscribingChanged, [&] {
         if (vm->isTranscribing())
             return;
-        ticker.stop();
+        stalls.stop();
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     });
-    clock.start();
-    ticker.start();
+    stalls.start();
     for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
         if (button->accessibleName() == QLatin1String("Start Transcription"))
             button->click();
     }
     QApplication::exec();
-    std::printf("%.3f %s\n", worst / 1e6, vm->errorMessage() ? "failed" : "ok");
+    std::printf("%.3f %s\n", stalls.worstMs(), vm->errorMessage() ? "failed" : "ok");
     return vm->errorMessage() ? 1 : 0;
 }
 
