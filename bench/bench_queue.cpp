@@ -8,6 +8,7 @@
 #include "core/TranscriptionEvent.h"
 #include "providers/KeychainHelper.h"
 #include "providers/ProviderStore.h"
+#include "queue/FolderWatcher.h"
 #include "queue/TranscriptionQueue.h"
 #include "support/AudioFixtures.h"
 #include "transcription/ExternalTranscriptionService.h"
@@ -106,6 +107,17 @@ double dropStallMs(const QStringList& files, const QString& settings, bool asFol
     return stalls.worstMs();
 }
 
+// The longest stall while a folder holding many files is watched for three seconds.
+double watchStallMs(const QString& folder) {
+    FolderWatcher watcher;
+    watcher.watch(folder);
+    bench::StallMeter stalls;
+    stalls.start();
+    QTimer::singleShot(3000, qApp, &QCoreApplication::quit);
+    QApplication::exec();
+    return stalls.worstMs();
+}
+
 // Seconds for the queue to transcribe the files on the engine; negative when one failed.
 double queueSeconds(const QStringList& files, const TranscriptionEngine& engine) {
     TranscriptionQueue queue({std::make_unique<TranscriptionService>(),
@@ -175,11 +187,14 @@ int main(int argc, char* argv[]) {
     const double stall = *std::max_element(stalls.cbegin(), stalls.cend());
     const double folderStall = dropStallMs(many, settings, true);
     std::fprintf(stderr, "dropped a folder of 10000 files: longest stall %.1f ms\n", folderStall);
+    const double watchStall = watchStallMs(dir.filePath(QStringLiteral("many")));
     const auto printDropFigures = [&] {
         std::printf("queue_drop_stall_ms: %.1f (target < 16)\n", stall);
         std::printf("queue_folder_drop_stall_ms: %.1f (10000 files; no target, the window must "
                     "answer)\n",
                     folderStall);
+        std::printf("queue_watch_stall_ms: %.1f (a watched folder of 10000 files; no target)\n",
+                    watchStall);
     };
     if (app.arguments().contains(QStringLiteral("--drop-only"))) {
         printDropFigures();

@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QFileSystemWatcher>
-#include <QHash>
 #include <QObject>
-#include <QSet>
+#include <QStringList>
 #include <QTimer>
 
+#include <memory>
+#include <optional>
+
 namespace vocalith {
+
+class SerialQueue;
 
 // Watches a folder for new audio and video files and hands over each once it has
 // stopped growing, so a file still being copied in is never transcribed half-way.
@@ -19,6 +23,7 @@ public:
     static constexpr int settleMs = 2000;
 
     explicit FolderWatcher(QObject* parent = nullptr);
+    ~FolderWatcher() override;
 
     // Starts watching; files there already are handed over too when existing is true,
     // otherwise left alone. False, with error() saying why, for a folder that is not one.
@@ -33,17 +38,18 @@ Q_SIGNALS:
     void stopped(const QString& message);
 
 private:
-    struct Growing {
-        qint64 size = -1;
-        qint64 unchangedSince = 0; // ms on m_clock
-    };
+    struct State;
+    // Looks at the folder on the lister's thread, one look at a time.
     void scan();
+    void apply(const std::optional<QStringList>& ready);
 
+    std::shared_ptr<SerialQueue> m_lister;
+    std::shared_ptr<State> m_state; // none when not watching
+    bool m_looking = false;         // a look is on its way
+    bool m_again = false;           // the folder changed meanwhile
     QString m_folder;
     QFileSystemWatcher m_watcher;
     QTimer m_poll;
-    QSet<QString> m_seen; // handed over, or there before watching began
-    QHash<QString, Growing> m_growing;
 };
 
 } // namespace vocalith
