@@ -6,32 +6,39 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
 #include <QSet>
 
+#include <algorithm>
+#include <atomic>
 #include <utility>
 
 namespace vocalith {
 
 namespace {
 
-// The media files in a folder and their sizes, absent when it is gone.
-std::optional<QList<std::pair<QString, qint64>>> mediaIn(const QString& folder) {
+// The media files in a folder by name, and their sizes; absent when it is gone. A listing
+// that is stopped half-way is of no use to anyone.
+std::optional<QList<std::pair<QString, qint64>>> mediaIn(const QString& folder,
+                                                         const std::atomic<bool>& stopped) {
     if (!QFileInfo(folder).isDir())
         return std::nullopt;
     QStringList patterns;
     for (const QString& extension : TranscriptionViewModel::mediaExtensions())
         patterns.append(QStringLiteral("*.") + extension);
-    QDir dir(folder);
-    dir.setNameFilters(patterns);
-    dir.setFilter(QDir::Files | QDir::Readable);
     // Extensions in capitals too: recorders write "REC001.WAV".
-    dir.setSorting(QDir::Name | QDir::IgnoreCase);
+    QDirIterator it(folder, patterns, QDir::Files | QDir::Readable);
     QList<std::pair<QString, qint64>> files;
-    for (const QFileInfo& file : dir.entryInfoList())
-        files.append({file.absoluteFilePath(), file.size()});
+    while (it.hasNext() && !stopped) {
+        it.next();
+        files.append({it.filePath(), it.fileInfo().size()});
+    }
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+        return a.first.compare(b.first, Qt::CaseInsensitive) < 0;
+    });
     return files;
 }
 
@@ -46,10 +53,11 @@ struct FolderWatcher::State {
     };
     QSet<QString> seen; // handed over, or there before watching began
     QHash<QString, Growing> growing;
+    std::atomic<bool> stopped = false; // the only member the window touches after watch()
 
     // The files that have stopped growing since the last look; absent when the folder is gone.
     std::optional<QStringList> look(const QString& folder) {
-        const auto listing = mediaIn(folder);
+        const auto listing = mediaIn(folder, stopped);
         if (!listing)
             return std::nullopt;
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -89,12 +97,16 @@ FolderWatcher::FolderWatcher(QObject* parent)
 }
 
 FolderWatcher::~FolderWatcher() {
+    stop(); // a long listing ends at the next file
     m_lister->close();
 }
 
 bool FolderWatcher::watch(const QString& folder, bool existing) {
-    stop();
     const QFileInfo info(folder);
+    // The same folder again goes on as it was: a file settling now is not lost.
+    if (m_state && info.absoluteFilePath() == m_folder)
+        return true;
+    stop();
     if (!info.isDir()) {
         Q_EMIT stopped(QStringLiteral("No such folder: ") + folder);
         return false;
@@ -102,7 +114,7 @@ bool FolderWatcher::watch(const QString& folder, bool existing) {
     m_folder = info.absoluteFilePath();
     m_state = std::make_shared<State>();
     // Listed here, once: a file copied in a moment later is a new one.
-    if (const auto there = existing ? std::nullopt : mediaIn(m_folder)) {
+    if (const auto there = existing ? std::nullopt : mediaIn(m_folder, m_state->stopped)) {
         for (const auto& [path, size] : *there)
             m_state->seen.insert(path);
     }
@@ -117,6 +129,8 @@ void FolderWatcher::stop() {
         m_watcher.removePaths(m_watcher.directories());
     m_poll.stop();
     m_folder.clear();
+    if (m_state)
+        m_state->stopped = true;
     m_state.reset(); // a look on its way finishes with its own
     m_looking = false;
     m_again = false;
