@@ -3,6 +3,7 @@
 // against one at a time on a loopback server that takes a second a request, and
 // twenty 30 s recordings through the queue against twenty single on-device jobs.
 #include "BenchSupport.h"
+#include "WindowBench.h"
 #include "app/MainWindow.h"
 #include "app/QtFileDialogs.h"
 #include "core/TranscriptionEvent.h"
@@ -54,20 +55,11 @@ QStringList copies(const QString& source, const QString& folder, const QString& 
     return paths;
 }
 
-std::unique_ptr<TranscriptionViewModel> makeViewModel(FileDialogs& dialogs,
-                                                      const QString& settings) {
-    return std::make_unique<TranscriptionViewModel>(TranscriptionViewModel::Services{
-        std::make_unique<ProviderStore>(
-            KeychainHelper::shared(), std::make_unique<QSettings>(settings, QSettings::IniFormat)),
-        std::make_unique<TranscriptionService>(), std::make_unique<ExternalTranscriptionService>(),
-        &KeychainHelper::shared(), &dialogs});
-}
-
 // The longest gap between ticks of a 2 ms timer from the drop until every duration was read;
 // the files are dropped one by one, or as the folder that holds them.
 double dropStallMs(const QStringList& files, const QString& settings, bool asFolder) {
     QtFileDialogs dialogs;
-    std::unique_ptr<TranscriptionViewModel> vm = makeViewModel(dialogs, settings);
+    std::unique_ptr<TranscriptionViewModel> vm = bench::makeViewModel(dialogs, settings);
     TranscriptionQueue queue({std::make_unique<TranscriptionService>(),
                               [] { return std::make_unique<ExternalTranscriptionService>(); },
                               &KeychainHelper::shared(),

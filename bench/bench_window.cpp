@@ -3,6 +3,7 @@
 // long MP3 runs through the window, and the time from process start to the first
 // painted window against a bare Qt window.
 #include "BenchSupport.h"
+#include "WindowBench.h"
 #include "app/MainWindow.h"
 #include "app/QtFileDialogs.h"
 #include "providers/KeychainHelper.h"
@@ -30,15 +31,6 @@ namespace {
 
 constexpr int rounds = 5;
 
-std::unique_ptr<TranscriptionViewModel> makeViewModel(FileDialogs& dialogs,
-                                                      const QString& settings) {
-    return std::make_unique<TranscriptionViewModel>(TranscriptionViewModel::Services{
-        std::make_unique<ProviderStore>(
-            KeychainHelper::shared(), std::make_unique<QSettings>(settings, QSettings::IniFormat)),
-        std::make_unique<TranscriptionService>(), std::make_unique<ExternalTranscriptionService>(),
-        &KeychainHelper::shared(), &dialogs});
-}
-
 // Prints "painted" and quits once the widget has been painted the first time.
 class FirstPaint : public QObject {
 public:
@@ -64,7 +56,7 @@ int startUp(bool bare, const QString& settings) {
         window = std::make_unique<QMainWindow>();
         window->setCentralWidget(new QLabel(QStringLiteral("Vocalith")));
     } else {
-        vm = makeViewModel(dialogs, settings);
+        vm = bench::makeViewModel(dialogs, settings);
         window = std::make_unique<MainWindow>(*vm, KeychainHelper::shared(), dialogs);
     }
     FirstPaint watcher;
@@ -78,7 +70,7 @@ int startUp(bool bare, const QString& settings) {
 // ticks of a 2 ms timer on the main thread, in milliseconds.
 int longestStall(const QString& mp3, const QString& settings) {
     QtFileDialogs dialogs;
-    std::unique_ptr<TranscriptionViewModel> vm = makeViewModel(dialogs, settings);
+    std::unique_ptr<TranscriptionViewModel> vm = bench::makeViewModel(dialogs, settings);
     MainWindow window(*vm, KeychainHelper::shared(), dialogs);
     window.show();
     vm->setSelectedLanguage(TranscriptionLanguage::english);
