@@ -53,6 +53,7 @@ QueueView::QueueView(QueueController& controller, QWidget* parent)
     m_table->verticalHeader()->hide();
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setTabKeyNavigation(false); // arrows move between rows; Tab leaves the table
     m_table->horizontalHeader()->setSectionResizeMode(nameColumn, QHeaderView::Stretch);
     m_table->horizontalHeader()->setSectionResizeMode(statusColumn, QHeaderView::Stretch);
     m_table->setMinimumHeight(200);
@@ -104,6 +105,10 @@ QueueView::QueueView(QueueController& controller, QWidget* parent)
     m_building.setSingleShot(true);
     connect(&m_building, &QTimer::timeout, this, &QueueView::addRows);
     addRows();
+}
+
+QList<QWidget*> QueueView::tabOrder() const {
+    return {m_table, m_open, m_cancel, m_retry, m_remove, m_cancelAll, m_saveAll};
 }
 
 void QueueView::addRows() {

@@ -20,6 +20,8 @@ class QueueView final : public QWidget {
 
 public:
     explicit QueueView(QueueController& controller, QWidget* parent = nullptr);
+    // The controls as Tab reaches them.
+    QList<QWidget*> tabOrder() const;
 
 Q_SIGNALS:
     // A row's result was opened on the tab.

@@ -378,6 +378,11 @@ void TranscribeView::setQueue(QueueController& controller) {
     stopWatching->setAccessibleName(stopWatching->text());
     watchRow->addWidget(stopWatching);
     layout->insertWidget(layout->indexOf(view), m_watchBar);
+    // Tab reads the watched folder and the queue where they stand, under the language.
+    const QList<QWidget*> order =
+        QList<QWidget*>{m_languages, stopWatching} + view->tabOrder() + QList<QWidget*>{m_select};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
     connect(stopWatching, &QPushButton::clicked, &controller, &QueueController::stopWatching);
     connect(&controller, &QueueController::watchingChanged, this, &TranscribeView::refresh);
     TranscriptionQueue& queue = controller.queue();
